@@ -1,0 +1,3 @@
+#include <X11/Xlib.h>
+
+void InitXlibThreads() { XInitThreads(); }

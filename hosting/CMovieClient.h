@@ -1,0 +1,86 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "platform/ipc/ChildProcess.h"
+#include "platform/ipc/MessageConnection.h"
+#include "platform/ipc/NamedEvent.h"
+#include "platform/ipc/SharedBlock.h"
+
+namespace quorvex {
+
+// Thrown by the client's constructor when no server could be started and reached.
+class ServerStartError : public std::runtime_error {
+ public:
+  ServerStartError(const std::string& what, const std::string& id)
+      : std::runtime_error(what), id_(id) {}
+  // The channel identifier that was tried.
+  const std::string& id() const { return id_; }
+
+ private:
+  std::string id_;
+};
+
+// Where the server executable is and how long the client waits for it. Every wait is bounded:
+// a server that does not start, answer or exit in time is killed and reported as lost.
+struct ClientOptions {
+  std::string server_path;  // empty: this program (/proc/self/exe)
+  std::chrono::milliseconds start_timeout{15000};
+  std::chrono::milliseconds command_timeout{5000};
+  std::chrono::milliseconds open_timeout{30000};  // InitializeGraph builds and prerolls a graph
+  std::chrono::milliseconds exit_timeout{5000};
+};
+
+// The user-interface process's proxy for one movie playing in a server process. Constructing
+// it starts the server and returns once the server has published its window; every command is
+// one synchronous message; destroying it ends the server before returning. Used on one thread.
+class CMovieClient {
+ public:
+  CMovieClient();
+  explicit CMovieClient(const ClientOptions& options);
+  ~CMovieClient();
+  CMovieClient(const CMovieClient&) = delete;
+  CMovieClient& operator=(const CMovieClient&) = delete;
+
+  // Copies `size_bytes` of `record` to the parameter block and sends `code` to the server
+  // window. False when the server is lost (then, and for every later command, nothing is sent
+  // and the return block must not be read as a reply).
+  bool SendCommand(int32_t code, const void* record, int32_t size_bytes);
+
+  // True once the server has died, hung or closed its end: the movie is gone.
+  bool lost() const { return lost_; }
+
+  const std::string& identifier() const { return id_; }
+  pid_t server_pid() const { return process_info_ ? process_info_->pid() : -1; }
+  int32_t server_window() const { return server_window_; }
+  const unsigned char* return_view() const { return return_view_; }
+  const unsigned char* param_view() const { return param_view_; }
+
+  // Clients created so far in this process; part of every channel identifier.
+  static int32_t server_index_;
+
+ private:
+  void CreateChannelObjects();
+  void StartServer();
+  void ReleaseNames();
+  void MarkLost();
+
+  ClientOptions options_;
+  std::string id_;
+  std::optional<ipc::ChildProcess> process_info_;
+  std::unique_ptr<ipc::NamedEvent> start_event_;
+  std::unique_ptr<ipc::SharedBlock> param_map_;
+  std::unique_ptr<ipc::SharedBlock> return_map_;
+  unsigned char* param_view_ = nullptr;
+  unsigned char* return_view_ = nullptr;
+  int32_t server_window_ = 0;
+  ipc::MessageConnection connection_;
+  bool lost_ = false;
+};
+
+}  // namespace quorvex

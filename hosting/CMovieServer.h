@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "platform/ipc/NamedEvent.h"
+#include "platform/ipc/SharedBlock.h"
+
+namespace quorvex {
+
+class ChannelOpenError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The server's end of one channel. Constructing it opens the client's objects, publishes the
+// server window's handle at offset 0 of the return block and signals the start event; from
+// then on the client may send commands. Used on the server's main thread only.
+class CMovieServer {
+ public:
+  // Throws ChannelOpenError when the channel of `id` does not exist (nobody started us).
+  CMovieServer(int32_t window, const std::string& id);
+  ~CMovieServer();
+  CMovieServer(const CMovieServer&) = delete;
+  CMovieServer& operator=(const CMovieServer&) = delete;
+
+  // Executes the command `code` (0x8064..0x8073): reads its record from the parameter block,
+  // writes its reply into the return block.
+  void Dispatch(int32_t code);
+
+ private:
+  int32_t window_;
+  std::string id_;
+  std::unique_ptr<ipc::NamedEvent> start_event_;
+  std::unique_ptr<ipc::SharedBlock> param_map_;
+  std::unique_ptr<ipc::SharedBlock> return_map_;
+  unsigned char* param_view_ = nullptr;
+  unsigned char* return_view_ = nullptr;
+};
+
+}  // namespace quorvex

@@ -1,0 +1,180 @@
+#pragma once
+
+// The channel between a movie client and its server process: names of the kernel objects,
+// message codes and the layouts of the parameter and return blocks. Everything here is a
+// format between two processes of the same build; offsets and sizes are fixed and checked.
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+namespace quorvex::channel {
+
+static_assert(std::endian::native == std::endian::little, "the blocks are little-endian");
+
+inline constexpr size_t kBlockBytes = 4096;
+inline constexpr size_t kMaxPathUnits = 1024;  // UTF-16 code units, terminator included
+
+// Command codes (WM_APP + 100 .. WM_APP + 116) and the graph notification (WM_APP + 1).
+enum Code : int32_t {
+  kInitializeGraph = 0x8064,
+  kSetVideoSize = 0x8065,
+  kGraphNotifyProc = 0x8066,
+  kSetRate = 0x8067,
+  kGetRate = 0x8068,
+  kPause = 0x8069,
+  kRun = 0x806A,
+  kStop = 0x806B,
+  kIsPlaying = 0x806C,
+  kEnablePitchShift = 0x806D,
+  kGetAspectRatio = 0x806E,
+  kSetNotifyWindow = 0x806F,
+  kGetDuration = 0x8070,
+  kSetPositions = 0x8071,
+  kGetCurrentPosition = 0x8072,
+  kPutVolume = 0x8073,
+  kClose = 0x8074,
+};
+inline constexpr int32_t kFirstCommand = kInitializeGraph;
+inline constexpr int32_t kLastCommand = kClose;
+inline constexpr int32_t kGraphNotify = 0x8001;
+
+inline bool IsCommand(int64_t code) { return code >= kFirstCommand && code <= kLastCommand; }
+
+// "%u-%d": tick count, client counter.
+std::string FormatIdentifier(uint32_t tick_ms, int32_t index);
+std::string StartEventName(const std::string& id);  // "/QuorvexServerStartEvent<id>"
+std::string ParamMapName(const std::string& id);    // "/QuorvexParameterMap<id>"
+std::string ReturnMapName(const std::string& id);   // "/QuorvexReturnMap<id>"
+
+// ---- Parameter records (written by the client at offset 0 of the parameter block) ----
+
+struct CodeOnlyParam {  // GraphNotifyProc, GetRate, Pause, Run, Stop, IsPlaying,
+  int32_t code;         // GetAspectRatio, GetDuration, GetCurrentPosition, close
+};
+struct InitializeGraphParam {
+  int32_t code;
+  char16_t path[kMaxPathUnits];  // zero-terminated
+  int32_t owner_window;
+};
+struct SetVideoSizeParam {
+  int32_t code;
+  int32_t width;
+  int32_t height;
+};
+struct SetRateParam {
+  int32_t code;
+  int32_t unused;
+  double rate;
+};
+struct EnablePitchShiftParam {
+  int32_t code;
+  uint8_t enable;
+  uint8_t unused[3];
+};
+struct SetNotifyWindowParam {
+  int32_t code;
+  int32_t window;
+  int32_t message;
+  int32_t instance;
+};
+struct SetPositionsParam {
+  int32_t code;
+  uint8_t current_given;
+  int64_t current_units;
+  uint32_t current_flags;
+  uint8_t stop_given;
+  int64_t stop_units;
+  uint32_t stop_flags;
+};
+struct PutVolumeParam {
+  int32_t code;
+  int32_t volume;
+};
+
+// ---- Replies (written by the server into the return block) ----
+
+struct HandshakeReply {  // before the start event is signalled
+  int32_t server_window;
+};
+struct BoolReply {  // InitializeGraph, IsPlaying
+  uint8_t value;
+};
+struct RateReply {
+  double rate;
+};
+struct AspectRatioReply {
+  int32_t x;
+  int32_t y;
+};
+struct ResultReply {  // SetNotifyWindow, put_Volume
+  int32_t result;
+};
+struct ValueReply {  // GetDuration, GetCurrentPosition
+  int32_t result;
+  int64_t value_units;
+};
+struct SetPositionsReply {
+  int32_t result;
+  int64_t current_units;
+  int64_t stop_units;
+};
+
+#define QUORVEX_CHECK_FIELD(T, f, off) static_assert(offsetof(T, f) == (off), #T "::" #f)
+#define QUORVEX_CHECK_SIZE(T, n) static_assert(sizeof(T) == (n), "size of " #T)
+
+QUORVEX_CHECK_SIZE(CodeOnlyParam, 4);
+QUORVEX_CHECK_FIELD(InitializeGraphParam, path, 4);
+QUORVEX_CHECK_FIELD(InitializeGraphParam, owner_window, 2052);
+QUORVEX_CHECK_SIZE(InitializeGraphParam, 2056);
+QUORVEX_CHECK_FIELD(SetVideoSizeParam, width, 4);
+QUORVEX_CHECK_FIELD(SetVideoSizeParam, height, 8);
+QUORVEX_CHECK_SIZE(SetVideoSizeParam, 12);
+QUORVEX_CHECK_FIELD(SetRateParam, rate, 8);
+QUORVEX_CHECK_SIZE(SetRateParam, 16);
+QUORVEX_CHECK_FIELD(EnablePitchShiftParam, enable, 4);
+QUORVEX_CHECK_SIZE(EnablePitchShiftParam, 8);
+QUORVEX_CHECK_FIELD(SetNotifyWindowParam, window, 4);
+QUORVEX_CHECK_FIELD(SetNotifyWindowParam, message, 8);
+QUORVEX_CHECK_FIELD(SetNotifyWindowParam, instance, 12);
+QUORVEX_CHECK_SIZE(SetNotifyWindowParam, 16);
+QUORVEX_CHECK_FIELD(SetPositionsParam, current_given, 4);
+QUORVEX_CHECK_FIELD(SetPositionsParam, current_units, 8);
+QUORVEX_CHECK_FIELD(SetPositionsParam, current_flags, 16);
+QUORVEX_CHECK_FIELD(SetPositionsParam, stop_given, 20);
+QUORVEX_CHECK_FIELD(SetPositionsParam, stop_units, 24);
+QUORVEX_CHECK_FIELD(SetPositionsParam, stop_flags, 32);
+QUORVEX_CHECK_SIZE(SetPositionsParam, 40);
+QUORVEX_CHECK_FIELD(PutVolumeParam, volume, 4);
+QUORVEX_CHECK_SIZE(PutVolumeParam, 8);
+QUORVEX_CHECK_FIELD(HandshakeReply, server_window, 0);
+QUORVEX_CHECK_FIELD(BoolReply, value, 0);
+QUORVEX_CHECK_FIELD(RateReply, rate, 0);
+QUORVEX_CHECK_FIELD(AspectRatioReply, x, 0);
+QUORVEX_CHECK_FIELD(AspectRatioReply, y, 4);
+QUORVEX_CHECK_FIELD(ResultReply, result, 0);
+QUORVEX_CHECK_FIELD(ValueReply, result, 0);
+QUORVEX_CHECK_FIELD(ValueReply, value_units, 8);
+QUORVEX_CHECK_FIELD(SetPositionsReply, result, 0);
+QUORVEX_CHECK_FIELD(SetPositionsReply, current_units, 8);
+QUORVEX_CHECK_FIELD(SetPositionsReply, stop_units, 16);
+
+#undef QUORVEX_CHECK_FIELD
+#undef QUORVEX_CHECK_SIZE
+
+// Field access in a block without aliasing the block as a struct: a reply writes only its own
+// fields, and a command's record may be shorter than the block's stale contents.
+template <typename T>
+T ReadField(const unsigned char* block, size_t offset) {
+  T value;
+  std::memcpy(&value, block + offset, sizeof value);
+  return value;
+}
+template <typename T>
+void WriteField(unsigned char* block, size_t offset, const T& value) {
+  std::memcpy(block + offset, &value, sizeof value);
+}
+
+}  // namespace quorvex::channel

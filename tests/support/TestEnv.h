@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+namespace quorvex::test {
+
+// The built quorvex executable (what real server processes are started from).
+std::string QuorvexExe();
+// A generated test movie by file name, e.g. "h264-aac-16x9.mp4" (see tests/fixtures).
+std::string Movie(const std::string& name);
+// Names of the channel `id` still present under /dev/shm (its semaphore and blocks).
+// Other tests may be running channels of their own at the same time, so only one
+// channel's names can be checked.
+std::string LeftoverChannelNames(const std::string& id);
+
+}  // namespace quorvex::test
