@@ -2,8 +2,7 @@
 
 namespace quorvex {
 
-MainForm::MainForm(const QStringList& files, QWidget* parent)
-    : QMainWindow(parent), files_(files) {
+MainForm::MainForm(const QStringList& files, QWidget* parent) : QMainWindow(parent), files_(files) {
   setWindowTitle("Quorvex");
   resize(1024, 480);
 }

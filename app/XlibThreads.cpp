@@ -1,3 +1,5 @@
 #include <X11/Xlib.h>
 
-void InitXlibThreads() { XInitThreads(); }
+void InitXlibThreads() {
+  XInitThreads();
+}

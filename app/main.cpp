@@ -11,7 +11,8 @@ namespace {
 
 int RunUserInterface(int argc, char** argv) {
   // Embedding another process's video window needs X11 (XWayland on Wayland desktops).
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "xcb");
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    qputenv("QT_QPA_PLATFORM", "xcb");
   QApplication app(argc, argv);
   QStringList files = QApplication::arguments();
   files.removeFirst();

@@ -7,6 +7,7 @@
 
 #include "hosting/Channel.h"
 #include "platform/ipc/Tick.h"
+#include "platform/media/Results.h"
 
 namespace quorvex {
 
@@ -17,7 +18,8 @@ namespace {
 std::string OwnExecutable() {
   char buf[4096];
   const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return "/proc/self/exe";
+  if (n <= 0)
+    return "/proc/self/exe";
   return std::string(buf, size_t(n));
 }
 
@@ -26,7 +28,8 @@ std::string OwnExecutable() {
 CMovieClient::CMovieClient() : CMovieClient(ClientOptions{}) {}
 
 CMovieClient::CMovieClient(const ClientOptions& options) : options_(options) {
-  if (options_.server_path.empty()) options_.server_path = OwnExecutable();
+  if (options_.server_path.empty())
+    options_.server_path = OwnExecutable();
   CreateChannelObjects();
   try {
     StartServer();
@@ -45,11 +48,12 @@ void CMovieClient::CreateChannelObjects() {
   for (uint32_t attempt = 0; attempt < 1000; ++attempt) {
     id_ = channel::FormatIdentifier(tick + attempt, server_index_);
     start_event_ = ipc::NamedEvent::Create(channel::StartEventName(id_));
-    if (!start_event_) continue;
+    if (!start_event_)
+      continue;
     param_map_ = ipc::SharedBlock::Create(channel::ParamMapName(id_), channel::kBlockBytes);
-    return_map_ = param_map_ ? ipc::SharedBlock::Create(channel::ReturnMapName(id_),
-                                                        channel::kBlockBytes)
-                             : nullptr;
+    return_map_ = param_map_
+                      ? ipc::SharedBlock::Create(channel::ReturnMapName(id_), channel::kBlockBytes)
+                      : nullptr;
     if (param_map_ && return_map_) {
       param_view_ = param_map_->data();
       return_view_ = return_map_->data();
@@ -64,14 +68,15 @@ void CMovieClient::CreateChannelObjects() {
 }
 
 void CMovieClient::StartServer() {
-  process_info_ = ipc::ChildProcess::Spawn(options_.server_path,
-                                           {options_.server_path, "/s", id_});
-  if (!process_info_) throw ServerStartError("cannot start the movie server", id_);
+  process_info_ = ipc::ChildProcess::Spawn(options_.server_path, {options_.server_path, "/s", id_});
+  if (!process_info_)
+    throw ServerStartError("cannot start the movie server", id_);
   // Wait in slices so that a server that dies on the way is noticed at once, not at the end
   // of the time limit.
   const auto deadline = std::chrono::steady_clock::now() + options_.start_timeout;
   for (;;) {
-    if (start_event_->Wait(std::chrono::milliseconds(20))) break;
+    if (start_event_->Wait(std::chrono::milliseconds(20)))
+      break;
     if (process_info_->WaitForExit(std::chrono::milliseconds(0))) {
       throw ServerStartError("the movie server ended before it was ready", id_);
     }
@@ -90,7 +95,8 @@ void CMovieClient::StartServer() {
 
 void CMovieClient::ReleaseNames() {
   // Both sides keep their mappings; the names are needed only for the handshake.
-  if (id_.empty()) return;
+  if (id_.empty())
+    return;
   ipc::NamedEvent::Unlink(channel::StartEventName(id_));
   ipc::SharedBlock::Unlink(channel::ParamMapName(id_));
   ipc::SharedBlock::Unlink(channel::ReturnMapName(id_));
@@ -102,7 +108,8 @@ CMovieClient::~CMovieClient() {
     if (SendCommand(close.code, &close, sizeof close)) {
       process_info_->WaitForExit(options_.exit_timeout);
     }
-    if (process_info_->running()) process_info_->Kill();
+    if (process_info_->running())
+      process_info_->Kill();
   }
   connection_.Close();
   return_view_ = nullptr;
@@ -116,12 +123,15 @@ void CMovieClient::MarkLost() {
   lost_ = true;
   connection_.Close();
   // A server that stopped answering may still be alive (stopped, or stuck in a decoder).
-  if (process_info_ && process_info_->running()) process_info_->Kill();
+  if (process_info_ && process_info_->running())
+    process_info_->Kill();
 }
 
 bool CMovieClient::SendCommand(int32_t code, const void* record, int32_t size_bytes) {
-  if (lost_) return false;
-  if (size_bytes < 0 || size_t(size_bytes) > channel::kBlockBytes) return false;
+  if (lost_)
+    return false;
+  if (size_bytes < 0 || size_t(size_bytes) > channel::kBlockBytes)
+    return false;
   std::memcpy(param_view_, record, size_t(size_bytes));
   const auto timeout =
       code == channel::kInitializeGraph ? options_.open_timeout : options_.command_timeout;
@@ -130,6 +140,141 @@ bool CMovieClient::SendCommand(int32_t code, const void* record, int32_t size_by
     return false;
   }
   return true;
+}
+
+}  // namespace quorvex
+
+namespace quorvex {
+
+using media::E_ABORT;
+using media::E_POINTER;
+
+bool CMovieClient::SendCodeOnly(int32_t code) {
+  const channel::CodeOnlyParam p{code};
+  return SendCommand(p.code, &p, sizeof p);
+}
+
+bool CMovieClient::InitializeGraph(const char16_t* file_name, int32_t owner_window) {
+  if (file_name == nullptr)
+    return false;
+  // A path that does not fit the record with its terminator is refused here: truncating it
+  // would open another file.
+  const size_t units = std::char_traits<char16_t>::length(file_name);
+  if (units >= channel::kMaxPathUnits)
+    return false;
+  channel::InitializeGraphParam p{};
+  p.code = channel::kInitializeGraph;
+  std::memcpy(p.path, file_name, (units + 1) * sizeof(char16_t));
+  p.owner_window = owner_window;
+  return SendCommand(p.code, &p, sizeof p) && channel::ReadField<uint8_t>(return_view_, 0) != 0;
+}
+
+void CMovieClient::SetVideoSize(int32_t width, int32_t height) {
+  const channel::SetVideoSizeParam p{channel::kSetVideoSize, width, height};
+  SendCommand(p.code, &p, sizeof p);
+}
+
+void CMovieClient::GraphNotifyProc() {
+  SendCodeOnly(channel::kGraphNotifyProc);
+}
+
+void CMovieClient::SetRate(double rate) {
+  const channel::SetRateParam p{channel::kSetRate, 0, rate};
+  SendCommand(p.code, &p, sizeof p);
+}
+
+double CMovieClient::GetRate() {
+  return SendCodeOnly(channel::kGetRate) ? channel::ReadField<double>(return_view_, 0) : 0.0;
+}
+
+void CMovieClient::Pause() {
+  SendCodeOnly(channel::kPause);
+}
+void CMovieClient::Run() {
+  SendCodeOnly(channel::kRun);
+}
+void CMovieClient::Stop() {
+  SendCodeOnly(channel::kStop);
+}
+
+bool CMovieClient::IsPlaying() {
+  return SendCodeOnly(channel::kIsPlaying) && channel::ReadField<uint8_t>(return_view_, 0) != 0;
+}
+
+void CMovieClient::EnablePitchShift(bool enable) {
+  const channel::EnablePitchShiftParam p{channel::kEnablePitchShift, uint8_t(enable ? 1 : 0), {}};
+  SendCommand(p.code, &p, sizeof p);
+}
+
+void CMovieClient::GetAspectRatio(int32_t& x, int32_t& y) {
+  if (!SendCodeOnly(channel::kGetAspectRatio))
+    return;
+  x = channel::ReadField<int32_t>(return_view_, offsetof(channel::AspectRatioReply, x));
+  y = channel::ReadField<int32_t>(return_view_, offsetof(channel::AspectRatioReply, y));
+}
+
+int32_t CMovieClient::SetNotifyWindow(int32_t hwnd, int32_t message, int32_t instance) {
+  const channel::SetNotifyWindowParam p{channel::kSetNotifyWindow, hwnd, message, instance};
+  if (!SendCommand(p.code, &p, sizeof p))
+    return E_ABORT;
+  return channel::ReadField<int32_t>(return_view_, 0);
+}
+
+namespace {
+
+// GetDuration and GetCurrentPosition: the value is stored even with a failure code (the
+// server then replies 0), as the caller may rely on it being written.
+int32_t ValueQuery(bool sent, const unsigned char* reply, int64_t* out) {
+  if (!sent)
+    return E_ABORT;
+  if (out != nullptr) {
+    *out = channel::ReadField<int64_t>(reply, offsetof(channel::ValueReply, value_units));
+  }
+  return channel::ReadField<int32_t>(reply, 0);
+}
+
+}  // namespace
+
+int32_t CMovieClient::GetDuration(int64_t* duration_units) {
+  if (duration_units == nullptr)
+    return E_POINTER;
+  return ValueQuery(SendCodeOnly(channel::kGetDuration), return_view_, duration_units);
+}
+
+int32_t CMovieClient::GetCurrentPosition(int64_t* position_units) {
+  if (position_units == nullptr)
+    return E_POINTER;
+  return ValueQuery(SendCodeOnly(channel::kGetCurrentPosition), return_view_, position_units);
+}
+
+int32_t CMovieClient::SetPositions(int64_t* current_units, uint32_t current_flags,
+                                   int64_t* stop_units, uint32_t stop_flags) {
+  channel::SetPositionsParam p{};
+  p.code = channel::kSetPositions;
+  p.current_given = current_units != nullptr;
+  p.current_units = current_units ? *current_units : 0;
+  p.current_flags = current_flags;
+  p.stop_given = stop_units != nullptr;
+  p.stop_units = stop_units ? *stop_units : 0;
+  p.stop_flags = stop_flags;
+  if (!SendCommand(p.code, &p, sizeof p))
+    return E_ABORT;
+  if (current_units != nullptr) {
+    *current_units = channel::ReadField<int64_t>(
+        return_view_, offsetof(channel::SetPositionsReply, current_units));
+  }
+  if (stop_units != nullptr) {
+    *stop_units =
+        channel::ReadField<int64_t>(return_view_, offsetof(channel::SetPositionsReply, stop_units));
+  }
+  return channel::ReadField<int32_t>(return_view_, 0);
+}
+
+int32_t CMovieClient::put_Volume(int32_t volume) {
+  const channel::PutVolumeParam p{channel::kPutVolume, volume};
+  if (!SendCommand(p.code, &p, sizeof p))
+    return E_ABORT;
+  return channel::ReadField<int32_t>(return_view_, 0);
 }
 
 }  // namespace quorvex

@@ -47,6 +47,31 @@ class CMovieClient {
   CMovieClient(const CMovieClient&) = delete;
   CMovieClient& operator=(const CMovieClient&) = delete;
 
+  // One operation per command. Operations that return a result code return E_ABORT when the
+  // server is lost; the others then do nothing (bools are false, the rate 0).
+  bool InitializeGraph(const char16_t* file_name, int32_t owner_window);
+  void SetVideoSize(int32_t width, int32_t height);
+  void GraphNotifyProc();
+  void SetRate(double rate);
+  double GetRate();
+  void Pause();
+  void Run();
+  void Stop();
+  bool IsPlaying();
+  void EnablePitchShift(bool enable);
+  // Unchanged when the server is lost.
+  void GetAspectRatio(int32_t& x, int32_t& y);
+  int32_t SetNotifyWindow(int32_t hwnd, int32_t message, int32_t instance);
+  // Stores the replied value (0 after a failed query) through the pointer in every case but a
+  // lost server.
+  int32_t GetDuration(int64_t* duration_units);
+  // Either position may be null (not given). Given positions are updated from the reply.
+  int32_t SetPositions(int64_t* current_units, uint32_t current_flags, int64_t* stop_units,
+                       uint32_t stop_flags);
+  int32_t GetCurrentPosition(int64_t* position_units);
+  // Hundredths of a decibel: 0 full, -10000 silent.
+  int32_t put_Volume(int32_t volume);
+
   // Copies `size_bytes` of `record` to the parameter block and sends `code` to the server
   // window. False when the server is lost (then, and for every later command, nothing is sent
   // and the return block must not be read as a reply).
@@ -69,6 +94,7 @@ class CMovieClient {
   void StartServer();
   void ReleaseNames();
   void MarkLost();
+  bool SendCodeOnly(int32_t code);
 
   ClientOptions options_;
   std::string id_;

@@ -10,8 +10,14 @@ std::string FormatIdentifier(uint32_t tick_ms, int32_t index) {
   return buf;
 }
 
-std::string StartEventName(const std::string& id) { return "/QuorvexServerStartEvent" + id; }
-std::string ParamMapName(const std::string& id) { return "/QuorvexParameterMap" + id; }
-std::string ReturnMapName(const std::string& id) { return "/QuorvexReturnMap" + id; }
+std::string StartEventName(const std::string& id) {
+  return "/QuorvexServerStartEvent" + id;
+}
+std::string ParamMapName(const std::string& id) {
+  return "/QuorvexParameterMap" + id;
+}
+std::string ReturnMapName(const std::string& id) {
+  return "/QuorvexReturnMap" + id;
+}
 
 }  // namespace quorvex::channel

@@ -41,7 +41,9 @@ inline constexpr int32_t kFirstCommand = kInitializeGraph;
 inline constexpr int32_t kLastCommand = kClose;
 inline constexpr int32_t kGraphNotify = 0x8001;
 
-inline bool IsCommand(int64_t code) { return code >= kFirstCommand && code <= kLastCommand; }
+inline bool IsCommand(int64_t code) {
+  return code >= kFirstCommand && code <= kLastCommand;
+}
 
 // "%u-%d": tick count, client counter.
 std::string FormatIdentifier(uint32_t tick_ms, int32_t index);

@@ -1,8 +1,8 @@
 #include "hosting/ServerForm.h"
 
+#include <sys/prctl.h>
 #include <QCoreApplication>
 #include <QTimer>
-#include <sys/prctl.h>
 
 #include <csignal>
 #include <cstdio>
@@ -31,10 +31,13 @@ ServerForm::~ServerForm() {
   port_.reset();
 }
 
-int32_t ServerForm::handle() const { return port_->handle(); }
+int32_t ServerForm::handle() const {
+  return port_->handle();
+}
 
 bool ServerForm::ServerForm_Load(const QStringList& arguments) {
-  if (arguments.size() < 3) return false;
+  if (arguments.size() < 3)
+    return false;
   try {
     movie_server_ = std::make_unique<CMovieServer>(handle(), arguments.at(2).toStdString());
   } catch (const ChannelOpenError&) {
@@ -44,7 +47,8 @@ bool ServerForm::ServerForm_Load(const QStringList& arguments) {
 }
 
 int64_t ServerForm::WndProc(const ipc::Message& message) {
-  if (!channel::IsCommand(message.code) || !movie_server_) return 0;
+  if (!channel::IsCommand(message.code) || !movie_server_)
+    return 0;
   if (message.code == channel::kClose) {
     Close();
   } else {
@@ -54,7 +58,8 @@ int64_t ServerForm::WndProc(const ipc::Message& message) {
 }
 
 void ServerForm::Close() {
-  if (closing_) return;
+  if (closing_)
+    return;
   closing_ = true;
   // The reply to the close command goes out when WndProc returns; the loop ends after that.
   QTimer::singleShot(0, this, [this] { emit closed(); });

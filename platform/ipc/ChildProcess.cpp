@@ -29,7 +29,8 @@ int OpenPidfd(pid_t pid) {
 std::optional<ChildProcess> ChildProcess::Spawn(const std::string& path,
                                                 const std::vector<std::string>& args) {
   std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  for (const auto& a : args)
+    argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   pid_t pid = -1;
   if (posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
@@ -56,11 +57,15 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
   return *this;
 }
 
-ChildProcess::~ChildProcess() { Release(); }
+ChildProcess::~ChildProcess() {
+  Release();
+}
 
 void ChildProcess::Release() {
-  if (running()) Kill();
-  if (pidfd_ >= 0) close(pidfd_);
+  if (running())
+    Kill();
+  if (pidfd_ >= 0)
+    close(pidfd_);
   pidfd_ = -1;
   pid_ = -1;
 }
@@ -80,14 +85,18 @@ bool ChildProcess::TryReap() {
 }
 
 std::optional<int> ChildProcess::WaitForExit(std::chrono::milliseconds timeout) {
-  if (pid_ <= 0) return std::nullopt;
-  if (status_) return status_;
+  if (pid_ <= 0)
+    return std::nullopt;
+  if (status_)
+    return status_;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    if (TryReap()) return status_;
+    if (TryReap())
+      return status_;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return std::nullopt;
+    if (left.count() <= 0)
+      return std::nullopt;
     if (pidfd_ >= 0) {
       pollfd p{pidfd_, POLLIN, 0};
       poll(&p, 1, int(left.count()));
@@ -98,7 +107,8 @@ std::optional<int> ChildProcess::WaitForExit(std::chrono::milliseconds timeout) 
 }
 
 int ChildProcess::Kill() {
-  if (!running()) return status_.value_or(-1);
+  if (!running())
+    return status_.value_or(-1);
   kill(pid_, SIGKILL);
   int status = 0;
   while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {

@@ -13,7 +13,8 @@ namespace {
 
 int ConnectTo(int32_t handle, int extra_flags) {
   const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | extra_flags, 0);
-  if (fd < 0) return -1;
+  if (fd < 0)
+    return -1;
   const SocketAddress addr(SocketNameForHandle(handle));
   if (connect(fd, addr.sockaddr(), addr.length()) != 0) {
     close(fd);
@@ -24,22 +25,27 @@ int ConnectTo(int32_t handle, int extra_flags) {
 
 }  // namespace
 
-MessageConnection::~MessageConnection() { Close(); }
+MessageConnection::~MessageConnection() {
+  Close();
+}
 
 void MessageConnection::Close() {
-  if (fd_ >= 0) close(fd_);
+  if (fd_ >= 0)
+    close(fd_);
   fd_ = -1;
 }
 
 SendStatus MessageConnection::Connect(int32_t handle) {
   Close();
-  if (handle <= 0) return SendStatus::kNoWindow;
+  if (handle <= 0)
+    return SendStatus::kNoWindow;
   fd_ = ConnectTo(handle, 0);
   return fd_ >= 0 ? SendStatus::kOk : SendStatus::kNoWindow;
 }
 
 SendStatus MessageConnection::Write(const Frame& frame) {
-  if (fd_ < 0) return SendStatus::kPeerGone;
+  if (fd_ < 0)
+    return SendStatus::kPeerGone;
   ssize_t n;
   do {
     n = send(fd_, &frame, sizeof frame, MSG_NOSIGNAL);
@@ -58,8 +64,8 @@ SendStatus MessageConnection::Attach() {
 SendStatus MessageConnection::Send(const Message& message, std::chrono::milliseconds timeout,
                                    int64_t* result) {
   const uint64_t seq = next_seq_++;
-  if (const SendStatus s = Write(Frame{FrameKind::kSend, message.code, seq, message.wparam,
-                                       message.lparam});
+  if (const SendStatus s =
+          Write(Frame{FrameKind::kSend, message.code, seq, message.wparam, message.lparam});
       s != SendStatus::kOk) {
     return s;
   }
@@ -73,25 +79,32 @@ SendStatus MessageConnection::Send(const Message& message, std::chrono::millisec
     }
     pollfd p{fd_, POLLIN, 0};
     const int r = poll(&p, 1, int(left.count()));
-    if (r < 0 && errno == EINTR) continue;
-    if (r == 0) continue;  // the deadline check above ends it
+    if (r < 0 && errno == EINTR)
+      continue;
+    if (r == 0)
+      continue;  // the deadline check above ends it
     Reply reply{};
     const ssize_t n = recv(fd_, &reply, sizeof reply, MSG_DONTWAIT);
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EINTR))
+      continue;
     if (n != ssize_t(sizeof reply)) {  // closed, reset (a killed receiver), or garbage
       Close();
       return SendStatus::kPeerGone;
     }
-    if (reply.seq != seq) continue;  // a reply to nothing we wait for
-    if (result != nullptr) *result = reply.result;
+    if (reply.seq != seq)
+      continue;  // a reply to nothing we wait for
+    if (result != nullptr)
+      *result = reply.result;
     return SendStatus::kOk;
   }
 }
 
 bool PostMessage(int32_t handle, const Message& message) {
-  if (handle <= 0) return false;
+  if (handle <= 0)
+    return false;
   const int fd = ConnectTo(handle, SOCK_NONBLOCK);
-  if (fd < 0) return false;
+  if (fd < 0)
+    return false;
   const Frame frame{FrameKind::kPost, message.code, 0, message.wparam, message.lparam};
   const bool ok = send(fd, &frame, sizeof frame, MSG_NOSIGNAL | MSG_DONTWAIT) == sizeof frame;
   close(fd);

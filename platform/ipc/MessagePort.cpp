@@ -1,9 +1,9 @@
 #include "platform/ipc/MessagePort.h"
 
-#include <QSocketNotifier>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <QSocketNotifier>
 
 #include <atomic>
 #include <cerrno>
@@ -32,20 +32,24 @@ std::atomic<uint32_t> g_next_window{0};
 
 }  // namespace
 
-MessagePort::MessagePort(WindowProc proc, QObject* parent) : QObject(parent), proc_(std::move(proc)) {
+MessagePort::MessagePort(WindowProc proc, QObject* parent)
+    : QObject(parent), proc_(std::move(proc)) {
   listen_fd_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (listen_fd_ < 0) throw std::system_error(errno, std::generic_category(), "socket");
+  if (listen_fd_ < 0)
+    throw std::system_error(errno, std::generic_category(), "socket");
   const uint32_t pid_part = uint32_t(getpid()) & 0x7FFFFFu;
   for (int attempt = 0; attempt < 256; ++attempt) {
     const uint32_t n = g_next_window.fetch_add(1) & 0xFFu;
     const int32_t handle = int32_t((pid_part << 8) | n);
-    if (handle <= 0) continue;
+    if (handle <= 0)
+      continue;
     const SocketAddress addr(SocketNameForHandle(handle));
     if (bind(listen_fd_, addr.sockaddr(), addr.length()) == 0) {
       handle_ = handle;
       break;
     }
-    if (errno != EADDRINUSE) break;
+    if (errno != EADDRINUSE)
+      break;
   }
   if (handle_ == 0 || listen(listen_fd_, 64) != 0) {
     const int err = errno;
@@ -65,7 +69,8 @@ MessagePort::~MessagePort() {
 void MessagePort::Accept() {
   for (;;) {
     const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (fd < 0) return;  // EAGAIN: no more pending connections
+    if (fd < 0)
+      return;  // EAGAIN: no more pending connections
     ucred cred{};
     socklen_t len = sizeof cred;
     if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || cred.uid != getuid()) {
@@ -85,12 +90,14 @@ void MessagePort::Read(Peer* peer) {
   for (;;) {
     Frame frame{};
     const ssize_t n = recv(peer->fd, &frame, sizeof frame, MSG_DONTWAIT);
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+    if (n < 0 && (errno == EAGAIN || errno == EINTR))
+      return;
     if (n <= 0) {  // closed, reset, or broken
       Drop(peer);
       return;
     }
-    if (size_t(n) != sizeof frame) continue;  // not one of ours: ignore it
+    if (size_t(n) != sizeof frame)
+      continue;  // not one of ours: ignore it
     switch (frame.kind) {
       case FrameKind::kAttach:
         peer->owner = true;
@@ -124,7 +131,8 @@ void MessagePort::Drop(Peer* peer) {
       break;
     }
   }
-  if (owner) emit ownerLost();
+  if (owner)
+    emit ownerLost();
 }
 
 }  // namespace quorvex::ipc

@@ -9,21 +9,29 @@ namespace quorvex::ipc {
 
 std::unique_ptr<NamedEvent> NamedEvent::Create(const std::string& name) {
   sem_t* sem = sem_open(name.c_str(), O_CREAT | O_EXCL, 0600, 0);
-  if (sem == SEM_FAILED) return nullptr;
+  if (sem == SEM_FAILED)
+    return nullptr;
   return std::unique_ptr<NamedEvent>(new NamedEvent(sem));
 }
 
 std::unique_ptr<NamedEvent> NamedEvent::Open(const std::string& name) {
   sem_t* sem = sem_open(name.c_str(), 0);
-  if (sem == SEM_FAILED) return nullptr;
+  if (sem == SEM_FAILED)
+    return nullptr;
   return std::unique_ptr<NamedEvent>(new NamedEvent(sem));
 }
 
-void NamedEvent::Unlink(const std::string& name) { sem_unlink(name.c_str()); }
+void NamedEvent::Unlink(const std::string& name) {
+  sem_unlink(name.c_str());
+}
 
-NamedEvent::~NamedEvent() { sem_close(sem_); }
+NamedEvent::~NamedEvent() {
+  sem_close(sem_);
+}
 
-void NamedEvent::Signal() { sem_post(sem_); }
+void NamedEvent::Signal() {
+  sem_post(sem_);
+}
 
 bool NamedEvent::Wait(std::chrono::milliseconds timeout) {
   // sem_clockwait takes CLOCK_MONOTONIC, so a change of the wall clock cannot stretch the wait.
@@ -37,8 +45,10 @@ bool NamedEvent::Wait(std::chrono::milliseconds timeout) {
     deadline.tv_nsec -= 1000000000;
   }
   for (;;) {
-    if (sem_clockwait(sem_, CLOCK_MONOTONIC, &deadline) == 0) return true;
-    if (errno != EINTR) return false;
+    if (sem_clockwait(sem_, CLOCK_MONOTONIC, &deadline) == 0)
+      return true;
+    if (errno != EINTR)
+      return false;
   }
 }
 

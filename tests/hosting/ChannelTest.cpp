@@ -28,9 +28,13 @@ ClientOptions TestOptions() {
   return o;
 }
 
-bool ProcessGone(pid_t pid) { return kill(pid, 0) != 0 && errno == ESRCH; }
+bool ProcessGone(pid_t pid) {
+  return kill(pid, 0) != 0 && errno == ESRCH;
+}
 
-std::string Suffix(const std::string& id) { return id.substr(id.find('-')); }
+std::string Suffix(const std::string& id) {
+  return id.substr(id.find('-'));
+}
 
 // The test plays the client by hand, so that it sees the server's side of the handshake.
 class RawChannel {
@@ -93,7 +97,8 @@ TEST(Channel, ClientsGetConsecutiveIdentifiersAndLeaveNoNamesBehind) {
 TEST(Channel, AShortRecordLeavesTheTailOfALongerOne) {
   CMovieClient client(TestOptions());
   std::array<unsigned char, 40> longer{};
-  for (size_t i = 0; i < longer.size(); ++i) longer[i] = static_cast<unsigned char>(0xA0 + i);
+  for (size_t i = 0; i < longer.size(); ++i)
+    longer[i] = static_cast<unsigned char>(0xA0 + i);
   // A code outside the command range: the server ignores it, so only the block is observed.
   const int32_t code = channel::kFirstCommand - 1;
   std::memcpy(longer.data(), &code, 4);
@@ -195,9 +200,11 @@ TEST(ChannelFaults, AServerWhoseClientDiesExitsOnItsOwn) {
   pid_t r = 0;
   for (int i = 0; i < 100 && r == 0; ++i) {
     r = waitpid(server, &status, WNOHANG);
-    if (r == 0) std::this_thread::sleep_for(10ms);
+    if (r == 0)
+      std::this_thread::sleep_for(10ms);
   }
-  if (r == 0) kill(server, SIGKILL);
+  if (r == 0)
+    kill(server, SIGKILL);
   EXPECT_EQ(r, server) << "the server outlived its client by more than a second";
   EXPECT_EQ(test::LeftoverChannelNames(id), "");
 }

@@ -7,7 +7,8 @@
 namespace quorvex::test {
 
 std::string QuorvexExe() {
-  if (const char* env = std::getenv("QUORVEX_EXE")) return env;
+  if (const char* env = std::getenv("QUORVEX_EXE"))
+    return env;
   return QUORVEX_TEST_EXE;
 }
 
@@ -18,9 +19,10 @@ std::string Movie(const std::string& name) {
 
 std::string LeftoverChannelNames(const std::string& id) {
   std::string found;
-  for (const std::string& name : {"sem.QuorvexServerStartEvent" + id, "QuorvexParameterMap" + id,
-                                 "QuorvexReturnMap" + id}) {
-    if (access(("/dev/shm/" + name).c_str(), F_OK) == 0) found += name + " ";
+  for (const std::string& name :
+       {"sem.QuorvexServerStartEvent" + id, "QuorvexParameterMap" + id, "QuorvexReturnMap" + id}) {
+    if (access(("/dev/shm/" + name).c_str(), F_OK) == 0)
+      found += name + " ";
   }
   return found;
 }
