@@ -1,0 +1,188 @@
+// The window-message transport inside one process and across a fork: delivery through the
+// event loop, replies, posting that never blocks, the owner's departure, strangers and garbage.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <random>
+#include <vector>
+
+#include "platform/ipc/MessageConnection.h"
+#include "platform/ipc/MessagePort.h"
+#include "platform/ipc/SocketAddress.h"
+
+namespace quorvex::ipc {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Runs the event loop until `done` holds or ten seconds have passed.
+template <typename F>
+bool SpinUntil(F done) {
+  QElapsedTimer t;
+  t.start();
+  while (!done() && t.elapsed() < 10000)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  return done();
+}
+
+void SpinFor(int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < ms)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+// Runs `child` in a forked process and returns its exit code; the parent keeps serving its
+// event loop meanwhile, as a window would.
+template <typename F>
+int InChild(F child) {
+  const pid_t pid = fork();
+  if (pid == 0)
+    _exit(child());
+  int status = -1;
+  SpinUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; });
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+}
+
+TEST(Transport, PostedMessagesArriveInOrderThroughTheEventLoop) {
+  std::vector<Message> got;
+  MessagePort port([&](const Message& m) {
+    got.push_back(m);
+    return 0;
+  });
+  EXPECT_GT(port.handle(), 0);
+  for (int i = 0; i < 5; ++i)
+    EXPECT_TRUE(PostMessage(port.handle(), {0x8001u, i, 100 + i}));
+  EXPECT_TRUE(got.empty());  // nothing is delivered outside the event loop
+  ASSERT_TRUE(SpinUntil([&] { return got.size() == 5; }));
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(got[i].code, 0x8001u);
+    EXPECT_EQ(got[i].wparam, i);
+    EXPECT_EQ(got[i].lparam, 100 + i);
+  }
+  EXPECT_FALSE(PostMessage(0, {1, 0, 0}));
+  EXPECT_FALSE(PostMessage(-5, {1, 0, 0}));
+}
+
+TEST(Transport, ASendFromAnotherProcessGetsTheProcedureResult) {
+  MessagePort port([](const Message& m) { return int64_t(m.code) * 1000 + m.wparam - m.lparam; });
+  const int32_t handle = port.handle();
+  const int rc = InChild([handle] {
+    MessageConnection c;
+    if (c.Connect(handle) != SendStatus::kOk)
+      return 1;
+    int64_t r = 0;
+    for (int i = 0; i < 100; ++i) {
+      if (c.Send({uint32_t(i), 7, 2}, 5s, &r) != SendStatus::kOk || r != i * 1000 + 5)
+        return 2;
+    }
+    return 0;
+  });
+  EXPECT_EQ(rc, 0);
+}
+
+TEST(Transport, PostingToABusyWindowNeverBlocks) {
+  MessagePort port([](const Message&) { return 0; });
+  // The event loop does not run while we post: the window's queue fills up, and posting
+  // must then fail quickly instead of waiting for room.
+  int accepted = 0;
+  for (int i = 0; i < 5000; ++i)
+    accepted += PostMessage(port.handle(), {1, i, 0}) ? 1 : 0;
+  EXPECT_GT(accepted, 0);
+  EXPECT_LT(accepted, 5000);
+}
+
+TEST(Transport, TheOwnersDepartureIsReportedOthersAreNot) {
+  MessagePort port([](const Message&) { return 0; });
+  int lost = 0, attached = 0;
+  QObject::connect(&port, &MessagePort::ownerLost, [&] { ++lost; });
+  QObject::connect(&port, &MessagePort::ownerAttached, [&] { ++attached; });
+  const int32_t handle = port.handle();
+  // A stranger that sends and goes is not the owner.
+  EXPECT_EQ(InChild([handle] {
+              MessageConnection stranger;
+              return stranger.Connect(handle) == SendStatus::kOk &&
+                             stranger.Send({1, 0, 0}, 5s) == SendStatus::kOk
+                         ? 0
+                         : 1;
+            }),
+            0);
+  SpinFor(200);
+  EXPECT_EQ(lost, 0);
+  {
+    MessageConnection owner;
+    ASSERT_EQ(owner.Connect(port.handle()), SendStatus::kOk);
+    ASSERT_EQ(owner.Attach(), SendStatus::kOk);
+    ASSERT_TRUE(SpinUntil([&] { return attached == 1; }));
+  }
+  EXPECT_TRUE(SpinUntil([&] { return lost == 1; }));
+}
+
+TEST(Transport, ConnectionsOfAnotherUserAreRefused) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "needs root to become another user";
+  bool called = false;
+  MessagePort port([&](const Message&) {
+    called = true;
+    return 0;
+  });
+  const int32_t handle = port.handle();
+  const int rc = InChild([handle] {
+    if (setgid(65534) != 0 || setuid(65534) != 0)
+      return 3;
+    MessageConnection c;
+    if (c.Connect(handle) != SendStatus::kOk)
+      return 0;  // refused outright
+    return c.Send({1, 0, 0}, 5s) == SendStatus::kPeerGone ? 0 : 4;
+  });
+  EXPECT_EQ(rc, 0);
+  EXPECT_FALSE(called);
+}
+
+TEST(Transport, GarbageDatagramsAreIgnoredAndTheWindowKeepsServing) {
+  int calls = 0;
+  MessagePort port([&](const Message& m) {
+    ++calls;
+    return int64_t(m.code);
+  });
+  const int32_t handle = port.handle();
+  const int rc = InChild([handle] {
+    std::mt19937 rng(1234);
+    const int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    const SocketAddress addr(SocketNameForHandle(handle));
+    if (connect(fd, addr.sockaddr(), addr.length()) != 0)
+      return 1;
+    for (int i = 0; i < 200; ++i) {
+      unsigned char junk[64];
+      const size_t n = rng() % sizeof junk;
+      for (size_t k = 0; k < n; ++k)
+        junk[k] = static_cast<unsigned char>(rng());
+      if (n == sizeof(Frame))
+        continue;  // a well-formed frame is not garbage
+      send(fd, junk, n, MSG_NOSIGNAL);
+    }
+    close(fd);
+    MessageConnection c;
+    int64_t r = 0;
+    if (c.Connect(handle) != SendStatus::kOk)
+      return 2;
+    return c.Send({42, 0, 0}, 5s, &r) == SendStatus::kOk && r == 42 ? 0 : 3;
+  });
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(calls, 1);
+}
+
+TEST(Transport, ASendToNoWindowFailsAtOnce) {
+  MessageConnection c;
+  EXPECT_EQ(c.Connect(0x7FFFFF01), SendStatus::kNoWindow);
+  EXPECT_EQ(c.Send({1, 0, 0}, 5s), SendStatus::kPeerGone);
+}
+
+}  // namespace
+}  // namespace quorvex::ipc
