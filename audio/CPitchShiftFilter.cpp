@@ -57,8 +57,11 @@ int16_t ToSample(float value) {
 
 // The time at byte `offset` of a sample spanning [start, stop] over `length` bytes.
 int64_t TimeAt(int64_t start, int64_t stop, int32_t offset, int32_t length) {
+  if (offset == 0) {
+    return start;
+  }
   if (start == -1 || offset >= length) {
-    return offset >= length ? stop : -1;
+    return stop;
   }
   const __int128 span = __int128(stop) - start;
   return int64_t(start + span * offset / length);
