@@ -79,17 +79,20 @@ class CPitchShiftFilter {
   audio::HRESULT GetMediaType(int32_t position, audio::MediaType* type) const;
   audio::HRESULT CheckOutputType(const audio::MediaType* type) const;
 
-  // Connects the input with `type` (which must pass CheckInputType, else the result is
-  // returned and nothing changes). `upstream` is the allocator the input was given (not
-  // owned; must stay valid until DecideBufferSize has run; may be null when there is none).
+  // Connects the input with `type`; a type that CheckInputType refuses gives
+  // VFW_E_TYPE_NOT_ACCEPTED and changes nothing. `upstream` is the allocator the input was
+  // given (not owned; must stay valid until DecideBufferSize has run; null when there is
+  // none, which DecideBufferSize reports as VFW_E_NO_ALLOCATOR). Disconnecting makes
+  // Transform fail until the next DecideBufferSize.
   audio::HRESULT ConnectInput(const audio::MediaType& type, audio::IMemAllocator* upstream);
   void DisconnectInput();
   bool IsInputConnected() const { return input_type_.has_value(); }
 
   // Sizes the buffers from the input's format and asks `allocator` for one output buffer of
   // 32B bytes, alignment 1. E_UNEXPECTED without an input connection, E_POINTER for missing
-  // arguments, the failure of the upstream allocator's or of SetProperties, E_FAIL when less
-  // was granted. Everything held is dropped and the shifters cleared, so a new format never
+  // arguments, the failure of the upstream allocator's GetProperties or of SetProperties,
+  // E_OUTOFMEMORY for a rate whose buffers would not fit 32-bit sizes, E_FAIL when less was
+  // granted. Everything held is dropped and the shifters cleared, so a new format never
   // meets bytes of the old one.
   audio::HRESULT DecideBufferSize(audio::IMemAllocator* allocator,
                                   audio::ALLOCATOR_PROPERTIES* request);

@@ -31,6 +31,10 @@
 // bytes); the filter's working memory is sized once per format (about 32 x one second of
 // audio of address space for the largest stretch, touched only as far as used).
 //
+// Latency. Up to a block of 4096 frames plus one buffer is held, and the vocoder delays by
+// another 4096 frames; none of it is reported as latency, since the sink it feeds does not
+// synchronise.
+//
 // End of stream writes "EndOfStream\n" to stderr; held audio is not sent.
 
 #include <gst/gst.h>
