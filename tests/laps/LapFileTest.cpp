@@ -1,0 +1,417 @@
+// The lap file: the exact bytes written, reading back, every refusal of the reader, the
+// temporary-file save that keeps an old file when the new one cannot be written, and a bounded
+// run of mutated inputs that must never crash the reader.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <csignal>
+#include <random>
+
+#include "laps/LapFile.h"
+#include "tests/laps/LapFileSeeds.h"
+
+namespace quorvex::laps {
+namespace {
+
+const QLocale kC = QLocale::c();
+const QLocale kComma(QLocale::German, QLocale::Germany);
+
+QByteArray Bom() {
+  return QByteArray("\xEF\xBB\xBF");
+}
+
+QByteArray ReadAll(const QString& path) {
+  QFile f(path);
+  EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
+  return f.readAll();
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+LapFile TwoMovies() {
+  return {{"/movies/first.mp4", "/movies/second.mp4"},
+          {{12.5, 107.0 / 6, 23.04}, {3.2, 8.67, 14.1}}};
+}
+
+TEST(LapFileWriter, WritesTheDocumentLineByLine) {
+  const QByteArray expected = Bom() +
+                              "<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\"?>\n"
+                              "<QuorvexLapFile>\n"
+                              "  <file_name>\n"
+                              "    <list>/movies/first.mp4</list>\n"
+                              "    <list>/movies/second.mp4</list>\n"
+                              "  </file_name>\n"
+                              "  <lap>\n"
+                              "    <list>\n"
+                              "      <list>12.5</list>\n"
+                              "      <list>17.8333333333333</list>\n"
+                              "      <list>23.04</list>\n"
+                              "    </list>\n"
+                              "    <list>\n"
+                              "      <list>3.2</list>\n"
+                              "      <list>8.67</list>\n"
+                              "      <list>14.1</list>\n"
+                              "    </list>\n"
+                              "  </lap>\n"
+                              "</QuorvexLapFile>\n";
+  EXPECT_EQ(LapFileBytes(TwoMovies(), kC), expected);
+}
+
+TEST(LapFileWriter, UsesTheRegionalSeparatorAndCapitalExponents) {
+  const LapFile file{{"a"}, {{1e-5, -2.5, 1e15}}};
+  const QByteArray bytes = LapFileBytes(file, kComma);
+  EXPECT_TRUE(bytes.contains("<list>1E-05</list>"));
+  EXPECT_TRUE(bytes.contains("<list>-2,5</list>"));
+  EXPECT_TRUE(bytes.contains("<list>1E+15</list>"));
+}
+
+TEST(LapFileWriter, EscapesMarkupInPathsAndReadsThemBack) {
+  const LapFile file{{"/runs/A&B <1> \"fast\".mp4", "/runs/tab\there.mp4"}, {{1.0}, {2.0}}};
+  const QByteArray bytes = LapFileBytes(file, kC);
+  EXPECT_TRUE(bytes.contains("A&amp;B &lt;1&gt;")) << bytes.constData();
+  const LapFileReadResult back = ParseLapFile(bytes, kC);
+  ASSERT_TRUE(back.file) << back.error.toStdString();
+  EXPECT_EQ(back.file->file_names, file.file_names);
+}
+
+TEST(LapFileWriter, RefusesWhatCannotBeALapFile) {
+  const LapFile cases[] = {
+      {{}, {}},                                            // no movie
+      {{"a", "b"}, {{1.0}}},                               // fewer value lists than movies
+      {{"a", "b"}, {{1.0, 2.0}, {1.0}}},                   // lists of different lengths
+      {{"a"}, {{}}},                                       // no base
+      {{QString("bad") + QChar(0x01) + "name"}, {{1.0}}},  // XML cannot carry U+0001
+      {{QString("half") + QChar(0xD800)}, {{1.0}}},        // a lone surrogate
+  };
+  for (const LapFile& file : cases) {
+    EXPECT_THROW(LapFileBytes(file, kC), LapFileError);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("laps.xml");
+    const std::optional<QString> error = WriteLapFile(path, file, kC);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_FALSE(error->isEmpty());
+    EXPECT_FALSE(QFile::exists(path));
+  }
+}
+
+TEST(LapFile, ThreeMoviesAndFourRowsRoundTrip) {
+  const LapFile file{
+      {"/m/1.mp4", "/m/2.avi", "/m/3 & more.mkv"},
+      {{10.0, 15.0, 20.123, 31.0 / 3}, {20.0, 26.0, 33.3, 40.25}, {30.0, 35.5, 39.0, 1e-7}}};
+  for (const QLocale& locale : {kC, kComma}) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("laps.xml");
+    ASSERT_FALSE(WriteLapFile(path, file, locale).has_value());
+    const LapFileReadResult back = ReadLapFile(path, locale);
+    ASSERT_TRUE(back.file) << back.error.toStdString();
+    EXPECT_EQ(back.file->file_names, file.file_names);
+    ASSERT_EQ(back.file->time_list.size(), 3u);
+    for (size_t m = 0; m < 3; ++m) {
+      ASSERT_EQ(back.file->time_list[m].size(), 4u);
+      for (size_t r = 0; r < 4; ++r) {
+        const double v = file.time_list[m][r];
+        EXPECT_NEAR(back.file->time_list[m][r], v, std::fabs(v) * 1e-14);
+      }
+    }
+  }
+}
+
+// A valid document with the given content of QuorvexLapFile.
+QByteArray Document(const QByteArray& root_content) {
+  return Bom() + "<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\"?>\n" +
+         "<QuorvexLapFile>" + root_content + "</QuorvexLapFile>\n";
+}
+
+struct Accepted {
+  const char* name;
+  QByteArray bytes;
+  QStringList files;
+  LapLists values;
+};
+
+void PrintTo(const Accepted& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ReaderAccepts : public testing::TestWithParam<Accepted> {};
+
+TEST_P(ReaderAccepts, TheFile) {
+  const LapFileReadResult result = ParseLapFile(GetParam().bytes, kC);
+  ASSERT_TRUE(result.file) << result.error.toStdString();
+  EXPECT_EQ(result.file->file_names, GetParam().files);
+  EXPECT_EQ(result.file->time_list, GetParam().values);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ReaderAccepts,
+    testing::Values(
+        Accepted{"lap_before_file_name",
+                 Document("<lap><list><list>1</list></list></lap>"
+                          "<file_name><list>a</list></file_name>"),
+                 {"a"},
+                 {{1.0}}},
+        Accepted{"root_at_depth",
+                 "<outer><!-- c --><QuorvexLapFile><file_name><list>a</list></file_name>"
+                 "<lap><list><list>2</list></list></lap></QuorvexLapFile></outer>",
+                 {"a"},
+                 {{2.0}}},
+        Accepted{"no_bom_no_declaration",
+                 "<QuorvexLapFile>\r\n\t<file_name><list>a</list></file_name>\r\n"
+                 "<lap><list><list>3</list></list></lap></QuorvexLapFile>",
+                 {"a"},
+                 {{3.0}}},
+        Accepted{"numbers_with_space_sign_exponent_groups",
+                 Document("<file_name><list>a</list></file_name><lap><list>"
+                          "<list>  +1,234.5 </list><list>-2E+01</list><list>.25</list>"
+                          "</list></lap>"),
+                 {"a"},
+                 {{1234.5, -20.0, 0.25}}},
+        Accepted{"cdata_and_character_references",
+                 Document("<file_name><list><![CDATA[/x/a&b<c>.mp4]]></list>"
+                          "<list>/y/&#x41;&amp;.mp4</list></file_name>"
+                          "<lap><list><list>1</list></list><list><list>2</list></list></lap>"),
+                 {"/x/a&b<c>.mp4", "/y/A&.mp4"},
+                 {{1.0}, {2.0}}},
+        Accepted{"path_keeps_its_spaces",
+                 Document("<file_name><list> /a b/c.mp4 </list></file_name>"
+                          "<lap><list><list>0</list></list></lap>"),
+                 {" /a b/c.mp4 "},
+                 {{0.0}}}));
+
+struct Refused {
+  const char* name;
+  QByteArray bytes;
+  bool format_error;  // the description is InvalidFormatString(); else any other description
+};
+
+void PrintTo(const Refused& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ReaderRefuses : public testing::TestWithParam<Refused> {};
+
+TEST_P(ReaderRefuses, TheFile) {
+  const LapFileReadResult result = ParseLapFile(GetParam().bytes, kC);
+  EXPECT_FALSE(result.file.has_value());
+  EXPECT_FALSE(result.error.isEmpty());
+  if (GetParam().format_error) {
+    EXPECT_EQ(result.error, InvalidFormatString());
+  } else {
+    EXPECT_NE(result.error, InvalidFormatString()) << result.error.toStdString();
+  }
+}
+
+const QByteArray kFiles3 = "<file_name><list>a</list><list>b</list><list>c</list></file_name>";
+const QByteArray kLap1 = "<lap><list><list>1</list></list></lap>";
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ReaderRefuses,
+    testing::Values(
+        Refused{"two_value_lists_for_three_files",
+                Document(kFiles3 + "<lap><list><list>1</list></list>"
+                                   "<list><list>2</list></list></lap>"),
+                true},
+        Refused{"lists_of_different_length",
+                Document("<file_name><list>a</list><list>b</list></file_name>"
+                         "<lap><list><list>1</list><list>2</list></list>"
+                         "<list><list>1</list></list></lap>"),
+                true},
+        Refused{"element_instead_of_text",
+                Document("<file_name><list><b>a</b></list></file_name>" + kLap1), true},
+        Refused{"comment_under_the_root",
+                Document("<!-- note --><file_name><list>a</list></file_name>" + kLap1), true},
+        Refused{"text_under_the_root", Document("x<file_name><list>a</list></file_name>" + kLap1),
+                true},
+        Refused{"processing_instruction_in_a_value_list",
+                Document("<file_name><list>a</list></file_name>"
+                         "<lap><list><?pi x?><list>1</list></list></lap>"),
+                true},
+        Refused{"comment_as_a_value",
+                Document("<file_name><list>a</list></file_name>"
+                         "<lap><list><list><!--1--></list></list></lap>"),
+                true},
+        Refused{"empty_file_path", Document("<file_name><list></list></file_name>" + kLap1), true},
+        Refused{"empty_value_list",
+                Document("<file_name><list>a</list></file_name><lap><list/></lap>"), true},
+        Refused{"no_movie", Document("<file_name/><lap/>"), true},
+        Refused{"file_name_twice",
+                Document("<file_name><list>a</list></file_name>"
+                         "<file_name><list>a</list></file_name>"),
+                true},
+        Refused{"other_child_name", Document("<file_name><list>a</list></file_name><laps/>"), true},
+        Refused{"wrong_item_name", Document("<file_name><item>a</item></file_name>" + kLap1), true},
+        Refused{"only_one_section", Document("<file_name><list>a</list></file_name>"), true},
+        Refused{"two_roots_at_different_depths",
+                Document("<file_name><list>a</list></file_name>"
+                         "<lap><list><list>1</list><QuorvexLapFile/></list></lap>"),
+                true},
+        Refused{"no_root", "<other/>", true},
+        Refused{"other_decimal_separator",
+                Document("<file_name><list>a</list></file_name>"
+                         "<lap><list><list>12,5</list></list></lap>"),
+                false},
+        Refused{"infinite_value",
+                Document("<file_name><list>a</list></file_name>"
+                         "<lap><list><list>1e999</list></list></lap>"),
+                false},
+        Refused{"not_well_formed", Bom() + "<QuorvexLapFile><file_name><list>a</list></file_name>",
+                false},
+        Refused{"empty_input", "", false},
+        Refused{"binary_garbage", QByteArray("\x00\xff\x13\x37", 4), false}));
+
+TEST(LapFileReader, ADeeplyNestedDocumentIsRefusedWithoutExhaustingTheStack) {
+  const int depth = 200000;
+  QByteArray bytes;
+  for (int i = 0; i < depth; ++i)
+    bytes += "<a>";
+  for (int i = 0; i < depth; ++i)
+    bytes += "</a>";
+  const LapFileReadResult result = ParseLapFile(bytes, kC);
+  EXPECT_FALSE(result.file.has_value());
+  EXPECT_EQ(result.error, InvalidFormatString());
+}
+
+TEST(LapFileReader, MissingFilesAndEmptyPathsAreFailures) {
+  QTemporaryDir dir;
+  for (const QString& path : {dir.filePath("absent.xml"), QString(), dir.path()}) {
+    const LapFileReadResult result = ReadLapFile(path, kC);
+    EXPECT_FALSE(result.file.has_value()) << path.toStdString();
+    EXPECT_FALSE(result.error.isEmpty()) << path.toStdString();
+  }
+}
+
+// The save that cannot complete keeps the old file and leaves no temporary file behind.
+void ExpectOldFileKept(const QTemporaryDir& dir, const QString& path, const QByteArray& old) {
+  EXPECT_EQ(ReadAll(path), old);
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+            QStringList{QFileInfo(path).fileName()});
+}
+
+TEST(LapFileSave, AFileTooLargeForTheDiskKeepsTheOldFile) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("laps.xml");
+  const QByteArray old = LapFileBytes(TwoMovies(), kC);
+  WriteAll(path, old);
+  LapFile big{{"/m/a.mp4"}, {std::vector<double>(5000, 1.0 / 3)}};
+  // The file-size limit makes the write fail part-way, as a full disk does.
+  std::signal(SIGXFSZ, SIG_IGN);
+  const rlimit limit{4096, RLIM_INFINITY};
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const std::optional<QString> error = WriteLapFile(path, big, kC);
+  ASSERT_TRUE(error.has_value());
+  EXPECT_FALSE(error->isEmpty());
+  ExpectOldFileKept(dir, path, old);
+}
+
+// The folder may not be written by the saving user. Root may write anywhere, so the save runs
+// in a child process that gives up root first.
+TEST(LapFileSave, AReadOnlyFolderFailsAndKeepsTheOldFile) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("laps.xml");
+  const QByteArray old = LapFileBytes(TwoMovies(), kC);
+  WriteAll(path, old);
+  ASSERT_TRUE(QFile::setPermissions(
+      dir.path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+      _exit(3);
+    const std::optional<QString> error = WriteLapFile(path, LapFile{{"new"}, {{1.0}}}, kC);
+    _exit(!error ? 1 : error->isEmpty() ? 2 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the save succeeded; 2: no description; 3: no setuid";
+  QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  ExpectOldFileKept(dir, path, old);
+}
+
+TEST(LapFileSave, ASuccessfulSaveReplacesTheOldFile) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("laps.xml");
+  WriteAll(path, "old content");
+  ASSERT_FALSE(WriteLapFile(path, TwoMovies(), kC).has_value());
+  EXPECT_EQ(ReadAll(path), LapFileBytes(TwoMovies(), kC));
+  ExpectOldFileKept(dir, path, LapFileBytes(TwoMovies(), kC));
+}
+
+// Mutations of valid and invalid files: the reader returns a sound file or a description, and
+// never crashes, leaks or hangs (ASan and the test's time limit watch the rest).
+TEST(LapFileReader, MutatedInputsNeverBreakIt) {
+  std::mt19937 random(7);
+  const std::vector<QByteArray> seeds = LapFileSeeds();
+  const QByteArray tokens[] = {"<list>",
+                               "</list>",
+                               "<lap>",
+                               "</lap>",
+                               "<file_name>",
+                               "<!--x-->",
+                               "&amp;",
+                               "<![CDATA[",
+                               "]]>",
+                               "1e308",
+                               ",",
+                               "-",
+                               "<QuorvexLapFile>",
+                               "</QuorvexLapFile>",
+                               "&#0;",
+                               "\xff"};
+  int accepted = 0;
+  for (int i = 0; i < 4000; ++i) {
+    QByteArray bytes = seeds[random() % seeds.size()];
+    const int edits = 1 + random() % 4;
+    for (int e = 0; e < edits && !bytes.isEmpty(); ++e) {
+      const int at = random() % bytes.size();
+      switch (random() % 4) {
+        case 0:
+          bytes[at] = char(random());
+          break;
+        case 1:
+          bytes.remove(at, 1 + random() % 8);
+          break;
+        case 2:
+          bytes.insert(at, tokens[random() % std::size(tokens)]);
+          break;
+        default:
+          bytes.insert(at, bytes.mid(random() % bytes.size(), random() % 32));
+      }
+    }
+    for (const QLocale& locale : {kC, kComma}) {
+      const LapFileReadResult result = ParseLapFile(bytes, locale);
+      if (!result.file) {
+        ASSERT_FALSE(result.error.isEmpty()) << bytes.toStdString();
+        continue;
+      }
+      ++accepted;
+      const LapFile& f = *result.file;
+      ASSERT_GE(f.file_names.size(), 1);
+      ASSERT_EQ(f.time_list.size(), size_t(f.file_names.size()));
+      for (const auto& list : f.time_list) {
+        ASSERT_EQ(list.size(), f.time_list.front().size());
+        ASSERT_FALSE(list.empty());
+        for (double v : list)
+          ASSERT_TRUE(std::isfinite(v));
+      }
+    }
+  }
+  // Some mutations keep the file valid: the loop reached the end of the reader, not only its
+  // first refusal.
+  EXPECT_GT(accepted, 0);
+}
+
+}  // namespace
+}  // namespace quorvex::laps
