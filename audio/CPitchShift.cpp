@@ -78,18 +78,6 @@ void CPitchShift::ResetState() {
   Zero(analysis_mag_);
 }
 
-int32_t CPitchShift::EvenHalfTurns(double d_over_pi) {
-  // |d| stays far below 2^31 half turns for usable arguments; anything else is not a phase.
-  if (!(std::fabs(d_over_pi) < 1e9)) {
-    return 0;
-  }
-  int32_t q = static_cast<int32_t>(d_over_pi);
-  if (q % 2 != 0) {
-    q += q > 0 ? 1 : -1;
-  }
-  return q;
-}
-
 void CPitchShift::smbPitchShift(float pitch_factor, int32_t sample_count, int32_t frame_size,
                                 int32_t oversampling, float sample_rate, const float* input,
                                 float* output) {
@@ -173,9 +161,17 @@ void CPitchShift::Synthesise(int32_t frame_size, int32_t oversampling, double sa
     double d = (synthesis_freq_[k] - k * bin_width) / bin_width;
     d = kTwoPi * d / oversampling + k * expected;
     phase_sum_[k] = static_cast<float>(WrapPhase(phase_sum_[k] + d));
+    const double magnitude = synthesis_mag_[k];
+    if (magnitude == 0.0) {
+      // Most bins at large factors, every other one at factor 2: skipping the cosine and sine
+      // changes at most the sign of a zero, which the sums that follow cannot tell.
+      Re(spectrum_, k) = 0.0f;
+      Im(spectrum_, k) = 0.0f;
+      continue;
+    }
     const double phase = phase_sum_[k];
-    Re(spectrum_, k) = static_cast<float>(synthesis_mag_[k] * std::cos(phase));
-    Im(spectrum_, k) = static_cast<float>(synthesis_mag_[k] * std::sin(phase));
+    Re(spectrum_, k) = static_cast<float>(magnitude * std::cos(phase));
+    Im(spectrum_, k) = static_cast<float>(magnitude * std::sin(phase));
   }
   for (int32_t k = half + 1; k < frame_size; ++k) {
     Re(spectrum_, k) = 0.0f;

@@ -51,7 +51,14 @@ class alignas(16) CPitchShift {
 
   // The phase-unwrapping step: `d_over_pi` truncated toward zero, an odd result moved one
   // further away from zero, so that d - pi * q lies within -pi .. pi. Non-finite values give 0.
-  static int32_t EvenHalfTurns(double d_over_pi);
+  static int32_t EvenHalfTurns(double d_over_pi) {
+    // |d| stays far below 2^31 half turns for usable arguments; anything else is not a phase.
+    if (!(d_over_pi > -1e9 && d_over_pi < 1e9)) {
+      return 0;
+    }
+    const auto q = static_cast<int32_t>(d_over_pi);
+    return q + (q & 1) * (q > 0 ? 1 : -1);
+  }
 
  private:
   void ResetState();
