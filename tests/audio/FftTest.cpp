@@ -41,9 +41,14 @@ std::vector<Implementation> Implementations() {
   return all;
 }
 
+// Impulse: value `b` at sample `a`. Cosine: cos(2*pi*a*n/N + b), `a` in bins (0: a
+// constant). Noise: uniform in -1 .. 1, seed `a`.
 struct Signal {
+  enum Kind { kImpulse, kCosine, kNoise };
   std::string name;
-  std::vector<double> (*make)();
+  Kind kind;
+  double a;
+  double b;
 };
 
 // Test names carry the parameters; keep gtest from dumping their bytes.
@@ -54,58 +59,41 @@ void PrintTo(const Signal& signal, std::ostream* os) {
   *os << signal.name;
 }
 
-std::vector<double> Impulse0() {
+std::vector<double> Make(const Signal& s) {
   std::vector<double> x(kN, 0.0);
-  x[0] = 1.0;
-  return x;
-}
-
-std::vector<double> Impulse1234() {
-  std::vector<double> x(kN, 0.0);
-  x[1234] = -0.75;
-  return x;
-}
-
-std::vector<double> Constant() {
-  return std::vector<double>(kN, 1.0);
-}
-
-std::vector<double> Sampled(double cycles, double phase) {
-  std::vector<double> x(kN);
-  for (int n = 0; n < kN; ++n) {
-    x[n] = std::cos(2.0 * std::numbers::pi * cycles * n / kN + phase);
-  }
-  return x;
-}
-
-std::vector<double> Cosine5() {
-  return Sampled(5.0, 0.0);
-}
-std::vector<double> Sine5() {
-  return Sampled(5.0, -std::numbers::pi / 2);
-}
-std::vector<double> OffCentre() {
-  return Sampled(300.37, 0.4);
-}
-std::vector<double> Nyquist() {
-  return Sampled(2048.0, 0.0);
-}
-
-std::vector<double> Random() {
-  std::mt19937 gen(17);
+  std::mt19937 gen(static_cast<unsigned>(s.a));
   std::uniform_real_distribution<double> dist(-1.0, 1.0);
-  std::vector<double> x(kN);
-  for (double& v : x) {
-    v = static_cast<float>(dist(gen));
+  for (int n = 0; n < kN; ++n) {
+    switch (s.kind) {
+      case Signal::kImpulse:
+        x[n] = n == static_cast<int>(s.a) ? s.b : 0.0;
+        break;
+      case Signal::kCosine:
+        x[n] = std::cos(2.0 * std::numbers::pi * s.a * n / kN + s.b);
+        break;
+      case Signal::kNoise:
+        x[n] = dist(gen);
+        break;
+    }
   }
   return x;
 }
+
+const Signal kConstant{"Constant", Signal::kCosine, 0.0, 0.0};
+const Signal kImpulse0{"Impulse0", Signal::kImpulse, 0.0, 1.0};
+const Signal kCosine5{"Cosine5", Signal::kCosine, 5.0, 0.0};
+const Signal kSine5{"Sine5", Signal::kCosine, 5.0, -std::numbers::pi / 2};
+const Signal kNoise{"Noise", Signal::kNoise, 17.0, 0.0};
 
 std::vector<Signal> Signals() {
-  return {{"Impulse0", Impulse0}, {"Impulse1234", Impulse1234},
-          {"Constant", Constant}, {"Cosine5", Cosine5},
-          {"Sine5", Sine5},       {"OffCentre", OffCentre},
-          {"Nyquist", Nyquist},   {"Random", Random}};
+  return {kConstant,
+          kImpulse0,
+          {"Impulse1234", Signal::kImpulse, 1234.0, -0.75},
+          kCosine5,
+          kSine5,
+          {"OffCentre", Signal::kCosine, 300.37, 0.4},
+          {"Nyquist", Signal::kCosine, 2048.0, 0.0},
+          kNoise};
 }
 
 std::unique_ptr<RealFrame> ToFrame(const std::vector<double>& x) {
@@ -159,7 +147,7 @@ class FftForward : public testing::TestWithParam<std::tuple<Implementation, Sign
 TEST_P(FftForward, MatchesReferenceDft) {
   const auto& [impl, signal] = GetParam();
   ffft_init();
-  const auto frame = ToFrame(signal.make());
+  const auto frame = ToFrame(Make(signal));
   const auto expected = ReferenceDft(Widen(*frame), +1, 1.0 / 64);
   EXPECT_LT(RelativeError(Unpack(*Forward(impl, *frame)), expected), kTransformTolerance);
 }
@@ -183,22 +171,22 @@ class FftTest : public testing::TestWithParam<Implementation> {
 // reference and a transform that shared a mistake could not agree.
 TEST_P(FftTest, KnownBins) {
   constexpr double kTol = 1e-5;
-  const auto constant = Forward(impl(), *ToFrame(Constant()));
+  const auto constant = Forward(impl(), *ToFrame(Make(kConstant)));
   EXPECT_NEAR(Get(*constant, 0).real(), 64.0, kTol);
   EXPECT_NEAR(std::abs(Get(*constant, 1)), 0.0, kTol);
 
-  const auto impulse = Forward(impl(), *ToFrame(Impulse0()));
+  const auto impulse = Forward(impl(), *ToFrame(Make(kImpulse0)));
   for (int k : {0, 1, 5, 2047, 2048, 4095}) {
     EXPECT_NEAR(Get(*impulse, k).real(), 0.015625, kTol) << k;
     EXPECT_NEAR(Get(*impulse, k).imag(), 0.0, kTol) << k;
   }
 
-  const auto cosine = Forward(impl(), *ToFrame(Cosine5()));
+  const auto cosine = Forward(impl(), *ToFrame(Make(kCosine5)));
   EXPECT_NEAR(Get(*cosine, 5).real(), 32.0, kTol);
   EXPECT_NEAR(Get(*cosine, 4091).real(), 32.0, kTol);
   EXPECT_NEAR(std::abs(Get(*cosine, 6)), 0.0, kTol);
 
-  const auto sine = Forward(impl(), *ToFrame(Sine5()));
+  const auto sine = Forward(impl(), *ToFrame(Make(kSine5)));
   EXPECT_NEAR(Get(*sine, 5).imag(), 32.0, kTol);
   EXPECT_NEAR(Get(*sine, 4091).imag(), -32.0, kTol);
   EXPECT_NEAR(Get(*sine, 5).real(), 0.0, kTol);
@@ -220,7 +208,7 @@ TEST_P(FftTest, InverseMatchesReferenceDftAndKeepsInput) {
 }
 
 TEST_P(FftTest, RoundTripReproducesInput) {
-  const auto frame = ToFrame(Random());
+  const auto frame = ToFrame(Make(kNoise));
   const auto spectrum = Forward(impl(), *frame);
   const auto back = Inverse(impl(), *spectrum);
   EXPECT_LT(RelativeError(Widen(*back), Widen(*frame)), 2 * kTransformTolerance);
@@ -236,7 +224,7 @@ TEST_P(FftTest, RoundTripReproducesInput) {
 }
 
 TEST_P(FftTest, RealInputGivesConjugateSymmetry) {
-  const auto frame = ToFrame(Random());
+  const auto frame = ToFrame(Make(kNoise));
   const auto spectrum = Unpack(*Forward(impl(), *frame));
   std::vector<Complex> mirrored(kN);
   for (int k = 0; k < kN; ++k) {
@@ -251,7 +239,7 @@ TEST_P(FftTest, RealInputGivesConjugateSymmetry) {
 // The tables are built on first use by whichever thread comes first; the others must see
 // them complete. No ffft_init here.
 TEST(FftFirstUse, ConcurrentTransformsAgree) {
-  const auto frame = ToFrame(Random());
+  const auto frame = ToFrame(Make(kNoise));
   const auto impls = Implementations();
   std::vector<std::unique_ptr<Blocks>> results(8);
   std::vector<std::thread> threads;
@@ -276,7 +264,7 @@ INSTANTIATE_TEST_SUITE_P(All, FftTest, testing::ValuesIn(Implementations()),
 // so they differ from each other by at most twice that.
 TEST(FftImplementations, PortableAndVectorAgree) {
   ffft_init();
-  const auto frame = ToFrame(Random());
+  const auto frame = ToFrame(Make(kNoise));
   const Implementation c{"C", FFT_C::ffft, FFT_C::frfft};
   const Implementation sse{"SSE", FFT_SSE::ffft, FFT_SSE::frfft};
   const auto c_spectrum = Unpack(*Forward(c, *frame));
