@@ -8,6 +8,7 @@ namespace {
 
 constexpr double kPi = 3.141592653589793;
 constexpr double kTwoPi = 6.283185307179586;
+constexpr double kInverseTwoPi = 1.0 / kTwoPi;
 constexpr int32_t kWindowEntries = 8192;
 
 template <typename T, size_t N>
@@ -32,14 +33,15 @@ bool UsableArguments(float pitch_factor, int32_t frame_size, int32_t oversamplin
 // Keeps an accumulated phase near zero. The float it is stored in would otherwise grow by up
 // to half the frame length times pi/2 per frame and, after a few minutes of audio, hold the
 // phase only to within a radian or more, which smears every shifted tone into noise. The
-// cosine and sine of the result are those of the unwrapped sum. A non-finite sum (from
-// non-finite input) restarts at 0 so that the stream recovers once the input is clean again.
+// cosine and sine of the result are those of the unwrapped sum. A sum that is not finite (from
+// non-finite input, or from factors so large that only a meaningless phase is left) restarts
+// at 0 so that the stream recovers once the input is clean again.
 double WrapPhase(double phase) {
-  if (!std::isfinite(phase)) {
+  const double turns = phase * kInverseTwoPi;  // any whole number of turns near it will do
+  if (!(std::fabs(turns) < 1e15)) {
     return 0.0;
   }
-  const double turns = phase / kTwoPi;
-  const double whole = static_cast<double>(static_cast<int64_t>(turns + (turns < 0 ? -0.5 : 0.5)));
+  const auto whole = static_cast<double>(static_cast<int64_t>(turns + (turns < 0 ? -0.5 : 0.5)));
   return phase - kTwoPi * whole;
 }
 
