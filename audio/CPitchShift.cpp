@@ -91,7 +91,9 @@ void CPitchShift::smbPitchShift(float pitch_factor, int32_t sample_count, int32_
   }
   const int32_t hop = frame_size / oversampling;
   const int32_t fill = frame_size - hop;
-  if (fifo_pos_ == 0) {
+  // 0 after a Clear; below the fill only when a caller changed the oversampling mid-stream,
+  // which would otherwise read before the start of the output FIFO.
+  if (fifo_pos_ < fill) {
     fifo_pos_ = fill;
   }
   for (int32_t i = 0; i < sample_count; ++i) {

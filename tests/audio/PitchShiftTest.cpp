@@ -282,6 +282,24 @@ TEST(PitchShift, EvenHalfTurnsMovesOddResultsAwayFromZero) {
   }
 }
 
+// The oversampling belongs to the stream; a caller that changes it anyway must not make the
+// shifter index outside its FIFOs (the sanitizers check the array bounds).
+TEST(PitchShift, ChangingTheHopMidStreamStaysInBounds) {
+  auto shifter = std::make_unique<CPitchShift>();
+  const auto input = Tone(100, 0.5, 3 * kFrame);
+  std::vector<float> output(input.size());
+  size_t done = 0;
+  for (int32_t oversampling : {1, 4, 2, 8, 1, 4}) {
+    const int32_t n = 1500;
+    shifter->smbPitchShift(2.0f, n, kFrame, oversampling, kRate, input.data() + done,
+                           output.data() + done);
+    done += n;
+  }
+  for (size_t i = 0; i < done; ++i) {
+    ASSERT_TRUE(std::isfinite(output[i]) && std::fabs(output[i]) < 1.0f) << i;
+  }
+}
+
 struct BadArguments {
   std::string name;
   float pitch_factor;
