@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QSignalBlocker>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -175,8 +176,18 @@ void LapForm::AddRow() {
   // Until the next refill the row has no number: Qt's default label would count from 1.
   dataGridView1->setVerticalHeaderItem(row, new QTableWidgetItem(QString()));
   // The new row is the last one: making it the first displayed row, as far as scrolling
-  // allows, is scrolling to the end.
-  dataGridView1->scrollToBottom();
+  // allows, is scrolling to the end. Scrolling lays the table out, so rows added in one go
+  // (a loaded file) share one scroll, done before the next paint.
+  if (scroll_pending_)
+    return;
+  scroll_pending_ = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        scroll_pending_ = false;
+        dataGridView1->scrollToBottom();
+      },
+      Qt::QueuedConnection);
 }
 
 void LapForm::SetDataGridView(const laps::LapLists& lists) {
@@ -188,33 +199,50 @@ void LapForm::SetDataGridView(const laps::LapLists& lists) {
   }
   const size_t rows = std::min<size_t>(lists.front().size(), dataGridView1->rowCount());
   const int movies = static_cast<int>(std::min<size_t>(lists.size(), current_num_item_));
-  for (size_t r = 0; r < rows; ++r)
-    FillRow(lists, static_cast<int>(r), movies);
+  const std::vector<GroupColumns> columns = FindColumns();
+  {
+    // Only values and colours change here, no rows or columns: the views need no notice of
+    // each cell, one repaint at the end will do.
+    const QSignalBlocker quiet(dataGridView1->model());
+    for (size_t r = 0; r < rows; ++r)
+      FillRow(lists, static_cast<int>(r), movies, columns);
+  }
+  dataGridView1->viewport()->update();
+  dataGridView1->verticalHeader()->viewport()->update();
 }
 
-void LapForm::FillRow(const laps::LapLists& lists, int row, int movies) {
-  const QLocale locale = QLocale::system();
-  dataGridView1->setVerticalHeaderItem(row, new QTableWidgetItem(QString::number(row)));
-  for (int m = 0; m < movies; ++m) {
-    Cell(row, ColumnByName(column_total_[m]))
-        ->setText(ui::FormatFixed2(laps::Total(lists, m, row), locale));
+std::vector<LapForm::GroupColumns> LapForm::FindColumns() const {
+  std::vector<GroupColumns> columns;
+  for (int m = 0; m < current_num_item_; ++m) {
+    columns.push_back({ColumnByName(column_total_[m]), ColumnByName(column_lap_[m]),
+                       ColumnByName(column_dif_[m])});
   }
+  return columns;
+}
+
+void LapForm::FillRow(const laps::LapLists& lists, int row, int movies,
+                      const std::vector<GroupColumns>& columns) {
+  const QLocale locale;  // the default locale: the regional settings unless changed
+  if (QTableWidgetItem* header = dataGridView1->verticalHeaderItem(row))
+    header->setText(QString::number(row));
+  else
+    dataGridView1->setVerticalHeaderItem(row, new QTableWidgetItem(QString::number(row)));
+  for (int m = 0; m < movies; ++m)
+    Cell(row, columns[m].total)->setText(ui::FormatFixed2(laps::Total(lists, m, row), locale));
   if (row >= 1) {
-    for (int m = 0; m < movies; ++m) {
-      Cell(row, ColumnByName(column_lap_[m]))
-          ->setText(ui::FormatFixed2(laps::Lap(lists, m, row), locale));
-    }
+    for (int m = 0; m < movies; ++m)
+      Cell(row, columns[m].lap)->setText(ui::FormatFixed2(laps::Lap(lists, m, row), locale));
     const int base = laps::ClampBaseMovieIndex(base_movie_index_, movies);
     for (int m = 0; m < movies; ++m) {
       const int32_t d = laps::DifferenceHundredths(lists, m, base, row);
-      QTableWidgetItem* cell = Cell(row, ColumnByName(column_dif_[m]));
+      QTableWidgetItem* cell = Cell(row, columns[m].dif);
       cell->setText(m == base ? QStringLiteral("---") : ui::FormatSigned2(d / 100.0, locale));
       const QColor text = d > 0 ? kPositiveText : d < 0 ? kNegativeText : kZeroText;
       cell->setForeground(text);
       cell->setData(kSelectionForegroundRole, QBrush(text));
     }
   }
-  SetGridBackColor(row);
+  SetGridBackColor(row, columns);
 }
 
 QTableWidgetItem* LapForm::Cell(int row, int column) {
@@ -228,11 +256,11 @@ QTableWidgetItem* LapForm::Cell(int row, int column) {
   return item;
 }
 
-void LapForm::SetGridBackColor(int row) {
+void LapForm::SetGridBackColor(int row, const std::vector<GroupColumns>& columns) {
   for (int m = 0; m < current_num_item_; ++m) {
     const QColor back = m % 2 == 0 ? kEvenMovieBack : kOddMovieBack;
-    for (const auto* names : {&column_total_, &column_lap_, &column_dif_}) {
-      QTableWidgetItem* cell = Cell(row, ColumnByName((*names)[m]));
+    for (int column : {columns[m].total, columns[m].lap, columns[m].dif}) {
+      QTableWidgetItem* cell = Cell(row, column);
       cell->setBackground(back);
       cell->setData(kSelectionBackgroundRole, QBrush(kSelectedBack));
     }

@@ -50,8 +50,9 @@ class LapForm : public QWidget {
   // scrolling allows.
   void AddRow();
   // Refills every row from `lists`: totals from row 0 on, laps and differences from row 1 on,
-  // colours. The rows and column groups must be there already; cells beyond the rows or the
-  // column groups present, or beyond `lists`, stay as they are.
+  // colours. Numbers in the default QLocale (the system's unless the program set another). The rows
+  // and column groups must be there already; cells beyond the rows or the column groups present, or
+  // beyond `lists`, stay as they are.
   void SetDataGridView(const laps::LapLists& lists);
   // Appends the column group of one more movie; existing rows get empty cells in it.
   void AddItem();
@@ -82,9 +83,17 @@ class LapForm : public QWidget {
   bool dataGridView1_UserDeletingRow(int row);
   void dataGridView1_UserDeletedRow();
   std::vector<int> SelectedRows() const;
-  void SetGridBackColor(int row);
+  // The grid columns of each movie's group, looked up by name once per refill.
+  struct GroupColumns {
+    int total;
+    int lap;
+    int dif;
+  };
+  std::vector<GroupColumns> FindColumns() const;
+  void SetGridBackColor(int row, const std::vector<GroupColumns>& columns);
   void RedrawColumnHeader();
-  void FillRow(const laps::LapLists& lists, int row, int movies);
+  void FillRow(const laps::LapLists& lists, int row, int movies,
+               const std::vector<GroupColumns>& columns);
   QTableWidgetItem* Cell(int row, int column);
 
   QTableWidget* dataGridView1 = nullptr;
@@ -95,6 +104,7 @@ class LapForm : public QWidget {
   int32_t current_num_item_ = 0;
   GridInterface& gi_;
   int32_t base_movie_index_ = 0;
+  bool scroll_pending_ = false;  // AddRow's scroll to the end is queued
 };
 
 }  // namespace quorvex
