@@ -150,12 +150,26 @@ void CheckWritable(const LapFile& file) {
   }
 }
 
+// A text element whose carriage returns survive reading: a reader turns a literal one into a
+// line feed, so it is written as a character reference.
+void WriteTextElement(QXmlStreamWriter& w, const QString& name, const QString& text) {
+  w.writeStartElement(name);
+  const QStringList pieces = text.split(QLatin1Char('\r'));
+  for (qsizetype i = 0; i < pieces.size(); ++i) {
+    if (i > 0)
+      w.writeEntityReference(QStringLiteral("#13"));
+    if (!pieces[i].isEmpty())
+      w.writeCharacters(pieces[i]);
+  }
+  w.writeEndElement();
+}
+
 void WriteElements(QXmlStreamWriter& w, const LapFile& file, const QLocale& locale) {
   const QString list = QString::fromLatin1(kListName);
   w.writeStartElement(QString::fromLatin1(kRootName));
   w.writeStartElement(QString::fromLatin1(kFileNameName));
   for (const QString& path : file.file_names)
-    w.writeTextElement(list, path);
+    WriteTextElement(w, list, path);
   w.writeEndElement();
   w.writeStartElement(QString::fromLatin1(kLapName));
   for (const auto& movie : file.time_list) {

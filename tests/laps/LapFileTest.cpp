@@ -78,9 +78,11 @@ TEST(LapFileWriter, UsesTheRegionalSeparatorAndCapitalExponents) {
 }
 
 TEST(LapFileWriter, EscapesMarkupInPathsAndReadsThemBack) {
-  const LapFile file{{"/runs/A&B <1> \"fast\".mp4", "/runs/tab\there.mp4"}, {{1.0}, {2.0}}};
+  const LapFile file{{"/runs/A&B <1> \"fast\".mp4", "/runs/tab\there\r\nline.mp4"}, {{1.0}, {2.0}}};
   const QByteArray bytes = LapFileBytes(file, kC);
   EXPECT_TRUE(bytes.contains("A&amp;B &lt;1&gt;")) << bytes.constData();
+  EXPECT_TRUE(bytes.contains("    <list>/runs/tab\there&#13;\nline.mp4</list>\n"))
+      << bytes.constData();
   const LapFileReadResult back = ParseLapFile(bytes, kC);
   ASSERT_TRUE(back.file) << back.error.toStdString();
   EXPECT_EQ(back.file->file_names, file.file_names);
@@ -190,6 +192,20 @@ INSTANTIATE_TEST_SUITE_P(
                  {" /a b/c.mp4 "},
                  {{0.0}}}));
 
+// Nine levels of ten references each: a billion characters if expanded.
+QByteArray EntityBomb() {
+  QByteArray doc = "<!DOCTYPE r [<!ENTITY e0 \"12345\">";
+  for (int i = 1; i <= 9; ++i) {
+    doc += "<!ENTITY e" + QByteArray::number(i) + " \"";
+    for (int k = 0; k < 10; ++k)
+      doc += "&e" + QByteArray::number(i - 1) + ";";
+    doc += "\">";
+  }
+  return doc +
+         "]><QuorvexLapFile><file_name><list>a</list></file_name><lap><list><list>&e9;"
+         "</list></list></lap></QuorvexLapFile>";
+}
+
 struct Refused {
   const char* name;
   QByteArray bytes;
@@ -268,7 +284,7 @@ INSTANTIATE_TEST_SUITE_P(
                 false},
         Refused{"not_well_formed", Bom() + "<QuorvexLapFile><file_name><list>a</list></file_name>",
                 false},
-        Refused{"empty_input", "", false},
+        Refused{"empty_input", "", false}, Refused{"entity_expansion_bomb", EntityBomb(), false},
         Refused{"binary_garbage", QByteArray("\x00\xff\x13\x37", 4), false}));
 
 TEST(LapFileReader, ADeeplyNestedDocumentIsRefusedWithoutExhaustingTheStack) {
