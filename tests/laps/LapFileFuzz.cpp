@@ -20,25 +20,31 @@ namespace {
 
 void SeedCorpus(const QString& dir) {
   QDir corpus(dir);
-  if (!corpus.exists() || !corpus.isEmpty()) return;
+  if (!corpus.exists() || !corpus.isEmpty())
+    return;
   int n = 0;
   for (const QByteArray& seed : quorvex::laps::LapFileSeeds()) {
     QFile f(corpus.filePath(QStringLiteral("seed-%1.xml").arg(n++)));
-    if (f.open(QIODevice::WriteOnly)) f.write(seed);
+    if (f.open(QIODevice::WriteOnly))
+      f.write(seed);
   }
 }
 
 void Check(const quorvex::laps::LapFileReadResult& result) {
   if (!result.file) {
-    if (result.error.isEmpty()) std::abort();
+    if (result.error.isEmpty())
+      std::abort();
     return;
   }
   const quorvex::laps::LapFile& f = *result.file;
-  if (f.file_names.isEmpty() || f.time_list.size() != size_t(f.file_names.size())) std::abort();
+  if (f.file_names.isEmpty() || f.time_list.size() != size_t(f.file_names.size()))
+    std::abort();
   for (const auto& list : f.time_list) {
-    if (list.empty() || list.size() != f.time_list.front().size()) std::abort();
+    if (list.empty() || list.size() != f.time_list.front().size())
+      std::abort();
     for (double v : list) {
-      if (!std::isfinite(v)) std::abort();
+      if (!std::isfinite(v))
+        std::abort();
     }
   }
 }
@@ -47,7 +53,8 @@ void Check(const quorvex::laps::LapFileReadResult& result) {
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
   for (int i = 1; i < *argc; ++i) {
-    if ((*argv)[i][0] != '-') SeedCorpus(QString::fromLocal8Bit((*argv)[i]));
+    if ((*argv)[i][0] != '-')
+      SeedCorpus(QString::fromLocal8Bit((*argv)[i]));
   }
   return 0;
 }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 #include <random>
 
 #include "platform/ui/NumberFormat.h"
@@ -184,15 +183,6 @@ TEST(NumberFormat, HugeValuesKeepEveryIntegerDigit) {
   EXPECT_EQ(FormatFixed2(-1.5e300, CommaLocale()), expected);
   EXPECT_EQ(FormatSigned2(-1.5e300, CommaLocale()), expected);
   EXPECT_EQ(FormatGeneral15(-1.5e300, CommaLocale()), QStringLiteral("-1,5E+300"));
-}
-
-TEST(NumberFormat, NonFiniteValuesAreNotDigits) {
-  const double inf = std::numeric_limits<double>::infinity();
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  for (double v : {inf, -inf, nan}) {
-    EXPECT_FALSE(FormatFixed2(v, CLocale()).contains(QLatin1Char('.')));
-    EXPECT_FALSE(ParseNumber(FormatGeneral15(v, CLocale()), CLocale()).has_value());
-  }
 }
 
 }  // namespace
