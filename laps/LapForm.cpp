@@ -33,7 +33,6 @@ constexpr int kLapWidth = 40;
 constexpr int kDifWidth = 50;
 constexpr int kRowHeaderWidth = 50;
 constexpr int kRowHeight = 21;
-constexpr int kColumnsPerMovie = 3;
 
 // Paints a selected cell with the selection colours that the cell itself carries.
 class CellSelectionDelegate : public QStyledItemDelegate {
@@ -374,19 +373,17 @@ bool LapForm::eventFilter(QObject* watched, QEvent* event) {
 
 void LapForm::DeleteSelectedRow() {
   const std::vector<int> rows = SelectedRows();
-  if (rows.empty())
+  if (rows.empty() || !dataGridView1_UserDeletingRow(rows))
     return;
-  // The base row can never go: the whole deletion is cancelled.
-  if (std::find(rows.begin(), rows.end(), 0) != rows.end())
-    return;
-  const int row = rows.front();
-  if (!dataGridView1_UserDeletingRow(row))
-    return;
-  dataGridView1->removeRow(row);
+  dataGridView1->removeRow(rows.front());
   dataGridView1_UserDeletedRow();
 }
 
-bool LapForm::dataGridView1_UserDeletingRow(int row) {
+bool LapForm::dataGridView1_UserDeletingRow(const std::vector<int>& selected) {
+  // The base row can never go: the whole deletion is cancelled.
+  if (std::find(selected.begin(), selected.end(), 0) != selected.end())
+    return false;
+  const int row = selected.front();
   if (row < gi_.GetCountRow())
     gi_.RemoveRow(row);
   return true;

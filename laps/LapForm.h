@@ -80,7 +80,8 @@ class LapForm : public QWidget {
   void dataGridView1_SelectionChanged();
   // The delete key: UserDeletingRow (may cancel), removal of the row, UserDeletedRow.
   void DeleteSelectedRow();
-  bool dataGridView1_UserDeletingRow(int row);
+  // Returns false to cancel the deletion of the first of the `selected` rows.
+  bool dataGridView1_UserDeletingRow(const std::vector<int>& selected);
   void dataGridView1_UserDeletedRow();
   std::vector<int> SelectedRows() const;
   // The grid columns of each movie's group, looked up by name once per refill.
