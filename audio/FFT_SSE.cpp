@@ -84,30 +84,39 @@ void Butterfly(Block& lo, Block& hi, const vcpx_t& twiddle) {
 
 // Spans of s and 2s blocks in one pass: in every group of 4s blocks, blocks e, s + e, 2s + e
 // and 3s + e meet first in pairs (e, s + e), (2s + e, 3s + e) and then (e, 2s + e),
-// (s + e, 3s + e), each pair with its own twiddle.
-void TwoSpans(vcpx_t* x, const vcpx_t* table, int32_t s) {
+// (s + e, 3s + e), each pair with its own twiddle. With `real_out`, the real parts of the
+// results are also copied there (the inverse transform's output), saving a pass.
+void TwoSpans(vcpx_t* x, const vcpx_t* table, int32_t s, float* real_out) {
   for (int32_t group = 0; group < kFftBlocks; group += 4 * s) {
     for (int32_t e = 0; e < s; ++e) {
-      vcpx_t* p = x + group + e;
-      Block a = Load(p[0]), b = Load(p[s]), c = Load(p[2 * s]), d = Load(p[3 * s]);
+      const int32_t i = group + e;
+      Block a = Load(x[i]), b = Load(x[i + s]), c = Load(x[i + 2 * s]), d = Load(x[i + 3 * s]);
       Butterfly(a, b, table[s + e]);
       Butterfly(c, d, table[s + e]);
       Butterfly(a, c, table[2 * s + e]);
       Butterfly(b, d, table[3 * s + e]);
-      Store(p[0], a);
-      Store(p[s], b);
-      Store(p[2 * s], c);
-      Store(p[3 * s], d);
+      Store(x[i], a);
+      Store(x[i + s], b);
+      Store(x[i + 2 * s], c);
+      Store(x[i + 3 * s], d);
+      if (real_out != nullptr) {
+        _mm_store_ps(real_out + 4 * i, a.re);
+        _mm_store_ps(real_out + 4 * (i + s), b.re);
+        _mm_store_ps(real_out + 4 * (i + 2 * s), c.re);
+        _mm_store_ps(real_out + 4 * (i + 3 * s), d.re);
+      }
     }
   }
 }
 
 // Radix-2 decimation in time from span 4 on (spans 1 and 2 ran in the gather): values in
-// bit-reversed order in, natural order out.
-void ffft_mainloop(vcpx_t* x, const vcpx_t* table) {
-  for (int32_t s = 1; s < kFftBlocks; s *= 4) {  // spans in blocks: (1, 2), (4, 8) ... (256, 512)
-    TwoSpans(x, table, s);
+// bit-reversed order in, natural order out; the real parts also to `real_out` if given.
+void ffft_mainloop(vcpx_t* x, const vcpx_t* table, float* real_out) {
+  constexpr int32_t kLastPass = kFftBlocks / 4;
+  for (int32_t s = 1; s < kLastPass; s *= 4) {  // spans in blocks: (1, 2), (4, 8) ... (64, 128)
+    TwoSpans(x, table, s, nullptr);
   }
+  TwoSpans(x, table, kLastPass, real_out);  // (256, 512)
 }
 
 // The 16-value gather: for j < 256 the bit-reversed order maps the four blocks j, j + 256,
@@ -160,25 +169,18 @@ void frfft_sub(const vcpx_t* input, vcpx_t* work, const uint32_t* reversed) {
   }
 }
 
-void frfft_xfer(const vcpx_t* work, float* output) {
-  for (int32_t b = 0; b < kFftBlocks; ++b) {
-    _mm_store_ps(output + 4 * b, _mm_load_ps(work[b].re));
-  }
-}
-
 }  // namespace
 
 void ffft(const float* input, vcpx_t* output) {
   const auto& t = Tables();
   ffft_sub(input, output, t.reversed);
-  ffft_mainloop(output, t.wx);
+  ffft_mainloop(output, t.wx, nullptr);
 }
 
 void frfft(const vcpx_t* input, float* output, vcpx_t* work) {
   const auto& t = Tables();
   frfft_sub(input, work, t.reversed);
-  ffft_mainloop(work, t.rx);
-  frfft_xfer(work, output);
+  ffft_mainloop(work, t.rx, output);  // copies out the four real parts of a block at a time
 }
 
 }  // namespace quorvex::FFT_SSE
