@@ -1,0 +1,69 @@
+#include "platform/media/EventQueue.h"
+
+#include <chrono>
+
+#include "platform/ipc/MessageConnection.h"
+
+namespace quorvex::media {
+
+void EventQueue::Queue(int32_t code, intptr_t param1, intptr_t param2) {
+  int32_t hwnd = 0, message = 0, instance = 0;
+  {
+    std::lock_guard lock(mutex_);
+    events_.push_back({code, param1, param2});
+    hwnd = hwnd_;
+    message = message_;
+    instance = instance_;
+  }
+  arrived_.notify_all();
+  // Posted outside the lock: the transport never blocks, but it makes a system call.
+  Notify(hwnd, message, instance);
+}
+
+HRESULT EventQueue::SetNotifyWindow(int32_t hwnd, int32_t message, int32_t instance) {
+  bool waiting = false;
+  {
+    std::lock_guard lock(mutex_);
+    hwnd_ = hwnd;
+    message_ = message;
+    instance_ = instance;
+    waiting = !events_.empty();
+  }
+  if (waiting)
+    Notify(hwnd, message, instance);
+  return S_OK;
+}
+
+HRESULT EventQueue::GetEvent(int32_t* code, intptr_t* param1, intptr_t* param2,
+                             int32_t timeout_ms) {
+  if (!code || !param1 || !param2)
+    return E_POINTER;
+  std::unique_lock lock(mutex_);
+  const auto has_event = [this] { return !events_.empty(); };
+  if (timeout_ms < 0) {
+    arrived_.wait(lock, has_event);
+  } else if (!arrived_.wait_for(lock, std::chrono::milliseconds(timeout_ms), has_event)) {
+    return E_ABORT;
+  }
+  const Event event = events_.front();
+  events_.pop_front();
+  *code = event.code;
+  *param1 = event.param1;
+  *param2 = event.param2;
+  return S_OK;
+}
+
+void EventQueue::Clear() {
+  std::lock_guard lock(mutex_);
+  events_.clear();
+}
+
+void EventQueue::Notify(int32_t hwnd, int32_t message, int32_t instance) const {
+  if (hwnd == 0)
+    return;
+  // A window that has gone or whose queue is full misses the message; the events stay queued
+  // and the next notification or drain finds them.
+  ipc::PostMessage(hwnd, ipc::Message{uint32_t(message), 0, instance});
+}
+
+}  // namespace quorvex::media

@@ -1,0 +1,8 @@
+# The media-graph services: the event queue on its own, the graph on the generated movies.
+quorvex_add_test(platform_media_tests MAIN core
+  SOURCES
+    ${CMAKE_CURRENT_SOURCE_DIR}/media/EventQueueTest.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/media/FilterGraphTest.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/media/TestWindow.cpp
+  LIBS quorvex_media PkgConfig::X11
+  LABELS gst)

@@ -1,0 +1,42 @@
+#pragma once
+
+// An X window of the test process, standing in for the user interface's video panel, and a
+// way to read back what is shown in it. Xlib stays in TestWindow.cpp.
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace quorvex::test {
+
+// Makes Xlib thread-safe; call before any Xlib or GStreamer use in the process.
+void InitXThreads();
+
+struct Rgb {
+  uint8_t r = 0, g = 0, b = 0;
+  bool IsBlack() const { return r < 16 && g < 16 && b < 16; }
+};
+
+class TestWindow {
+ public:
+  // A mapped top-level window with a white background; ok() is false without a display.
+  TestWindow(int width, int height);
+  ~TestWindow();
+  TestWindow(const TestWindow&) = delete;
+  TestWindow& operator=(const TestWindow&) = delete;
+
+  bool ok() const;
+  int32_t id() const;
+  int width() const { return width_; }
+  int height() const { return height_; }
+
+  // What the screen shows in the window (children included), row by row.
+  std::vector<Rgb> Grab() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  int width_, height_;
+};
+
+}  // namespace quorvex::test
