@@ -3,14 +3,21 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <unistd.h>
+
 #include <stdexcept>
 
 namespace quorvex::test {
 
 XTestWindow::XTestWindow(int width, int height) : width_(width), height_(height) {
+  // A connection can be refused while a movie server of ours is closing its own (seen as an
+  // occasional NULL right after a child's exit): try again briefly before giving up.
   Display* d = XOpenDisplay(nullptr);
-  if (d == nullptr)
-    throw std::runtime_error("no X display");
+  for (int attempt = 0; d == nullptr && attempt < 50; ++attempt) {
+    usleep(20000);
+    d = XOpenDisplay(nullptr);
+  }
+  if (d == nullptr) throw std::runtime_error("no X display");
   display_ = d;
   const int screen = DefaultScreen(d);
   window_ = XCreateSimpleWindow(d, RootWindow(d, screen), 0, 0, unsigned(width), unsigned(height),
