@@ -3,6 +3,7 @@
 #include "platform/media/FilterGraph.h"
 
 #include <gst/gst.h>
+#include <gst/video/videooverlay.h>
 
 #include <cmath>
 
@@ -15,6 +16,7 @@ namespace {
 
 constexpr int64_t kNsPerUnit = 100;
 constexpr int32_t kSilentVolume = -10000;
+constexpr GstClockTime kPauseLimitNs = 2 * GST_SECOND;
 
 // A position in 100 ns units stands for the whole 100 ns from there: frame times in ns are
 // rarely whole units, and a frame that starts within the unit must count as reached, so that
@@ -90,7 +92,10 @@ HRESULT FilterGraph::Stop() {
   // Paused before the position is read: the position is then the one of the picture held.
   // READY or NULL would lose the position; the data queued is dropped by the seek that the
   // next Pause or Run makes.
-  const bool ok = gst_element_set_state(pipeline_, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE;
+  const GstStateChangeReturn change = gst_element_set_state(pipeline_, GST_STATE_PAUSED);
+  if (change == GST_STATE_CHANGE_ASYNC)  // a sink waits for data to hold: it comes at once
+    gst_element_get_state(pipeline_, nullptr, nullptr, kPauseLimitNs);
+  const bool ok = change != GST_STATE_CHANGE_FAILURE;
   if (!stopped_) {
     const int64_t position = QueryPosition();
     if (position >= 0)
@@ -129,9 +134,13 @@ HRESULT FilterGraph::FreeEventParams(int32_t, intptr_t, intptr_t) {
 // ---- Seeking ----
 
 int64_t FilterGraph::QueryPosition() const {
-  gint64 ns = 0;
-  if (!gst_element_query_position(pipeline_, GST_FORMAT_TIME, &ns) || ns < 0)
-    return -1;
+  gint64 ns = -1;
+  if (!gst_element_query_position(pipeline_, GST_FORMAT_TIME, &ns) || ns < 0) {
+    // In the middle of a state change the sinks know no position yet: let it complete.
+    gst_element_get_state(pipeline_, nullptr, nullptr, kPauseLimitNs);
+    if (!gst_element_query_position(pipeline_, GST_FORMAT_TIME, &ns) || ns < 0)
+      return -1;
+  }
   return ns / kNsPerUnit;
 }
 
@@ -263,6 +272,7 @@ HRESULT FilterGraph::put_Owner(int32_t owner) {
   std::lock_guard lock(branches_->mutex);
   if (!rendered_ || !branches_->has_window || !video_window_->SetOwner(owner))
     return E_FAIL;
+  RedrawLocked();
   return S_OK;
 }
 
@@ -285,6 +295,7 @@ HRESULT FilterGraph::SetWindowPosition(int32_t left, int32_t top, int32_t width,
     if (!rendered_ || !branches_->has_window)
       return E_FAIL;
     video_window_->SetPosition(left, top, width, height);
+    RedrawLocked();
     if (width == video_width_ && height == video_height_)
       return S_OK;
     video_width_ = width;
@@ -299,6 +310,14 @@ HRESULT FilterGraph::SetWindowPosition(int32_t left, int32_t top, int32_t width,
     return S_OK;
   const int64_t position = QueryPosition();
   return position < 0 ? S_OK : SeekTo(position, stop_units_, false);
+}
+
+// The sink learns its window's size from X events on its own thread; it must not draw the
+// next picture into the size it knew before. Exposing makes it read the size now (and draw
+// the picture it holds again).
+void FilterGraph::RedrawLocked() {
+  if (branches_->has_window)
+    gst_video_overlay_expose(GST_VIDEO_OVERLAY(branches_->video_sink));
 }
 
 HRESULT FilterGraph::GetShownFrameStop(int64_t* units) {

@@ -195,6 +195,7 @@ class FilterGraph final : public IGraphBuilder,
   bool WaitForPreroll(uint64_t since_async_done, uint64_t since_error);
   HRESULT SeekTo(int64_t position_units, int64_t stop_units, bool key_frame);
   HRESULT ShowKeptPosition();
+  void RedrawLocked();  // with branches_->mutex held
   int64_t QueryPosition() const;
 
   GstElement* pipeline_ = nullptr;  // owned

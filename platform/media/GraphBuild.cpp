@@ -189,11 +189,23 @@ HRESULT FilterGraph::RenderFile(const std::u16string& file_name) {
 }
 
 bool FilterGraph::WaitForPreroll(uint64_t since_async_done, uint64_t since_error) {
-  std::unique_lock lock(bus_mutex_);
-  bus_changed_.wait_for(lock, kPrerollLimit, [&] {
-    return async_done_count_ != since_async_done || error_count_ != since_error;
-  });
-  return error_count_ == since_error && async_done_count_ != since_async_done;
+  const auto deadline = std::chrono::steady_clock::now() + kPrerollLimit;
+  {
+    std::unique_lock lock(bus_mutex_);
+    bus_changed_.wait_until(lock, deadline, [&] {
+      return async_done_count_ != since_async_done || error_count_ != since_error;
+    });
+    if (error_count_ != since_error || async_done_count_ == since_async_done)
+      return false;
+  }
+  // The completion seen may be that of an earlier state change (a pause that waited for data);
+  // make sure that this one has completed too.
+  const auto left = std::max(deadline - std::chrono::steady_clock::now(),
+                             std::chrono::steady_clock::duration::zero());
+  const GstStateChangeReturn state = gst_element_get_state(
+      pipeline_, nullptr, nullptr,
+      GstClockTime(std::chrono::duration_cast<std::chrono::nanoseconds>(left).count()));
+  return state == GST_STATE_CHANGE_SUCCESS || state == GST_STATE_CHANGE_NO_PREROLL;
 }
 
 void FilterGraph::OnBusMessage(GstMessage* message) {

@@ -1,0 +1,69 @@
+#pragma once
+
+// The media graph of one movie: the movie server's engine. CMovie builds a graph for a file
+// with the pitch-shift filter in its audio path and the rate-scaled Clock as its reference
+// clock, shows its video inside a window of another process, and drives it.
+//
+// Used on one thread only (the server's main thread, which runs a Qt event loop); the graph's
+// own threads never call back into CMovie. Every operation is safe without a graph: it then
+// does nothing (GetAspectRatio yields 4:3, GetRate 1.0, the interface getters null).
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/media/FilterGraph.h"
+
+namespace quorvex {
+
+class Clock;
+
+class CMovie {
+ public:
+  CMovie();   // no graph
+  ~CMovie();  // stops and releases the graph
+  CMovie(const CMovie&) = delete;
+  CMovie& operator=(const CMovie&) = delete;
+
+  // Builds the graph for `file_name` and makes its video a child of the X window
+  // `owner_window`. False for a file that is not a playable movie or has no video, or when
+  // called a second time; what was built stays until the destructor.
+  bool InitializeGraph(const std::u16string& file_name, int32_t owner_window);
+  // Fits the video into width by height pixels at the owner's top-left corner.
+  void SetVideoSize(int32_t width, int32_t height);
+  // Drains the graph's events (answer to the notification message); the end of the movie
+  // pauses it.
+  void GraphNotifyProc();
+  // Play rate: 1 normal, 0.25 a quarter of normal speed. The clock is set first when slowing
+  // down, the filter first when speeding up.
+  void SetRate(double rate);
+  double GetRate();
+  void Pause();
+  void Run();
+  void Stop();
+  bool IsPlaying();
+  void EnablePitchShift(bool enable);
+  // The picture's aspect ratio, 4:3 without a graph or without a picture.
+  void GetAspectRatio(int32_t& x, int32_t& y);
+
+  // Borrowed views of the graph; null when there is no graph.
+  media::IMediaEventEx* GetMediaEvent();
+  media::IMediaSeeking* GetMediaSeeking();
+  media::IBasicAudio* GetBasicAudio();
+
+ private:
+  void SetFilterRate(double rate);
+
+  std::unique_ptr<media::FilterGraph> graph_builder_;
+  media::IMediaControl* media_control_ = nullptr;  // views of graph_builder_
+  media::IMediaEventEx* media_event_ = nullptr;
+  media::IMediaSeeking* media_seeking_ = nullptr;
+  media::IBasicAudio* basic_audio_ = nullptr;
+  media::IVideoWindow* video_window_ = nullptr;
+  media::IBasicVideo2* basic_video_ = nullptr;
+  Clock* clock_ = nullptr;              // kept alive by the graph
+  GstElement* pitch_filter_ = nullptr;  // kept alive by the graph
+  bool playing_ = false;
+};
+
+}  // namespace quorvex
