@@ -1,0 +1,578 @@
+#include "ui/VideoForm.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "engine/MovieUtils.h"
+#include "platform/ipc/MessagePort.h"
+#include "platform/media/Results.h"
+#include "platform/ui/Fonts.h"
+#include "platform/ui/MessageBox.h"
+#include "platform/ui/NumberFormat.h"
+#include "platform/ui/TrackBar.h"
+#include "ui/SplitContainer.h"
+
+namespace quorvex {
+
+namespace {
+
+constexpr QSize kClientSize(401, 273);  // the window's designed client area
+constexpr int kDesignSplitterDistance = 230;
+constexpr int kStripHeight = 42;
+constexpr double kUnitsPerSecond = double(media::kUnitsPerSecond);
+
+// The panel the server draws into. Qt paints nothing on it: it has no paint engine.
+class VideoPanel : public QWidget {
+ public:
+  QPaintEngine* paintEngine() const override { return nullptr; }
+};
+
+// Seconds to 100-ns units, truncated toward zero. Saturates instead of overflowing (NaN is 0),
+// so that no input can make the conversion undefined.
+int64_t SecondsToUnits(double seconds) {
+  const double units = std::trunc(seconds * kUnitsPerSecond);
+  if (std::isnan(units))
+    return 0;
+  if (units >= 9.2e18)
+    return std::numeric_limits<int64_t>::max();
+  if (units <= -9.2e18)
+    return std::numeric_limits<int64_t>::min();
+  return int64_t(units);
+}
+
+int64_t SaturatingAdd(int64_t a, int64_t b) {
+  int64_t sum = 0;
+  if (__builtin_add_overflow(a, b, &sum))
+    return b > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+  return sum;
+}
+
+// The control strip is a table of 12 columns of fixed widths (the last takes the rest) and two
+// rows of 21 pixels; every control has a fixed size inside its cell.
+constexpr int kColumnWidths[11] = {45, 5, 40, 40, 40, 5, 40, 40, 40, 5, 20};
+constexpr int kRowHeight = kStripHeight / 2;
+
+int ColumnX(int column) {
+  int x = 0;
+  for (int c = 0; c < column; ++c)
+    x += kColumnWidths[c];
+  return x;
+}
+
+}  // namespace
+
+int32_t VolumeFromBar(int bar_value) {
+  return bar_value == -10000 ? -10000 : bar_value / 2;
+}
+
+VideoForm::VideoForm(ControlInterface& ctrl, int number, QMdiArea* area,
+                     const ClientOptions& options)
+    : ctrl_(ctrl), options_(options), no_(number) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  BuildControls();
+  BuildMenus();
+  Retitle(false);
+  TakeSizeDifferences(area);
+  ShowControlPanel(ctrl_.IsVideoFormControlsShowing());
+  timer1->start();
+}
+
+VideoForm::~VideoForm() {
+  timer1->stop();
+  // The server's window lives inside the video panel: end the server before the panel goes.
+  mov_.Destroy();
+}
+
+void VideoForm::BuildControls() {
+  movie_window0_ = new SplitContainer(nullptr, new VideoPanel);
+  movie_window0_->resize(kClientSize);
+  movie_window0_->SetPanel2MinSize(kStripHeight);
+  movie_window0_->SetSplitterDistance(kDesignSplitterDistance);
+  setWidget(movie_window0_);
+
+  // The server draws into this panel's X window from another process: Qt must neither paint
+  // it nor give it a background of its own.
+  QWidget* panel = movie_window0_->Panel1();
+  panel->setAttribute(Qt::WA_DontCreateNativeAncestors);
+  panel->setAttribute(Qt::WA_NativeWindow);
+  panel->setAttribute(Qt::WA_PaintOnScreen);
+  panel->setAttribute(Qt::WA_NoSystemBackground);
+  panel->setAttribute(Qt::WA_OpaquePaintEvent);
+  panel->setUpdatesEnabled(false);
+  panel->setAcceptDrops(true);
+  panel->installEventFilter(this);
+
+  tableLayoutPanel1 = new QWidget(movie_window0_->Panel2());
+  auto* fill = new QVBoxLayout(movie_window0_->Panel2());
+  fill->setContentsMargins(0, 0, 0, 0);
+  fill->addWidget(tableLayoutPanel1);
+  BuildStrip(tableLayoutPanel1);
+
+  timer1 = new QTimer(this);
+  timer1->setInterval(100);
+  connect(timer1, &QTimer::timeout, this, &VideoForm::timer1_Tick);
+}
+
+void VideoForm::BuildStrip(QWidget* strip) {
+  auto* bar = new ui::TrackBar(Qt::Horizontal, strip);
+  bar->setRange(0, 100);
+  bar->setPageStep(10);
+  bar->setGeometry(ColumnX(0), 2, 288, 19);  // row 0, columns 0-8, top margin 2
+  connect(bar, &ui::TrackBar::Scroll, this, &VideoForm::track_bar0__Scroll);
+  connect(bar, &ui::TrackBar::Click, this, &VideoForm::track_bar0__Click);
+  track_bar0_ = bar;
+
+  time_text_ = new QLineEdit(strip);
+  time_text_->setReadOnly(true);
+  time_text_->setAlignment(Qt::AlignCenter);
+  time_text_->setFocusPolicy(Qt::NoFocus);
+  time_text_->setTextMargins(0, 0, 0, 0);
+  time_text_->setGeometry(ColumnX(0), kRowHeight, 45, 19);
+
+  const int columns[6] = {2, 3, 4, 6, 7, 8};
+  for (int i = 0; i < 6; ++i) {
+    auto* b = new QPushButton(QString::fromLatin1(kStepTexts[i]), strip);
+    b->setGeometry(ColumnX(columns[i]), kRowHeight, 40, kRowHeight);
+    // "-0.33", "-0.03", "+0.03" and "+0.17" carry the Japanese UI font; the others the window's.
+    if (i == 0 || i == 2 || i == 3 || i == 4)
+      b->setFont(ui::UiGothicFont(9));
+    connect(b, &QPushButton::clicked, this, [this, i] { step_button__Click(i); });
+    step_buttons_[size_t(i)] = b;
+  }
+
+  auto* volume = new ui::TrackBar(Qt::Vertical, strip);
+  volume->setRange(-10000, 0);
+  volume->setValue(0);
+  volume->setSingleStep(100);
+  volume->setPageStep(1000);
+  volume->setGeometry(ColumnX(10), 0, 20, kStripHeight);  // column 10, both rows
+  connect(volume, &ui::TrackBar::Scroll, this, &VideoForm::volume_bar__Scroll);
+  volume_bar_ = volume;
+}
+
+void VideoForm::BuildMenus() {
+  // The main menu strip stays hidden: its menus show in the main window's menu bar while this
+  // window is the active child.
+  menuStrip1 = new QMenuBar(this);
+  menuStrip1->hide();
+  QMenu* file = menuStrip1->addMenu(QStringLiteral("ﾌｧｲﾙ"));
+  open_movie_ = file->addAction(QStringLiteral("開く"));
+  QMenu* options = menuStrip1->addMenu(QStringLiteral("ｵﾌﾟｼｮﾝ"));
+  const_pitch_ = options->addAction(QStringLiteral("音声ﾋﾟｯﾁ一定"));
+  testToolStripMenuItem = options->addAction(QStringLiteral("test"));
+
+  contextMenuStrip1 = new QMenu(this);
+  QMenu* file2 = contextMenuStrip1->addMenu(QStringLiteral("ﾌｧｲﾙ"));
+  open_movie2_ = file2->addAction(QStringLiteral("動画を開く..."));
+  QMenu* options2 = contextMenuStrip1->addMenu(QStringLiteral("ｵﾌﾟｼｮﾝ"));
+  const_pitch2_ = options2->addAction(QStringLiteral("音声ﾋﾟｯﾁ一定"));
+  set_lap_base_ = contextMenuStrip1->addAction(QStringLiteral("この動画を基準にする"));
+  movie_window0_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(movie_window0_, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& p) { contextMenuStrip1->popup(movie_window0_->mapToGlobal(p)); });
+
+  for (QAction* pitch : {const_pitch_, const_pitch2_}) {
+    pitch->setCheckable(true);
+    pitch->setChecked(false);  // pitch correction is off in a new window
+    connect(pitch, &QAction::triggered, this, &VideoForm::const_pitch__Click);
+  }
+  connect(open_movie_, &QAction::triggered, this, &VideoForm::open_movie__Click);
+  connect(open_movie2_, &QAction::triggered, this, &VideoForm::open_movie__Click);
+  connect(testToolStripMenuItem, &QAction::triggered, this,
+          &VideoForm::testToolStripMenuItem_Click);
+  connect(set_lap_base_, &QAction::triggered, this, &VideoForm::set_lap_base__Click);
+
+  openFileDialog = new QFileDialog(this);
+  openFileDialog->setOption(QFileDialog::DontUseNativeDialog);
+  openFileDialog->setFileMode(QFileDialog::ExistingFile);
+  openFileDialog->setAcceptMode(QFileDialog::AcceptOpen);
+}
+
+void VideoForm::TakeSizeDifferences(QMdiArea* area) {
+  // No maximise and no minimise box.
+  const Qt::WindowFlags flags = Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+  setWindowFlags(flags);
+  // Inside an area the window has its frame and title bar, and the designed outer size is the
+  // client size plus them.
+  if (area != nullptr)
+    area->addSubWindow(this, flags);
+  const QMargins frame = contentsMargins();
+  resize(kClientSize.width() + frame.left() + frame.right(),
+         kClientSize.height() + frame.top() + frame.bottom());
+  difference_between_form_width_and_panel_width_ = width() - kClientSize.width();
+  difference_between_form_height_and_panel_height_ = height() - kDesignSplitterDistance;
+}
+
+QWidget* VideoForm::video_panel() const {
+  return movie_window0_->Panel1();
+}
+
+bool VideoForm::control_panel_shown() const {
+  return movie_window0_->Panel2MinSize() != 0;
+}
+
+void VideoForm::Retitle(bool with_file_name) {
+  QString title = QStringLiteral("No.") + QString::number(no_ + 1);
+  if (with_file_name)
+    title += QStringLiteral(": ") + QFileInfo(file_name_).fileName();
+  setWindowTitle(title);
+}
+
+// ---- Movie ----
+
+void VideoForm::OpenMovie(const QString& path) {
+  file_name_.clear();
+  Retitle(false);
+  mov_.Destroy();
+  try {
+    if (!port_) {
+      port_ = std::make_unique<ipc::MessagePort>(
+          [this](const ipc::Message& m) { return WndProc(int32_t(m.code)); });
+    }
+    mov_.Attach(new CMovieClient(options_));
+  } catch (const std::exception& e) {
+    ui::ShowMessageBox(this, QString::fromLocal8Bit(e.what()), windowTitle(),
+                       ui::MessageBoxButtons::kOk, ui::MessageBoxIcon::kWarning);
+    return;
+  }
+  QWidget* panel = video_panel();
+  const std::u16string file = path.toStdU16String();
+  if (!mov_->InitializeGraph(file.c_str(), int32_t(panel->winId()))) {
+    CloseMovie();  // not playable (or the server died on it): the window stays empty, silently
+    return;
+  }
+  mov_->SetVideoSize(panel->width(), panel->height());
+  mov_->SetNotifyWindow(port_->handle(), WM_GRAPHNOTIFY, 0);
+  mov_->EnablePitchShift(const_pitch_->isChecked());
+  mov_->Pause();
+  SetVolume();
+  if (!CheckServer())
+    return;
+  file_name_ = path;
+  Retitle(true);
+}
+
+void VideoForm::CloseMovie() {
+  mov_.Destroy();
+}
+
+bool VideoForm::CheckServer() {
+  if (!mov_)
+    return false;
+  if (!mov_->lost())
+    return true;
+  const QString caption = windowTitle();
+  CloseMovie();
+  file_name_.clear();
+  Retitle(false);
+  // Told once the current event is over: the loss may be found in the middle of a fan-out or a
+  // layout pass, which a modal box's nested event loop must not interrupt.
+  QTimer::singleShot(0, this, [this, caption] { ReportLostServer(caption); });
+  return false;
+}
+
+void VideoForm::ReportLostServer(const QString& caption) {
+  ui::ShowMessageBox(this, QStringLiteral("動画ｻｰﾊﾞｰとの通信に失敗しました。"), caption,
+                     ui::MessageBoxButtons::kOk, ui::MessageBoxIcon::kWarning);
+}
+
+void VideoForm::Play() {
+  if (!mov_)
+    return;
+  if (!mov_->IsPlaying())
+    mov_->Run();
+  CheckServer();
+}
+
+void VideoForm::Pause() {
+  if (!mov_)
+    return;
+  mov_->Pause();
+  CheckServer();
+}
+
+void VideoForm::Stop() {
+  if (!mov_)
+    return;
+  mov_->Stop();
+  CheckServer();
+}
+
+void VideoForm::SetRate(double rate) {
+  if (!mov_)
+    return;
+  const double current = mov_->GetRate();
+  if (!CheckServer() || rate == current)
+    return;
+  const bool was_playing = mov_->IsPlaying();
+  mov_->Stop();
+  mov_->SetRate(rate);
+  mov_->Pause();
+  if (!CheckServer())
+    return;
+  if (was_playing)
+    Play();
+}
+
+double VideoForm::GetCurrentPosition() {
+  if (!mov_)
+    return 0.0;
+  int64_t pos = 0;
+  const media::HRESULT hr = mov_->GetCurrentPosition(&pos);
+  if (!CheckServer() || media::FAILED(hr))
+    return 0.0;
+  return double(pos) / kUnitsPerSecond;
+}
+
+void VideoForm::SeekTo(int64_t units) {
+  int64_t current = units;
+  mov_->SetPositions(&current, media::AM_SEEKING_AbsolutePositioning, nullptr,
+                     media::AM_SEEKING_NoPositioning);
+  CheckServer();
+}
+
+void VideoForm::SetCurrentPosition(double seconds) {
+  if (!mov_)
+    return;
+  SeekTo(SecondsToUnits(seconds));
+}
+
+void VideoForm::SeekCurrentPosition(double delta_seconds) {
+  if (!mov_)
+    return;
+  int64_t cur = 0;
+  int64_t dur = 0;
+  mov_->GetCurrentPosition(&cur);
+  mov_->GetDuration(&dur);
+  if (!CheckServer())
+    return;
+  int64_t next = SaturatingAdd(cur, SecondsToUnits(delta_seconds));
+  if (next < 0)
+    next = 0;
+  else if (next > dur)
+    next = dur;
+  SeekTo(next);
+}
+
+void VideoForm::SetBaseTime(double seconds) {
+  base_time_ = SecondsToUnits(seconds);
+}
+
+void VideoForm::SetNumber(int number) {
+  no_ = number;
+  Retitle(true);
+}
+
+void VideoForm::ShowControlPanel(bool show) {
+  if (show) {
+    movie_window0_->SetSplitterDistance(
+        std::max(movie_window0_->height() - 41, movie_window0_->Panel1MinSize()));
+    movie_window0_->SetPanel2MinSize(kStripHeight);
+  } else {
+    movie_window0_->SetPanel2MinSize(0);
+    movie_window0_->SetSplitterDistance(movie_window0_->height());
+  }
+}
+
+int VideoForm::CalcActualVideoArea(int formWidth, int formHeight) {
+  const int w = std::max(formWidth - difference_between_form_width_and_panel_width_, 16);
+  const int h = std::max(formHeight - difference_between_form_height_and_panel_height_, 16);
+  int32_t ax = 4;
+  int32_t ay = 3;
+  if (mov_) {
+    mov_->GetAspectRatio(ax, ay);
+    CheckServer();
+  }
+  int32_t vw = 0;
+  int32_t vh = 0;
+  MovieUtils::CalcActualVideoSize(w, h, ax, ay, vw, vh);
+  return int(std::min<int64_t>(int64_t(vw) * vh, INT_MAX));
+}
+
+void VideoForm::SetVolume() {
+  if (!mov_)
+    return;
+  mov_->put_Volume(VolumeFromBar(volume_bar_->value()));
+  CheckServer();
+}
+
+void VideoForm::SeekByTrackBar() {
+  if (!mov_) {
+    track_bar0_->setValue(0);
+    return;
+  }
+  int64_t dur = 0;
+  mov_->GetDuration(&dur);
+  if (!CheckServer())
+    return;
+  SeekTo(int64_t(track_bar0_->value() / 100.0 * double(dur)));
+}
+
+// ---- Events ----
+
+void VideoForm::timer1_Tick() {
+  if (!mov_)
+    return;
+  int64_t pos = 0;
+  int64_t dur = 0;
+  mov_->GetCurrentPosition(&pos);
+  mov_->GetDuration(&dur);
+  if (!CheckServer())
+    return;
+  if (pos > dur)
+    pos = dur;
+  const double percent = dur > 0 ? std::clamp(100.0 * double(pos) / double(dur), 0.0, 100.0) : 0.0;
+  // The user's drag has the bar until the button is released.
+  if (!track_bar0_->isSliderDown())
+    track_bar0_->setValue(int(percent));
+  time_text_->setText(ui::FormatFixed2((double(pos) - double(base_time_)) / kUnitsPerSecond));
+}
+
+void VideoForm::track_bar0__Scroll() {
+  SeekByTrackBar();
+}
+
+void VideoForm::track_bar0__Click(int x) {
+  // 10 pixels of dead margin at each end, as the bar's track leaves them.
+  const int span = track_bar0_->width() - 20;
+  const int value = span > 0 ? (x - 10) * 100 / span : 0;
+  track_bar0_->setValue(std::clamp(value, 0, 100));
+  SeekByTrackBar();
+}
+
+void VideoForm::step_button__Click(int i) {
+  SeekCurrentPosition(kStepSeconds[i]);
+}
+
+void VideoForm::volume_bar__Scroll() {
+  SetVolume();
+}
+
+void VideoForm::open_movie__Click() {
+  if (openFileDialog->exec() != QDialog::Accepted)
+    return;
+  const QStringList files = openFileDialog->selectedFiles();
+  if (!files.isEmpty())
+    OpenMovie(files.first());
+}
+
+void VideoForm::const_pitch__Click(bool checked) {
+  // The item clicked has flipped its own tick; the other follows, so the two stay equal.
+  const_pitch_->setChecked(checked);
+  const_pitch2_->setChecked(checked);
+  if (!mov_)
+    return;
+  mov_->EnablePitchShift(const_pitch_->isChecked());
+  CheckServer();
+}
+
+void VideoForm::testToolStripMenuItem_Click() {
+  ShowControlPanel(movie_window0_->Panel2MinSize() == 0);
+}
+
+void VideoForm::set_lap_base__Click() {
+  ctrl_.SetBaseMovieIndex(no_);
+}
+
+QString VideoForm::IsSingleFile(const QMimeData* data) {
+  if (data == nullptr || !data->hasUrls())
+    return {};
+  const QList<QUrl> urls = data->urls();
+  if (urls.size() != 1 || !urls.first().isLocalFile())
+    return {};
+  const QString path = urls.first().toLocalFile();
+  return QFileInfo(path).isFile() ? path : QString();
+}
+
+bool VideoForm::movie_window0__Panel1_DragEnter(const QMimeData* data) {
+  return !IsSingleFile(data).isEmpty();
+}
+
+void VideoForm::movie_window0__Panel1_DragDrop(const QMimeData* data) {
+  const QString path = IsSingleFile(data);
+  if (path.isEmpty())
+    return;
+  // Opened once the drop has been answered: starting a server takes a while, and the source
+  // application waits for the answer.
+  QTimer::singleShot(0, this, [this, path] { OpenMovie(path); });
+}
+
+void VideoForm::movie_window0_Panel1_SizeChanged() {
+  if (!mov_)
+    return;
+  mov_->SetVideoSize(video_panel()->width(), video_panel()->height());
+  CheckServer();
+}
+
+bool VideoForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != video_panel())
+    return QMdiSubWindow::eventFilter(watched, event);
+  switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+      auto* drag = static_cast<QDragMoveEvent*>(event);
+      if (movie_window0__Panel1_DragEnter(drag->mimeData()) &&
+          (drag->possibleActions() & Qt::CopyAction)) {
+        drag->setDropAction(Qt::CopyAction);
+        drag->accept();
+      } else {
+        drag->ignore();
+      }
+      return true;
+    }
+    case QEvent::Drop: {
+      auto* drop = static_cast<QDropEvent*>(event);
+      drop->setDropAction(Qt::CopyAction);
+      drop->accept();
+      movie_window0__Panel1_DragDrop(drop->mimeData());
+      return true;
+    }
+    case QEvent::Resize:
+      movie_window0_Panel1_SizeChanged();
+      return false;
+    default:
+      return false;
+  }
+}
+
+void VideoForm::closeEvent(QCloseEvent* event) {
+  VideoForm_FormClosing(event);
+  QMdiSubWindow::closeEvent(event);
+}
+
+void VideoForm::VideoForm_FormClosing(QCloseEvent*) {
+  const ui::CloseReason reason = ui::ClosingReason(this);
+  if (reason == ui::CloseReason::kUserClosing)
+    CloseMovie();
+  emit FormClosing(reason);
+}
+
+int64_t VideoForm::WndProc(int32_t code) {
+  if (code == WM_GRAPHNOTIFY && mov_) {
+    mov_->GraphNotifyProc();
+    CheckServer();
+  }
+  return 0;
+}
+
+}  // namespace quorvex
