@@ -3,6 +3,7 @@
 #include "app/MainForm.h"
 #include "app/Role.h"
 #include "hosting/ServerForm.h"
+#include "platform/ui/Fonts.h"
 
 // In its own file: Xlib's macros (None, Bool, Status, ...) clash with Qt's headers.
 void InitXlibThreads();
@@ -14,6 +15,8 @@ int RunUserInterface(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
     qputenv("QT_QPA_PLATFORM", "xcb");
   QApplication app(argc, argv);
+  // The designs name "MS UI Gothic" for the half-width katakana texts.
+  quorvex::ui::SubstituteUiGothicFont();
   QStringList files = QApplication::arguments();
   files.removeFirst();
   quorvex::MainForm form(files);
