@@ -23,6 +23,7 @@ constexpr auto kPrerollLimit = std::chrono::seconds(10);
 // closely (it plays unsynchronised at the device's pace).
 constexpr gint64 kAudioBufferUs = 50'000;
 constexpr gint64 kAudioLatencyUs = 10'000;
+constexpr guint kVideoQueueFrames = 4;
 
 std::string ToUtf8(const std::u16string& text) {
   std::string out;
@@ -265,6 +266,12 @@ bool FilterGraph::LinkVideo(GstPad* pad, const GstStructure* caps) {
   if (branches_->video_sink)
     return false;  // the first video stream is the movie's picture
   GstElement* queue = Make("queue");
+  if (queue) {
+    // Decoded pictures are large (a 640x360 one is 345 KB) and the decoder keeps up easily:
+    // a few ahead of the sink are enough, where the default second of them is 10 MB.
+    g_object_set(queue, "max-size-buffers", kVideoQueueFrames, "max-size-bytes", 0u,
+                 "max-size-time", guint64(0), nullptr);
+  }
   GstElement* scale = Make("videoscale");
   GstElement* size = Make("capsfilter");
   GstElement* convert = Make("videoconvert");
