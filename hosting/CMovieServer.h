@@ -10,6 +10,8 @@
 
 namespace quorvex {
 
+class CMovie;
+
 class ChannelOpenError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -27,17 +29,44 @@ class CMovieServer {
   CMovieServer& operator=(const CMovieServer&) = delete;
 
   // Executes the command `code` (0x8064..0x8073): reads its record from the parameter block,
-  // writes its reply into the return block.
+  // writes its reply into the return block. Commands that need a graph, sent before a
+  // successful InitializeGraph, do nothing or reply a failure (E_UNEXPECTED, values 0).
   void Dispatch(int32_t code);
 
+  // One per command; each reads its parameters from and writes its reply to the blocks.
+  void InitializeGraph();
+  void SetVideoSize();
+  void GraphNotifyProc();
+  void SetRate();
+  void GetRate();
+  void Pause();
+  void Run();
+  void Stop();
+  void IsPlaying();
+  void EnablePitchShift();
+  void GetAspectRatio();
+  void SetNotifyWindow();
+  void GetDuration();
+  void SetPositions();
+  void GetCurrentPosition();
+  void PutVolume();
+
  private:
+  template <typename T>
+  T Param(size_t offset) const;
+  template <typename T>
+  void Reply(size_t offset, const T& value);
+
   int32_t window_;
   std::string id_;
+  std::unique_ptr<CMovie> movie_;
   std::unique_ptr<ipc::NamedEvent> start_event_;
   std::unique_ptr<ipc::SharedBlock> param_map_;
   std::unique_ptr<ipc::SharedBlock> return_map_;
   unsigned char* param_view_ = nullptr;
   unsigned char* return_view_ = nullptr;
+  bool graph_tried_ = false;
+  bool graph_ready_ = false;
 };
 
 }  // namespace quorvex
