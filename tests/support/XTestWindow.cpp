@@ -10,8 +10,8 @@
 namespace quorvex::test {
 
 XTestWindow::XTestWindow(int width, int height) : width_(width), height_(height) {
-  // A connection can be refused while a movie server of ours is closing its own (seen as an
-  // occasional NULL right after a child's exit): try again briefly before giving up.
+  // An X server started without -noreset resets when its last client leaves and drops the
+  // connections that arrive meanwhile: try again briefly before giving up.
   Display* d = XOpenDisplay(nullptr);
   for (int attempt = 0; d == nullptr && attempt < 50; ++attempt) {
     usleep(20000);
