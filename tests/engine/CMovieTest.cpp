@@ -289,6 +289,47 @@ TEST_F(CMovieTest, SetRateOrdersTheClockAndTheFilter) {
   EXPECT_EQ(log.entries, expected);
 }
 
+// The graph goes with the CMovie, also when the file could not be opened: the pitch filter
+// that it held is finalised.
+TEST_F(CMovieTest, TheGraphIsReleasedWithTheMovie) {
+  struct Watch {
+    bool added = false, gone = false;
+    static gboolean OnElementAdded(GSignalInvocationHint*, guint, const GValue* values,
+                                   gpointer self) {
+      GstElement* element = GST_ELEMENT(g_value_get_object(&values[1]));
+      GstElementFactory* factory = gst_element_get_factory(element);
+      auto* watch = static_cast<Watch*>(self);
+      if (factory && std::string(GST_OBJECT_NAME(factory)) == "quorvexpitchshift") {
+        watch->added = true;
+        g_object_weak_ref(
+            G_OBJECT(element), [](gpointer w, GObject*) { static_cast<Watch*>(w)->gone = true; },
+            self);
+      }
+      return TRUE;
+    }
+  };
+  gst_init(nullptr, nullptr);
+  const guint added = g_signal_lookup("element-added", GST_TYPE_BIN);
+  for (auto [name, opens] :
+       {std::pair{"h264-aac-16x9.mp4", true}, std::pair{"truncated.mp4", false}}) {
+    Watch watch;
+    const gulong hook =
+        g_signal_add_emission_hook(added, 0, &Watch::OnElementAdded, &watch, nullptr);
+    {
+      CMovie movie;
+      EXPECT_EQ(movie.InitializeGraph(Movie(name), owner_.id()), opens) << name;
+      g_signal_remove_emission_hook(added, hook);
+      if (opens) {
+        movie.Run();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      }
+      EXPECT_TRUE(watch.added) << name;
+      EXPECT_FALSE(watch.gone) << name;
+    }
+    EXPECT_TRUE(watch.gone) << name;
+  }
+}
+
 TEST_F(CMovieTest, UnusableRatesAreIgnored) {
   Open("mjpeg-pcm-4x3.avi");
   movie_.SetRate(0.25);
@@ -309,6 +350,9 @@ TEST_F(CMovieTest, EndOfMoviePausesThroughTheNotification) {
   EXPECT_GT(end, FrameTime(295));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_EQ(Position(), end);
+  // Run at the end: the movie is complete at once again.
+  movie_.Run();
+  EXPECT_TRUE(RunUntil([&] { return !movie_.IsPlaying(); }, std::chrono::seconds(5)));
 }
 
 TEST_F(CMovieTest, VolumeThroughTheAudioInterface) {
