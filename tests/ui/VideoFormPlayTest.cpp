@@ -211,6 +211,24 @@ TEST_F(VideoFormPlayTest, RateChangeKeepsTheFrameAndThePlayingState) {
   EXPECT_FALSE(vf->client()->IsPlaying());
 }
 
+// The pitch switch is the window's: set before a movie is opened it is kept for that movie, and
+// switching it while a movie plays reaches the server without disturbing it.
+TEST_F(VideoFormPlayTest, PitchSwitchOutlivesOpeningAMovie) {
+  VideoForm* vf = Make();
+  vf->const_pitch2_item()->trigger();
+  vf->OpenMovie(MoviePath("h264-aac-16x9.mp4"));
+  ASSERT_TRUE(vf->IsValid());
+  EXPECT_TRUE(vf->const_pitch_item()->isChecked());
+  EXPECT_TRUE(vf->const_pitch2_item()->isChecked());
+  vf->SetRate(0.5);
+  vf->Play();
+  vf->const_pitch_item()->trigger();
+  EXPECT_FALSE(vf->const_pitch2_item()->isChecked());
+  EXPECT_TRUE(vf->IsValid());
+  EXPECT_TRUE(vf->client()->IsPlaying());
+  vf->Pause();
+}
+
 // The end of the movie is a graph event: the server posts its notice to the window's port, the
 // window answers it, and the movie pauses on its last picture.
 TEST_F(VideoFormPlayTest, EndOfMoviePausesThroughTheGraphNotice) {
