@@ -261,7 +261,7 @@ gboolean Stop(GstBaseTransform* trans) {
   return TRUE;
 }
 
-void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
   ElementState& state = StateOf(object);
   switch (id) {
     case PROP_RATE:
@@ -271,12 +271,12 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spe
       state.filter->EnablePitchShift(g_value_get_boolean(value));
       break;
     default:
-      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
       break;
   }
 }
 
-void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
   ElementState& state = StateOf(object);
   switch (id) {
     case PROP_RATE:
@@ -286,7 +286,7 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
       g_value_set_boolean(value, state.filter->IsPitchShiftEnabled());
       break;
     default:
-      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+      G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
       break;
   }
 }
