@@ -2,6 +2,8 @@
 
 #include <QLocale>
 
+#include <cmath>
+
 #include "laps/LapFile.h"
 
 namespace quorvex::laps {
@@ -9,7 +11,7 @@ namespace quorvex::laps {
 std::vector<QByteArray> LapFileSeeds() {
   const LapFile three{{"/m/1.mp4", "/m/a&b.avi", "/m/3.mkv"},
                       {{10, 15, 20.125, 1e-5}, {20, 26, 33.3, 1e15}, {30, 35.5, -1, 1.0 / 3}}};
-  std::vector<QByteArray> seeds = {
+  return {
       LapFileBytes(three, QLocale::c()),
       LapFileBytes(three, QLocale(QLocale::German, QLocale::Germany)),
       LapFileBytes(LapFile{{"x"}, {{0}}}, QLocale::c()),
@@ -23,7 +25,23 @@ std::vector<QByteArray> LapFileSeeds() {
       "</list><list><list>2</list></list></lap></QuorvexLapFile>",
       "<a><QuorvexLapFile><file_name/><lap/></QuorvexLapFile><QuorvexLapFile/></a>",
   };
-  return seeds;
+}
+
+bool IsSoundReadResult(const LapFileReadResult& result) {
+  if (!result.file)
+    return !result.error.isEmpty();
+  const LapFile& f = *result.file;
+  if (f.file_names.isEmpty() || f.time_list.size() != size_t(f.file_names.size()))
+    return false;
+  for (const std::vector<double>& list : f.time_list) {
+    if (list.empty() || list.size() != f.time_list.front().size())
+      return false;
+    for (double v : list) {
+      if (!std::isfinite(v))
+        return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace quorvex::laps
