@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -225,14 +226,15 @@ TEST_F(MainFormPlayTest, LapFileRoundTripThroughTheMenus) {
       auto* dialog = qobject_cast<QFileDialog*>(w);
       if (dialog == nullptr)
         return;
-      if (dialog->acceptMode() == QFileDialog::AcceptOpen) {
-        dialog->selectFile(path);
-      } else {  // a name typed for a file that does not exist yet
-        dialog->setDirectory(QFileInfo(path).path());
-        auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
-        ASSERT_NE(name, nullptr);
-        name->setText(QFileInfo(path).fileName());
+      // Typed as a full path, with no file selected in the list: the dialog takes the typed
+      // name, whether or not its list has caught up with the directory yet.
+      for (auto* view : dialog->findChildren<QAbstractItemView*>()) {
+        if (view->selectionModel() != nullptr)
+          view->selectionModel()->clearSelection();
       }
+      auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+      ASSERT_NE(name, nullptr);
+      name->setText(QFileInfo(path).absoluteFilePath());
       QMetaObject::invokeMethod(dialog, "accept");
     };
   };
