@@ -1,5 +1,6 @@
 #include "tests/audio/FftReference.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -8,48 +9,33 @@ namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
 
-std::vector<double> HannWindow(size_t length) {
-  std::vector<double> w(length);
+std::vector<double> HannWindowed(const std::vector<float>& y, size_t start, size_t length) {
+  std::vector<double> x(length);
   for (size_t n = 0; n < length; ++n) {
-    w[n] = 0.5 - 0.5 * std::cos(kTwoPi * n / length);
+    x[n] = (0.5 - 0.5 * std::cos(kTwoPi * n / length)) * y[start + n];
   }
-  return w;
+  return x;
 }
 
-// Windowed correlation with a complex exponential at `cycles` bins of N.
-Complex Probe(const std::vector<float>& y, size_t start, const std::vector<double>& window,
-              double cycles) {
-  const Complex step = std::polar(1.0, -kTwoPi * cycles / kN);
-  Complex rotor = 1.0;
-  Complex sum = 0.0;
-  for (size_t n = 0; n < window.size(); ++n) {
-    sum += window[n] * static_cast<double>(y[start + n]) * rotor;
-    rotor *= step;
+// |sum_n x[n] * e^(-2*pi*i*cycles*n/N)|, by the Goertzel recurrence.
+double Magnitude(const std::vector<double>& x, double cycles) {
+  const double c = 2.0 * std::cos(kTwoPi * cycles / kN);
+  double s1 = 0.0, s2 = 0.0;
+  for (const double v : x) {
+    const double s0 = v + c * s1 - s2;
+    s2 = s1;
+    s1 = s0;
   }
-  return sum;
+  return std::sqrt(std::max(0.0, s1 * s1 + s2 * s2 - c * s1 * s2));
 }
 
-// The whole bin (1 .. N/2 - 1) with the largest windowed DFT magnitude over N samples.
-int CoarsePeak(const std::vector<float>& y, size_t start) {
-  const std::vector<double> window = HannWindow(kN);
-  std::vector<double> x(kN), cos_table(kN), sin_table(kN);
-  for (int n = 0; n < kN; ++n) {
-    x[n] = window[n] * y[start + n];
-    cos_table[n] = std::cos(kTwoPi * n / kN);
-    sin_table[n] = std::sin(kTwoPi * n / kN);
-  }
-  const double *c = cos_table.data(), *s = sin_table.data(), *xs = x.data();
-  int best = 1;
-  double best_size = -1.0;
-  for (int k = 1; k < kN / 2; ++k) {
-    double re = 0.0, im = 0.0;
-    for (int n = 0, m = 0; n < kN; ++n, m = (m + k) & (kN - 1)) {
-      re += xs[n] * c[m];
-      im -= xs[n] * s[m];
-    }
-    if (re * re + im * im > best_size) {
-      best = k;
-      best_size = re * re + im * im;
+double Strongest(const std::vector<double>& x, double from, int steps, double step) {
+  double best = from, best_size = -1.0;
+  for (int i = 0; i <= steps; ++i) {
+    const double size = Magnitude(x, from + i * step);
+    if (size > best_size) {
+      best = from + i * step;
+      best_size = size;
     }
   }
   return best;
@@ -90,8 +76,7 @@ std::vector<Complex> ReferenceDft(const std::vector<Complex>& x, int sign, doubl
 }
 
 double RelativeError(const std::vector<Complex>& a, const std::vector<Complex>& b) {
-  double error = 0.0;
-  double size = 0.0;
+  double error = 0.0, size = 0.0;
   for (size_t i = 0; i < b.size(); ++i) {
     error += std::norm(a[i] - b[i]);
     size += std::norm(b[i]);
@@ -109,23 +94,12 @@ std::vector<float> Tone(double cycles, double amplitude, size_t count, double ph
 
 double ToneAmplitude(const std::vector<float>& y, size_t start, size_t length, double cycles) {
   // The Hann window sums to length / 2; a sinusoid of amplitude A gives A / 2 of that.
-  return 4.0 * std::abs(Probe(y, start, HannWindow(length), cycles)) / length;
+  return 4.0 * Magnitude(HannWindowed(y, start, length), cycles) / length;
 }
 
 double DominantFrequency(const std::vector<float>& y, size_t start, size_t length) {
-  const double coarse = CoarsePeak(y, start);
-  const std::vector<double> window = HannWindow(length);
-  double best = coarse;
-  double best_size = -1.0;
-  for (int step = -100; step <= 100; ++step) {
-    const double cycles = coarse + step * 0.01;
-    const double size = std::abs(Probe(y, start, window, cycles));
-    if (size > best_size) {
-      best = cycles;
-      best_size = size;
-    }
-  }
-  return best;
+  const double coarse = Strongest(HannWindowed(y, start, kN), 1, kN / 2 - 2, 1.0);
+  return Strongest(HannWindowed(y, start, length), coarse - 1.0, 200, 0.01);
 }
 
 double Rms(const std::vector<float>& y, size_t start, size_t length) {

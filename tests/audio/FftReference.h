@@ -1,7 +1,7 @@
 #pragma once
 
-// Independent double-precision references for the audio DSP tests: a direct DFT (no fast
-// algorithm, no shared tables) and spectral measurements of signals.
+// Independent double-precision references for the audio tests: a direct DFT (no fast
+// algorithm, no shared tables) and spectral measurements of signals by single-bin DFTs.
 
 #include <complex>
 #include <cstddef>

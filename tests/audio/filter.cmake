@@ -22,7 +22,7 @@ endif()
 quorvex_add_test(audio_element_tests MAIN plain
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/PitchShiftElementTest.cpp
           ${CMAKE_CURRENT_LIST_DIR}/PitchShiftPipelineTest.cpp
-          ${CMAKE_CURRENT_LIST_DIR}/ToneAnalysis.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/FftReference.cpp
   LIBS quorvex_pitch_element PkgConfig::GSTCHECK
   LABELS gst)
 target_compile_definitions(audio_element_tests PRIVATE
