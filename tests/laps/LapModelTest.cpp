@@ -14,7 +14,7 @@ namespace {
 // scripted value or repeats its last, so the two readings of the first movie can differ.
 struct Movies {
   LapLists script;
-  std::vector<int> reads;
+  std::vector<int> reads = {};
   PositionReader Reader() {
     return [this](int movie) {
       reads.push_back(movie);
