@@ -10,55 +10,39 @@ void InitXThreads() {
   XInitThreads();
 }
 
-struct TestWindow::Impl {
-  Display* display = nullptr;
-  Window window = 0;
-};
-
-TestWindow::TestWindow(int width, int height)
-    : impl_(std::make_unique<Impl>()), width_(width), height_(height) {
+TestWindow::TestWindow(int width, int height) : width_(width), height_(height) {
+  InitXThreads();
   // The shared test X server now and then resets a connection while it is being opened.
-  Display* display = nullptr;
-  for (int attempt = 0; attempt < 5 && !display; ++attempt) {
-    if (attempt > 0)
-      usleep(100'000);
+  Display* display = XOpenDisplay(nullptr);
+  for (int attempt = 1; attempt < 5 && !display; ++attempt) {
+    usleep(100'000);
     display = XOpenDisplay(nullptr);
   }
   if (!display)
     return;
-  impl_->display = display;
+  display_ = display;
   const int screen = DefaultScreen(display);
-  impl_->window = XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0, width, height, 0,
-                                      0, WhitePixel(display, screen));
-  XSelectInput(display, impl_->window, StructureNotifyMask);
-  XMapWindow(display, impl_->window);
-  for (XEvent event; XNextEvent(display, &event) == 0;) {
-    if (event.type == MapNotify)
-      break;
+  window_ = XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0, width, height, 0, 0,
+                                WhitePixel(display, screen));
+  XSelectInput(display, window_, StructureNotifyMask);
+  XMapWindow(display, window_);
+  for (XEvent event; XNextEvent(display, &event) == 0 && event.type != MapNotify;) {
   }
   XSync(display, False);
 }
 
 TestWindow::~TestWindow() {
-  if (!impl_->display)
+  if (!display_)
     return;
-  XDestroyWindow(impl_->display, impl_->window);
-  XCloseDisplay(impl_->display);
-}
-
-bool TestWindow::ok() const {
-  return impl_->display != nullptr;
-}
-
-int32_t TestWindow::id() const {
-  return int32_t(impl_->window);
+  XDestroyWindow(static_cast<Display*>(display_), window_);
+  XCloseDisplay(static_cast<Display*>(display_));
 }
 
 std::vector<Rgb> TestWindow::Grab() const {
   std::vector<Rgb> pixels;
-  XSync(impl_->display, False);
-  XImage* image =
-      XGetImage(impl_->display, impl_->window, 0, 0, width_, height_, AllPlanes, ZPixmap);
+  auto* display = static_cast<Display*>(display_);
+  XSync(display, False);
+  XImage* image = XGetImage(display, window_, 0, 0, width_, height_, AllPlanes, ZPixmap);
   if (!image)
     return pixels;
   pixels.reserve(size_t(width_) * height_);

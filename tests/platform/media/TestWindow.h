@@ -4,12 +4,12 @@
 // way to read back what is shown in it. Xlib stays in TestWindow.cpp.
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 namespace quorvex::test {
 
-// Makes Xlib thread-safe; call before any Xlib or GStreamer use in the process.
+// Makes Xlib thread-safe; call before any Xlib or GStreamer use in the process (a TestWindow
+// does so itself).
 void InitXThreads();
 
 struct Rgb {
@@ -25,8 +25,8 @@ class TestWindow {
   TestWindow(const TestWindow&) = delete;
   TestWindow& operator=(const TestWindow&) = delete;
 
-  bool ok() const;
-  int32_t id() const;
+  bool ok() const { return display_ != nullptr; }
+  int32_t id() const { return int32_t(window_); }
   int width() const { return width_; }
   int height() const { return height_; }
 
@@ -34,8 +34,8 @@ class TestWindow {
   std::vector<Rgb> Grab() const;
 
  private:
-  struct Impl;
-  std::unique_ptr<Impl> impl_;
+  void* display_ = nullptr;  // Display*
+  unsigned long window_ = 0;
   int width_, height_;
 };
 
