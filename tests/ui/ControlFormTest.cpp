@@ -21,208 +21,147 @@
 namespace quorvex {
 namespace {
 
+using test::RecordingControl;
+
 class ControlFormTest : public testing::Test {
  protected:
   void SetUp() override {
     ui::SubstituteUiGothicFont();
     form_ = std::make_unique<ControlForm>(ctrl_);
+    built_calls_ = ctrl_.calls;
+    ctrl_.calls.clear();
     form_->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
-    ctrl_.calls.clear();
-    ctrl_.rates.clear();
   }
   void Click(QPushButton* b) { QTest::mouseClick(b, Qt::LeftButton); }
 
-  test::RecordingControl ctrl_;
+  RecordingControl ctrl_;
+  QStringList built_calls_;
   std::unique_ptr<ControlForm> form_;
 };
 
-TEST(ControlFormConstruction, SelectsTheFirstRateAndTellsTheController) {
-  test::RecordingControl ctrl;
-  ControlForm form(ctrl);
-  EXPECT_EQ(ctrl.calls, QStringList{"SetRate"});
-  EXPECT_EQ(ctrl.rates, std::vector<double>{1.0});
-  EXPECT_EQ(form.windowTitle(), "Control");
-  EXPECT_EQ(form.play_rate()->currentText(), "1/1");
-  EXPECT_EQ(form.play_rate()->count(), 5);
-  EXPECT_FALSE(form.is_playing());
-  EXPECT_EQ(form.start_button()->text(), QString::fromUtf8("再生"));
-  EXPECT_TRUE(form.show_video_form_controls_item()->isChecked());
-  EXPECT_FALSE(form.windowFlags() & Qt::WindowCloseButtonHint);
-  EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
-  EXPECT_TRUE(form.windowFlags() & Qt::Tool);
-}
+TEST_F(ControlFormTest, BuiltAtTheFirstRateWithTheDesignedCellsFontsAndTabOrder) {
+  ControlForm& f = *form_;
+  EXPECT_EQ(built_calls_, QStringList{"SetRate 1"});
+  EXPECT_EQ(f.windowTitle(), "Control");
+  EXPECT_EQ(f.play_rate()->currentText(), "1/1");
+  EXPECT_EQ(f.play_rate()->count(), 5);
+  EXPECT_FALSE(f.is_playing());
+  EXPECT_EQ(f.start_button()->text(), "再生");
+  EXPECT_TRUE(f.show_video_form_controls_item()->isChecked());
+  const Qt::WindowFlags boxes = Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint;
+  EXPECT_EQ(f.windowFlags() & (boxes | Qt::Tool), Qt::WindowFlags(Qt::Tool));
 
-TEST_F(ControlFormTest, PlayThenStopTogglesTheTextAndCalls) {
-  Click(form_->start_button());
-  EXPECT_EQ(form_->start_button()->text(), QString::fromUtf8("停止"));
-  EXPECT_TRUE(form_->is_playing());
-  Click(form_->start_button());
-  EXPECT_EQ(form_->start_button()->text(), QString::fromUtf8("再生"));
-  EXPECT_FALSE(form_->is_playing());
-  EXPECT_EQ(ctrl_.calls, (QStringList{"SetRate", "Play", "Pause"}));
-  EXPECT_EQ(ctrl_.rates, std::vector<double>{1.0});
-}
-
-class RateTest : public ControlFormTest, public testing::WithParamInterface<int> {};
-
-TEST_P(RateTest, SelectingARateSetsItAtOnceAndPlayRepeatsIt) {
-  const int index = GetParam();
-  const double expected[5] = {1.0, 0.5, 0.25, 0.125, 0.0625};
-  // Pick the entry with the keyboard, as a user would.
-  form_->play_rate()->setFocus();
-  QTest::keyClick(form_->play_rate(), Qt::Key_Home);
-  ctrl_.calls.clear();
-  ctrl_.rates.clear();
-  for (int i = 0; i < index; ++i)
-    QTest::keyClick(form_->play_rate(), Qt::Key_Down);
-  ASSERT_EQ(form_->play_rate()->currentIndex(), index);
-  EXPECT_EQ(ctrl_.rates.size(), size_t(index));
-  if (index > 0) {
-    EXPECT_EQ(ctrl_.rates.back(), expected[index]);
-  }
-  ctrl_.calls.clear();
-  ctrl_.rates.clear();
-  Click(form_->start_button());
-  EXPECT_EQ(ctrl_.calls, (QStringList{"SetRate", "Play"}));
-  EXPECT_EQ(ctrl_.rates, std::vector<double>{expected[index]});
-}
-
-INSTANTIATE_TEST_SUITE_P(AllRates, RateTest, testing::Range(0, 5));
-
-class StepTest : public ControlFormTest, public testing::WithParamInterface<int> {};
-
-TEST_P(StepTest, EachStepButtonSeeksByItsFramePeriods) {
-  const int i = GetParam();
   const char* texts[6] = {"-0.33", "-0.17", "-0.03", "+0.03", "+0.17", "+0.33"};
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(f.step_button(i)->text(), texts[i]);
+    EXPECT_EQ(f.step_button(i)->font().family() == ui::kUiGothicFamily, i >= 2 && i <= 4) << i;
+  }
+  EXPECT_TRUE(QFontInfo(f.step_button(2)->font()).family().startsWith("IPA"));
+  EXPECT_EQ(f.size(), QSize(256, 50));
+  // In tab order, with their cells.
+  const std::vector<QWidget*> order{f.step_button(0), f.step_button(1),    f.step_button(2),
+                                    f.step_button(3), f.step_button(4),    f.step_button(5),
+                                    f.start_button(), f.time_add_button(), f.base_time_set_button(),
+                                    f.play_rate()};
+  const QRect cells[10] = {{6, 3, 40, 20},    {46, 3, 40, 20},  {86, 3, 40, 20}, {131, 3, 40, 20},
+                           {171, 3, 40, 20},  {211, 3, 40, 20}, {6, 27, 50, 20}, {146, 27, 50, 20},
+                           {202, 27, 50, 20}, {62, 27, 65, 20}};
+  for (size_t i = 0; i < order.size(); ++i) {
+    EXPECT_EQ(QRect(order[i]->mapTo(&f, QPoint(0, 0)), order[i]->size()), cells[i]) << i;
+    if (i + 1 < order.size()) {
+      EXPECT_EQ(order[i]->nextInFocusChain(), order[i + 1]) << i;
+    }
+  }
+}
+
+// A rate picked (with the keyboard, as a user would) is set at once and again by Play; the start
+// button toggles between Play and Pause.
+TEST_F(ControlFormTest, RatesAreSetWhenPickedAndOnPlay) {
+  const double rates[5] = {1.0, 0.5, 0.25, 0.125, 0.0625};
+  form_->play_rate()->setFocus();
+  for (int i = 0; i < 5; ++i) {
+    const QString set_rate = RecordingControl::Call("SetRate", rates[i]);
+    ctrl_.calls.clear();
+    if (i > 0)
+      QTest::keyClick(form_->play_rate(), Qt::Key_Down);
+    ASSERT_EQ(form_->play_rate()->currentIndex(), i);
+    Click(form_->start_button());
+    EXPECT_TRUE(form_->is_playing());
+    EXPECT_EQ(form_->start_button()->text(), "停止");
+    Click(form_->start_button());
+    EXPECT_FALSE(form_->is_playing());
+    EXPECT_EQ(form_->start_button()->text(), "再生");
+    QStringList expected{set_rate, "Play", "Pause"};
+    if (i > 0)
+      expected.prepend(set_rate);
+    EXPECT_EQ(ctrl_.calls, expected);
+  }
+}
+
+// Each step seeks by its exact frame period, not by its rounded text, playing or not.
+TEST_F(ControlFormTest, StepButtonsSeekByTheirFramePeriods) {
   const double steps[6] = {-0.33366700033366703, -0.16683350016683351, -0.033366700033366704,
                            0.033366700033366704, 0.16683350016683351,  0.33366700033366703};
-  EXPECT_EQ(form_->step_button(i)->text(), texts[i]);
-  Click(form_->step_button(i));
-  EXPECT_EQ(ctrl_.calls, QStringList{"SeekCurrentPosition"});
-  ASSERT_EQ(ctrl_.steps.size(), 1u);
-  EXPECT_EQ(ctrl_.steps[0], steps[i]);  // exactly, not the rounded text
-}
-
-INSTANTIATE_TEST_SUITE_P(AllSteps, StepTest, testing::Range(0, 6));
-
-TEST_F(ControlFormTest, StepButtonsWorkWhilePlaying) {
+  QStringList expected;
+  for (int i = 0; i < 6; ++i) {
+    Click(form_->step_button(i));
+    expected << RecordingControl::Call("SeekCurrentPosition", steps[i]);
+  }
   Click(form_->start_button());
   Click(form_->step_button(3));
-  EXPECT_EQ(ctrl_.calls, (QStringList{"SetRate", "Play", "SeekCurrentPosition"}));
-}
-
-TEST_F(ControlFormTest, LapMarkWithoutBaseShowsTheInstructionInstead) {
-  std::vector<test::SeenBox> seen;
-  std::unique_ptr<test::ModalWatcher> w(test::ModalWatcher::AnsweringBoxes(QMessageBox::Ok, &seen));
-  ctrl_.count_time = 0;
-  Click(form_->time_add_button());
-  ASSERT_EQ(seen.size(), 1u);
-  EXPECT_EQ(seen[0].text, QString::fromUtf8("クリアーボタンを押し、基準位置を設定してください。"));
-  EXPECT_EQ(seen[0].caption, "Control");
-  EXPECT_EQ(seen[0].icon, QMessageBox::Information);
-  EXPECT_EQ(seen[0].buttons, QMessageBox::Ok);
-  EXPECT_EQ(ctrl_.calls, QStringList{"GetCountTime"});
-  ctrl_.calls.clear();
-  ctrl_.count_time = 2;
-  Click(form_->time_add_button());
-  EXPECT_EQ(seen.size(), 1u);
-  EXPECT_EQ(ctrl_.calls, (QStringList{"GetCountTime", "AddTime"}));
-}
-
-struct BaseCase {
-  const char* name;
-  int32_t count;
-  QMessageBox::StandardButton answer;
-  bool asked;
-  bool set;
-};
-
-void PrintTo(const BaseCase& c, std::ostream* os) {
-  *os << c.name;
-}
-
-class BaseTest : public ControlFormTest, public testing::WithParamInterface<BaseCase> {};
-
-TEST_P(BaseTest, ClearAsksOnlyWhenLapsExist) {
-  const BaseCase& c = GetParam();
-  std::vector<test::SeenBox> seen;
-  std::unique_ptr<test::ModalWatcher> w(test::ModalWatcher::AnsweringBoxes(c.answer, &seen));
-  ctrl_.count_time = c.count;
-  Click(form_->base_time_set_button());
-  ASSERT_EQ(seen.size(), c.asked ? 1u : 0u);
-  if (c.asked) {
-    EXPECT_EQ(
-        seen[0].text,
-        QString::fromUtf8("ラップをクリアーし、現在位置を基準位置にします。\nよろしいですか？"));
-    EXPECT_EQ(seen[0].caption, "Control");
-    EXPECT_EQ(seen[0].icon, QMessageBox::Question);
-    EXPECT_EQ(seen[0].buttons, QMessageBox::Yes | QMessageBox::No);
-  }
-  QStringList expected{"GetCountTime"};
-  if (c.set)
-    expected << "SetBaseTime";
+  expected << "SetRate 1"
+           << "Play" << RecordingControl::Call("SeekCurrentPosition", steps[3]);
   EXPECT_EQ(ctrl_.calls, expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, BaseTest,
-                         testing::Values(BaseCase{"NoLaps", 0, QMessageBox::No, false, true},
-                                         BaseCase{"LapsYes", 3, QMessageBox::Yes, true, true},
-                                         BaseCase{"LapsNo", 1, QMessageBox::No, true, false}),
-                         [](const testing::TestParamInfo<BaseCase>& info) {
-                           return std::string(info.param.name);
-                         });
+// A mark needs a base first; clearing asks only when laps exist, and only Yes clears.
+TEST_F(ControlFormTest, LapButtonsAskTheirQuestions) {
+  using Box = QMessageBox;
+  const test::SeenBox need_base{"Control", "クリアーボタンを押し、基準位置を設定してください。",
+                                Box::Information, Box::Ok};
+  const test::SeenBox clear{"Control",
+                            "ラップをクリアーし、現在位置を基準位置にします。\nよろしいですか？",
+                            Box::Question, Box::Yes | Box::No};
+  struct Case {
+    QPushButton* button;
+    int32_t count;
+    Box::StandardButton answer;
+    std::vector<test::SeenBox> boxes;
+    QStringList calls;
+  };
+  QPushButton* mark = form_->time_add_button();
+  QPushButton* base = form_->base_time_set_button();
+  for (const Case& c :
+       std::vector<Case>{{mark, 0, Box::Ok, {need_base}, {"GetCountTime"}},
+                         {mark, 2, Box::Ok, {}, {"GetCountTime", "AddTime"}},
+                         {base, 0, Box::No, {}, {"GetCountTime", "SetBaseTime"}},
+                         {base, 3, Box::Yes, {clear}, {"GetCountTime", "SetBaseTime"}},
+                         {base, 1, Box::No, {clear}, {"GetCountTime"}}}) {
+    std::vector<test::SeenBox> seen;
+    std::unique_ptr<test::ModalWatcher> w(test::ModalWatcher::AnsweringBoxes(c.answer, &seen));
+    ctrl_.calls.clear();
+    ctrl_.count_time = c.count;
+    Click(c.button);
+    EXPECT_EQ(seen, c.boxes) << c.button->text().toStdString() << " with " << c.count;
+    EXPECT_EQ(ctrl_.calls, c.calls) << c.button->text().toStdString() << " with " << c.count;
+  }
+}
 
+// A right click opens the menu (through the window system, so that Qt turns it into a
+// context-menu request); each click on the item toggles once and flips its mark.
 TEST_F(ControlFormTest, ContextMenuItemTogglesOncePerClickAndFlipsItsMark) {
   QMenu* menu = form_->context_menu();
   QAction* item = form_->show_video_form_controls_item();
-  EXPECT_EQ(item->text(), QString::fromUtf8("ﾋﾞﾃﾞｵｳｨﾝﾄﾞｳのｺﾝﾄﾛｰﾙを表示する"));
+  EXPECT_EQ(item->text(), "ﾋﾞﾃﾞｵｳｨﾝﾄﾞｳのｺﾝﾄﾛｰﾙを表示する");
   for (bool expected_mark : {false, true, false}) {
-    menu->popup(form_->mapToGlobal(QPoint(10, 10)));
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(menu));
+    QTest::mouseClick(form_->windowHandle(), Qt::RightButton, {}, QPoint(140, 10));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return menu->isVisible(); }, 5000));
     QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(item).center());
-    QTest::qWait(10);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !menu->isVisible(); }, 5000));
     EXPECT_EQ(item->isChecked(), expected_mark);
   }
-  EXPECT_EQ(ctrl_.calls.count("ToggleVideoFormControlsShowing"), 3);
-  EXPECT_EQ(ctrl_.calls.size(), 3);
-}
-
-TEST_F(ControlFormTest, RightClickOpensTheContextMenu) {
-  // Through the window system, so that Qt turns the click into a context-menu request.
-  QTest::mouseClick(form_->windowHandle(), Qt::RightButton, {}, QPoint(140, 10));
-  EXPECT_TRUE(QTest::qWaitFor([&] { return form_->context_menu()->isVisible(); }, 5000));
-  form_->context_menu()->close();
-}
-
-TEST_F(ControlFormTest, ButtonsStandInTheirCellsAndTabInTheDesignedOrder) {
-  const int xs[6] = {6, 46, 86, 131, 171, 211};
-  for (int i = 0; i < 6; ++i) {
-    QPushButton* b = form_->step_button(i);
-    EXPECT_EQ(QRect(b->mapTo(form_.get(), QPoint(0, 0)), b->size()), QRect(xs[i], 3, 40, 20)) << i;
-  }
-  EXPECT_EQ(form_->start_button()->geometry(), QRect(6, 27, 50, 20));
-  EXPECT_EQ(form_->play_rate()->geometry(), QRect(62, 27, 65, 20));
-  EXPECT_EQ(form_->time_add_button()->geometry(), QRect(146, 27, 50, 20));
-  EXPECT_EQ(form_->base_time_set_button()->geometry(), QRect(202, 27, 50, 20));
-  EXPECT_EQ(form_->size(), QSize(256, 50));
-
-  std::vector<QWidget*> order{form_->step_button(0),         form_->step_button(1),
-                              form_->step_button(2),         form_->step_button(3),
-                              form_->step_button(4),         form_->step_button(5),
-                              form_->start_button(),         form_->time_add_button(),
-                              form_->base_time_set_button(), form_->play_rate()};
-  for (size_t i = 0; i + 1 < order.size(); ++i) {
-    EXPECT_EQ(order[i]->nextInFocusChain(), order[i + 1]) << i;
-  }
-}
-
-TEST_F(ControlFormTest, JapaneseFontOnThreeStepButtons) {
-  for (int i = 0; i < 6; ++i) {
-    const bool gothic = (i == 2 || i == 3 || i == 4);
-    EXPECT_EQ(form_->step_button(i)->font().family() == ui::kUiGothicFamily, gothic) << i;
-  }
-  EXPECT_TRUE(QFontInfo(form_->step_button(2)->font()).family().startsWith("IPA"));
+  EXPECT_EQ(ctrl_.calls, QStringList(3, "ToggleVideoFormControlsShowing"));
 }
 
 // A user's close request (window manager, Alt+F4) closes the owner; the panel goes with it.
@@ -235,7 +174,7 @@ TEST(ControlFormClosing, UserCloseClosesTheOwnerInstead) {
       e->accept();
     }
   } owner;
-  test::RecordingControl ctrl;
+  RecordingControl ctrl;
   auto* form = new ControlForm(ctrl, &owner);
   owner.show();
   form->show();

@@ -12,6 +12,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <ostream>
 #include <vector>
 
 namespace quorvex::test {
@@ -22,11 +23,17 @@ struct SeenBox {
   QString text;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   QMessageBox::StandardButtons buttons;
+  bool operator==(const SeenBox&) const = default;
 };
 
+inline void PrintTo(const SeenBox& b, std::ostream* os) {
+  *os << "box \"" << b.caption.toStdString() << "\": \"" << b.text.toStdString() << "\" icon "
+      << b.icon << " buttons 0x" << std::hex << b.buttons.toInt() << std::dec;
+}
+
 // Calls `handler` once for each modal window that becomes active while the watcher lives. A
-// handler must close the window (or the test hangs in its nested loop until the time limit,
-// when the watcher rejects it itself and counts it in `unanswered`).
+// handler must close the window; one still up after 20 s is rejected by the watcher, so that a
+// test fails instead of hanging in its nested loop.
 class ModalWatcher : public QObject {
  public:
   using Handler = std::function<void(QWidget*)>;
@@ -36,7 +43,7 @@ class ModalWatcher : public QObject {
     timer_.start(10);
   }
 
-  // Answers every message box with `button` and records it.
+  // Answers every message box with `button` (closes it when it has no such button) and records it.
   static ModalWatcher* AnsweringBoxes(QMessageBox::StandardButton button,
                                       std::vector<SeenBox>* seen) {
     return new ModalWatcher([button, seen](QWidget* w) {
@@ -53,27 +60,15 @@ class ModalWatcher : public QObject {
     });
   }
 
-  int handled() const { return handled_; }
-  int unanswered() const { return unanswered_; }
-
  private:
   void Poll() {
     QWidget* modal = QApplication::activeModalWidget();
-    if (modal == nullptr) {
-      last_ = nullptr;
-      waited_ticks_ = 0;
-      return;
-    }
     if (modal != last_) {
       last_ = modal;
       waited_ticks_ = 0;
-      ++handled_;
-      handler_(modal);
-      return;
-    }
-    // The same window still up after 20 s: the handler did not close it.
-    if (++waited_ticks_ > 2000) {
-      ++unanswered_;
+      if (modal != nullptr)
+        handler_(modal);
+    } else if (modal != nullptr && ++waited_ticks_ > 2000) {
       if (auto* dialog = qobject_cast<QDialog*>(modal)) {
         dialog->reject();
       } else {
@@ -86,8 +81,6 @@ class ModalWatcher : public QObject {
   QTimer timer_;
   QPointer<QWidget> last_;
   int waited_ticks_ = 0;
-  int handled_ = 0;
-  int unanswered_ = 0;
 };
 
 }  // namespace quorvex::test

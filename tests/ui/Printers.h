@@ -14,13 +14,7 @@ inline void PrintTo(const QString& s, std::ostream* os) {
 }
 
 inline void PrintTo(const QStringList& list, std::ostream* os) {
-  *os << '{';
-  for (qsizetype i = 0; i < list.size(); ++i) {
-    if (i > 0)
-      *os << ", ";
-    PrintTo(list[i], os);
-  }
-  *os << '}';
+  *os << (list.isEmpty() ? "{}" : "{\"" + list.join("\", \"").toStdString() + "\"}");
 }
 
 inline void PrintTo(const QRect& r, std::ostream* os) {

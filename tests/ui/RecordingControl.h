@@ -1,7 +1,8 @@
 #pragma once
 
 // A controller that records the calls the control panel or a movie window makes, for the tests
-// that look at one window without the main window behind it.
+// that look at one window without the main window behind it. Arguments are recorded with the
+// call, doubles to their last bit.
 
 #include <QString>
 #include <QStringList>
@@ -12,38 +13,35 @@ namespace quorvex::test {
 
 class RecordingControl : public ControlInterface {
  public:
+  static QString Call(const char* name, double arg) {
+    return QString("%1 %2").arg(name).arg(arg, 0, 'g', 17);
+  }
+
   void Play() override { calls << "Play"; }
   void Pause() override { calls << "Pause"; }
   void Stop() override { calls << "Stop"; }
-  void SeekCurrentPosition(double step) override {
-    calls << "SeekCurrentPosition";
-    steps.push_back(step);
-  }
+  void SeekCurrentPosition(double step) override { calls << Call("SeekCurrentPosition", step); }
   void ClearTime() override { calls << "ClearTime"; }
   void SetBaseTime() override { calls << "SetBaseTime"; }
   void AddTime() override { calls << "AddTime"; }
-  void SetRate(double rate) override {
-    calls << "SetRate";
-    rates.push_back(rate);
-  }
-  int32_t GetCountTime() override {
-    calls << "GetCountTime";
-    return count_time;
-  }
+  void SetRate(double rate) override { calls << Call("SetRate", rate); }
+  int32_t GetCountTime() override { return Answer("GetCountTime", count_time); }
   void ToggleVideoFormControlsShowing() override { calls << "ToggleVideoFormControlsShowing"; }
   bool IsVideoFormControlsShowing() override {
-    calls << "IsVideoFormControlsShowing";
-    return controls_showing;
+    return Answer("IsVideoFormControlsShowing", controls_showing);
   }
-  void SetBaseMovieIndex(int32_t index) override {
-    calls << QString("SetBaseMovieIndex %1").arg(index);
-  }
+  void SetBaseMovieIndex(int32_t index) override { calls << Call("SetBaseMovieIndex", index); }
 
   QStringList calls;
-  std::vector<double> steps;
-  std::vector<double> rates;
   int32_t count_time = 0;
   bool controls_showing = true;
+
+ private:
+  template <typename T>
+  T Answer(const char* name, T value) {
+    calls << name;
+    return value;
+  }
 };
 
 }  // namespace quorvex::test

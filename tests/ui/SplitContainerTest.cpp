@@ -8,47 +8,32 @@
 namespace quorvex {
 namespace {
 
-struct SplitCase {
-  const char* name;
-  int height;
-  int panel2_min;
-  int distance;
-  int resize_to;  // 0: no resize
-  int upper;
-  int lower;
-};
-
-void PrintTo(const SplitCase& c, std::ostream* os) {
-  *os << c.name;
+TEST(SplitContainer, PanelsTakeTheirHeights) {
+  struct Case {
+    const char* name;
+    int panel2_min, distance, resize_to;  // resize_to 0: no resize
+    int upper, lower;
+  };
+  for (const Case& c :
+       {Case{"Designed", 42, 230, 0, 230, 42},
+        // The show rule asks for height - 41; the minimum size wins.
+        Case{"MinimumWins", 42, 232, 0, 230, 42}, Case{"ResizeKeepsLower", 42, 230, 400, 357, 42},
+        Case{"Hidden", 0, 273, 0, 272, 0}, Case{"HiddenResized", 0, 273, 500, 499, 0},
+        Case{"TooSmallForLower", 42, 230, 30, 0, 29}}) {
+    SCOPED_TRACE(c.name);
+    SplitContainer s;
+    s.resize(401, 273);
+    s.show();  // a hidden widget gets its resize events only when shown
+    s.SetPanel2MinSize(c.panel2_min);
+    s.SetSplitterDistance(c.distance);
+    if (c.resize_to > 0)
+      s.resize(401, c.resize_to);
+    EXPECT_EQ(s.Panel1()->geometry(), QRect(0, 0, 401, c.upper));
+    EXPECT_EQ(s.Panel2()->geometry(),
+              QRect(0, c.upper + SplitContainer::kSplitterWidth, 401, c.lower));
+    EXPECT_EQ(s.SplitterDistance(), c.upper);
+  }
 }
-
-class SplitContainerTest : public testing::TestWithParam<SplitCase> {};
-
-TEST_P(SplitContainerTest, PanelsTakeTheirHeights) {
-  const SplitCase& c = GetParam();
-  SplitContainer s;
-  s.resize(401, c.height);
-  s.show();  // a hidden widget gets its resize events only when shown
-  s.SetPanel2MinSize(c.panel2_min);
-  s.SetSplitterDistance(c.distance);
-  if (c.resize_to > 0)
-    s.resize(401, c.resize_to);
-  EXPECT_EQ(s.Panel1()->geometry(), QRect(0, 0, 401, c.upper));
-  EXPECT_EQ(s.Panel2()->geometry(),
-            QRect(0, c.upper + SplitContainer::kSplitterWidth, 401, c.lower));
-  EXPECT_EQ(s.SplitterDistance(), c.upper);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SplitContainerTest,
-    testing::Values(SplitCase{"Designed", 273, 42, 230, 0, 230, 42},
-                    // The show rule asks for height - 41; the minimum size wins.
-                    SplitCase{"MinimumWins", 273, 42, 232, 0, 230, 42},
-                    SplitCase{"ResizeKeepsLower", 273, 42, 230, 400, 357, 42},
-                    SplitCase{"Hidden", 273, 0, 273, 0, 272, 0},
-                    SplitCase{"HiddenResized", 273, 0, 273, 500, 499, 0},
-                    SplitCase{"TooSmallForLower", 273, 42, 230, 30, 0, 29}),
-    [](const testing::TestParamInfo<SplitCase>& info) { return std::string(info.param.name); });
 
 TEST(SplitContainer, RaisingTheMinimumGrowsTheLowerPanel) {
   SplitContainer s;

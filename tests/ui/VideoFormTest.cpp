@@ -1,9 +1,12 @@
-// The movie window without a movie: controls, titles, menus, the control strip, drag
-// acceptance, the layout's area estimate and a client that cannot be started.
+// The movie window, first without a movie (controls, titles, menus, the control strip, drag
+// acceptance, the layout's area estimate, a server that cannot be started), then with a real
+// server process and generated movies (opening, the time field, stepping, the position bar, the
+// rate change, graph notices, the picture in the panel and a server that dies).
 #include <gtest/gtest.h>
+#include <signal.h>
 
-#include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMdiArea>
@@ -11,15 +14,18 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
 
+#include <cmath>
 #include <memory>
+#include <set>
 
 #include "platform/ui/Fonts.h"
-#include "platform/ui/MenuMerge.h"
+#include "tests/support/TestEnv.h"
 #include "tests/ui/Modal.h"
 #include "tests/ui/Printers.h"
 #include "tests/ui/RecordingControl.h"
@@ -28,6 +34,25 @@
 
 namespace quorvex {
 namespace {
+
+constexpr int64_t kUnits = 10'000'000;
+constexpr double kFrame = 1 / 29.97;
+constexpr double kNear = 0.002 * kUnits;  // position tolerance, in units
+
+QString MoviePath(const char* name) {
+  return QString::fromStdString(test::Movie(name));
+}
+
+// Each item's text, then its submenu's items indented.
+QStringList MenuTexts(QWidget* menu) {
+  QStringList texts;
+  for (QAction* a : menu->actions()) {
+    texts << a->text();
+    for (QAction* item : a->menu() ? a->menu()->actions() : QList<QAction*>{})
+      texts << "  " + item->text();
+  }
+  return texts;
+}
 
 class VideoFormTest : public testing::Test {
  protected:
@@ -38,10 +63,29 @@ class VideoFormTest : public testing::Test {
     window_.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
   }
-  VideoForm* Add(int number) {
-    auto* vf = new VideoForm(ctrl_, number, area_);
+  VideoForm* Make(int number = 0, const std::string& server = test::QuorvexExe()) {
+    ClientOptions options;
+    options.server_path = server;
+    auto* vf = new VideoForm(ctrl_, number, area_, options);
     vf->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(vf));
     return vf;
+  }
+  VideoForm* Open(const char* name, int number = 0) {
+    VideoForm* vf = Make(number);
+    vf->OpenMovie(MoviePath(name));
+    EXPECT_TRUE(vf->IsValid()) << name;
+    return vf;
+  }
+  static int64_t Position(VideoForm* vf) {
+    int64_t p = -1;
+    EXPECT_GE(vf->client()->GetCurrentPosition(&p), 0);
+    return p;
+  }
+  static int64_t Duration(VideoForm* vf) {
+    int64_t d = -1;
+    EXPECT_GE(vf->client()->GetDuration(&d), 0);
+    return d;
   }
 
   test::RecordingControl ctrl_;
@@ -49,75 +93,91 @@ class VideoFormTest : public testing::Test {
   QMdiArea* area_ = new QMdiArea;
 };
 
-TEST_F(VideoFormTest, NewWindowIsEmptyAndTitledByItsNumber) {
-  VideoForm* vf = Add(2);
+TEST_F(VideoFormTest, NewWindowHasTheDesignedControlsMenusAndTitles) {
+  VideoForm* vf = Make(2);
   EXPECT_EQ(vf->windowTitle(), "No.3");
   EXPECT_FALSE(vf->IsValid());
   EXPECT_EQ(vf->GetFileName(), "");
-  EXPECT_EQ(vf->GetNumber(), 2);
   EXPECT_EQ(vf->time_text()->text(), "");
   EXPECT_EQ(vf->GetCurrentPosition(), 0.0);
   EXPECT_EQ(ctrl_.calls, QStringList{"IsVideoFormControlsShowing"});
-  // No maximise or minimise box.
-  EXPECT_FALSE(vf->windowFlags() & Qt::WindowMaximizeButtonHint);
-  EXPECT_FALSE(vf->windowFlags() & Qt::WindowMinimizeButtonHint);
-  EXPECT_TRUE(vf->windowFlags() & Qt::WindowCloseButtonHint);
-}
+  const Qt::WindowFlags boxes =
+      Qt::WindowMaximizeButtonHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
+  EXPECT_EQ(vf->windowFlags() & boxes, Qt::WindowCloseButtonHint);
 
-TEST_F(VideoFormTest, SetNumberRetitlesEvenWithoutAFile) {
-  VideoForm* vf = Add(0);
-  vf->SetNumber(2);
-  EXPECT_EQ(vf->GetNumber(), 2);
-  EXPECT_EQ(vf->windowTitle(), "No.3: ");
-}
-
-TEST_F(VideoFormTest, ControlsHaveTheDesignedRangesTextsAndPlaces) {
-  VideoForm* vf = Add(0);
-  QTest::qWait(20);
+  QSlider* bar = vf->track_bar();
+  QSlider* volume = vf->volume_bar();
   EXPECT_EQ(vf->video_panel()->size(), QSize(401, 230));
-  EXPECT_EQ(vf->track_bar()->minimum(), 0);
-  EXPECT_EQ(vf->track_bar()->maximum(), 100);
-  EXPECT_EQ(vf->track_bar()->pageStep(), 10);
-  EXPECT_EQ(vf->track_bar()->size(), QSize(288, 19));
-  EXPECT_EQ(vf->volume_bar()->minimum(), -10000);
-  EXPECT_EQ(vf->volume_bar()->maximum(), 0);
-  EXPECT_EQ(vf->volume_bar()->value(), 0);
-  EXPECT_EQ(vf->volume_bar()->singleStep(), 100);
-  EXPECT_EQ(vf->volume_bar()->pageStep(), 1000);
-  EXPECT_EQ(vf->volume_bar()->orientation(), Qt::Vertical);
+  EXPECT_EQ(std::tuple(bar->minimum(), bar->maximum(), bar->pageStep()), std::tuple(0, 100, 10));
+  EXPECT_EQ(std::tuple(volume->minimum(), volume->maximum(), volume->value()),
+            std::tuple(-10000, 0, 0));
+  EXPECT_EQ(std::tuple(volume->singleStep(), volume->pageStep()), std::tuple(100, 1000));
+  EXPECT_EQ(volume->orientation(), Qt::Vertical);
   EXPECT_TRUE(vf->time_text()->isReadOnly());
   EXPECT_EQ(vf->time_text()->focusPolicy(), Qt::NoFocus);
   const char* texts[6] = {"-0.33", "-0.17", "-0.03", "+0.03", "+0.17", "+0.33"};
   const int xs[6] = {50, 90, 130, 175, 215, 255};
-  QWidget* strip = vf->track_bar()->parentWidget();
   for (int i = 0; i < 6; ++i) {
     EXPECT_EQ(vf->step_button(i)->text(), texts[i]);
     EXPECT_EQ(vf->step_button(i)->geometry(), QRect(xs[i], 21, 40, 21)) << i;
     const bool gothic = (i == 0 || i == 2 || i == 3 || i == 4);
     EXPECT_EQ(vf->step_button(i)->font().family() == ui::kUiGothicFamily, gothic) << i;
   }
+  EXPECT_EQ(bar->size(), QSize(288, 19));
   EXPECT_EQ(vf->time_text()->geometry(), QRect(0, 21, 45, 19));
-  EXPECT_EQ(vf->volume_bar()->geometry(), QRect(300, 0, 20, 42));
-  EXPECT_EQ(strip->mapTo(vf, QPoint(0, 0)).y() - vf->video_panel()->mapTo(vf, QPoint(0, 0)).y(),
-            231);  // the panel, then the 1-pixel splitter
+  EXPECT_EQ(volume->geometry(), QRect(300, 0, 20, 42));
+  EXPECT_EQ(
+      bar->parentWidget()->mapTo(vf, QPoint()).y() - vf->video_panel()->mapTo(vf, QPoint()).y(),
+      231);  // the panel, then the 1-pixel splitter
   // The panel is a native window of its own: its id goes to the server.
   EXPECT_NE(vf->video_panel()->winId(), vf->winId());
   EXPECT_TRUE(vf->video_panel()->testAttribute(Qt::WA_NativeWindow));
+
+  // The area the layout compares: the outer size less the frame and the strip, at least 16 on
+  // each side, fitted at 4:3 without a movie.
+  const int dw = vf->width_difference();
+  const int dh = vf->height_difference();
+  EXPECT_GT(dw, 0);
+  EXPECT_GE(dh, 43);
+  EXPECT_EQ(vf->CalcActualVideoArea(400 + dw, 300 + dh), 400 * 300);
+  EXPECT_EQ(vf->CalcActualVideoArea(800 + dw, 300 + dh), 400 * 300);  // wide: height limits
+  EXPECT_EQ(vf->CalcActualVideoArea(400 + dw, 900 + dh), 400 * 300);  // tall: width limits
+  EXPECT_EQ(vf->CalcActualVideoArea(0, 0), 16 * 12);
+
+  EXPECT_EQ(MenuTexts(vf->MainMenuStrip()),
+            (QStringList{"ﾌｧｲﾙ", "  開く", "ｵﾌﾟｼｮﾝ", "  音声ﾋﾟｯﾁ一定", "  test"}));
+  EXPECT_FALSE(vf->MainMenuStrip()->isVisible());
+  EXPECT_EQ(MenuTexts(vf->context_menu()), (QStringList{"ﾌｧｲﾙ", "  動画を開く...", "ｵﾌﾟｼｮﾝ",
+                                                        "  音声ﾋﾟｯﾁ一定", "この動画を基準にする"}));
+  // The two pitch items start off and stay equal.
+  for (QAction* item : {vf->const_pitch2_item(), vf->const_pitch_item(), vf->const_pitch2_item()}) {
+    const bool on = !item->isChecked();
+    item->trigger();
+    EXPECT_EQ(vf->const_pitch_item()->isChecked(), on);
+    EXPECT_EQ(vf->const_pitch2_item()->isChecked(), on);
+  }
+  // A right click on the video offers the context menu, whose base item calls the main window.
+  QTest::mouseClick(vf->video_panel()->windowHandle(), Qt::RightButton, {}, QPoint(50, 50));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return vf->context_menu()->isVisible(); }, 5000));
+  QMenu* menu = vf->context_menu();
+  QTest::mouseClick(menu, Qt::LeftButton, {},
+                    menu->actionGeometry(vf->set_lap_base_item()).center());
+  EXPECT_TRUE(ctrl_.calls.contains("SetBaseMovieIndex 2"));
+
+  vf->SetNumber(4);  // retitled, even without a file
+  EXPECT_EQ(vf->GetNumber(), 4);
+  EXPECT_EQ(vf->windowTitle(), "No.5: ");
 }
 
-TEST_F(VideoFormTest, ResizingGrowsOnlyTheVideoPanel) {
-  VideoForm* vf = Add(0);
+TEST_F(VideoFormTest, ResizesGrowOnlyTheVideoAndTheStripHidesAsTheControllerSays) {
+  VideoForm* vf = Make();
   vf->resize(vf->width() + 100, vf->height() + 80);
   QTest::qWait(20);
   EXPECT_EQ(vf->video_panel()->size(), QSize(501, 310));
   EXPECT_EQ(vf->track_bar()->parentWidget()->height(), 42);
   EXPECT_EQ(vf->width() - vf->video_panel()->width(), vf->width_difference());
   EXPECT_EQ(vf->height() - vf->video_panel()->height(), vf->height_difference());
-}
 
-TEST_F(VideoFormTest, ControlStripHidesAndShowsByCallAndByTheTestItem) {
-  VideoForm* vf = Add(0);
-  QTest::qWait(20);
   const int full = vf->split()->height();
   vf->ShowControlPanel(false);
   EXPECT_FALSE(vf->control_panel_shown());
@@ -129,94 +189,18 @@ TEST_F(VideoFormTest, ControlStripHidesAndShowsByCallAndByTheTestItem) {
   EXPECT_TRUE(vf->track_bar()->isVisible());
   vf->test_item()->trigger();
   EXPECT_FALSE(vf->control_panel_shown());
-}
 
-TEST_F(VideoFormTest, NewWindowFollowsTheControllersStripSetting) {
-  ctrl_.controls_showing = false;
-  VideoForm* vf = Add(0);
+  ctrl_.controls_showing = false;  // a new window follows the controller's setting
+  VideoForm* hidden = Make(1);
   QTest::qWait(20);
-  EXPECT_FALSE(vf->control_panel_shown());
-  EXPECT_EQ(vf->video_panel()->height(), vf->split()->height() - 1);
+  EXPECT_FALSE(hidden->control_panel_shown());
+  EXPECT_EQ(hidden->video_panel()->height(), hidden->split()->height() - 1);
 }
 
-// The area the layout compares: the outer size less the frame and the strip, at least 16 on each
-// side, fitted at 4:3 without a movie.
-TEST_F(VideoFormTest, VideoAreaForAnOuterSize) {
-  VideoForm* vf = Add(0);
-  const int dw = vf->width_difference();
-  const int dh = vf->height_difference();
-  EXPECT_GT(dw, 0);
-  EXPECT_GE(dh, 43);
-  EXPECT_EQ(vf->CalcActualVideoArea(400 + dw, 300 + dh), 400 * 300);
-  EXPECT_EQ(vf->CalcActualVideoArea(800 + dw, 300 + dh), 400 * 300);  // wide: height limits
-  EXPECT_EQ(vf->CalcActualVideoArea(400 + dw, 900 + dh), 400 * 300);  // tall: width limits
-  EXPECT_EQ(vf->CalcActualVideoArea(0, 0), 16 * 12);                  // 16 x 16 at least
-}
-
-TEST_F(VideoFormTest, PitchItemsStayEqualAndStartOff) {
-  VideoForm* vf = Add(0);
-  EXPECT_FALSE(vf->const_pitch_item()->isChecked());
-  EXPECT_FALSE(vf->const_pitch2_item()->isChecked());
-  vf->const_pitch2_item()->trigger();
-  EXPECT_TRUE(vf->const_pitch_item()->isChecked());
-  EXPECT_TRUE(vf->const_pitch2_item()->isChecked());
-  vf->const_pitch_item()->trigger();
-  EXPECT_FALSE(vf->const_pitch_item()->isChecked());
-  EXPECT_FALSE(vf->const_pitch2_item()->isChecked());
-}
-
-TEST_F(VideoFormTest, MenusAndContextMenuCarryTheirTexts) {
-  VideoForm* vf = Add(0);
-  QStringList strip;
-  for (QAction* a : vf->MainMenuStrip()->actions()) {
-    strip << a->text();
-    for (QAction* item : a->menu()->actions())
-      strip << "  " + item->text();
-  }
-  EXPECT_EQ(strip, (QStringList{QString::fromUtf8("ﾌｧｲﾙ"), QString::fromUtf8("  開く"),
-                                QString::fromUtf8("ｵﾌﾟｼｮﾝ"), QString::fromUtf8("  音声ﾋﾟｯﾁ一定"),
-                                "  test"}));
-  EXPECT_FALSE(vf->MainMenuStrip()->isVisible());
-  QStringList context;
-  for (QAction* a : vf->context_menu()->actions()) {
-    context << a->text();
-    if (a->menu())
-      for (QAction* item : a->menu()->actions())
-        context << "  " + item->text();
-  }
-  EXPECT_EQ(context, (QStringList{QString::fromUtf8("ﾌｧｲﾙ"), QString::fromUtf8("  動画を開く..."),
-                                  QString::fromUtf8("ｵﾌﾟｼｮﾝ"), QString::fromUtf8("  音声ﾋﾟｯﾁ一定"),
-                                  QString::fromUtf8("この動画を基準にする")}));
-}
-
-TEST_F(VideoFormTest, RightClickOnTheVideoOffersTheContextMenuWhoseBaseItemCallsTheMainWindow) {
-  VideoForm* vf = Add(4);
-  QTest::qWait(20);
-  QTest::mouseClick(vf->video_panel()->windowHandle(), Qt::RightButton, {}, QPoint(50, 50));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return vf->context_menu()->isVisible(); }, 5000));
-  QMenu* menu = vf->context_menu();
-  QTest::mouseClick(menu, Qt::LeftButton, {},
-                    menu->actionGeometry(vf->set_lap_base_item()).center());
-  EXPECT_TRUE(ctrl_.calls.contains("SetBaseMovieIndex 4"));
-}
-
-TEST_F(VideoFormTest, ActiveWindowsMenusJoinTheMainMenuBar) {
-  window_.menuBar()->addMenu("Main");
-  new ui::MdiMenuMerger(window_.menuBar(), area_);
-  VideoForm* one = Add(0);
-  VideoForm* two = Add(1);
-  area_->setActiveSubWindow(one);
-  QStringList titles;
-  for (QAction* a : window_.menuBar()->actions())
-    titles << a->text();
-  EXPECT_EQ(titles, (QStringList{"Main", QString::fromUtf8("ﾌｧｲﾙ"), QString::fromUtf8("ｵﾌﾟｼｮﾝ")}));
-  area_->setActiveSubWindow(two);
-  EXPECT_EQ(window_.menuBar()->actions().at(1)->menu(),
-            two->MainMenuStrip()->actions().at(0)->menu());
-}
-
-TEST_F(VideoFormTest, EmptyWindowIgnoresDriveOperationsAndSnapsItsBarBack) {
-  VideoForm* vf = Add(0);
+// Without a movie the drive operations do nothing and the bar snaps back; a drag over the video
+// is accepted for exactly one existing file.
+TEST_F(VideoFormTest, EmptyWindowIgnoresDrivingAndAcceptsOneExistingFileDragged) {
+  VideoForm* vf = Make();
   vf->Play();
   vf->Pause();
   vf->Stop();
@@ -232,11 +216,7 @@ TEST_F(VideoFormTest, EmptyWindowIgnoresDriveOperationsAndSnapsItsBarBack) {
   vf->track_bar()->setFocus();
   QTest::keyClick(vf->track_bar(), Qt::Key_PageUp);
   EXPECT_EQ(vf->track_bar()->value(), 0);
-}
 
-// What the video area accepts while a file is dragged over it: exactly one existing file.
-TEST_F(VideoFormTest, DragOverTheVideoAcceptsExactlyOneExistingFile) {
-  VideoForm* vf = Add(0);
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
   const QString a = dir.filePath("a.mp4");
@@ -245,7 +225,6 @@ TEST_F(VideoFormTest, DragOverTheVideoAcceptsExactlyOneExistingFile) {
     QFile f(p);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
   }
-  QTest::qWait(20);
   auto accepts = [&](const QList<QUrl>& urls) {
     QMimeData data;
     data.setUrls(urls);
@@ -262,33 +241,15 @@ TEST_F(VideoFormTest, DragOverTheVideoAcceptsExactlyOneExistingFile) {
   EXPECT_FALSE(accepts({}));
 }
 
-struct VolumeCase {
-  int bar;
-  int32_t volume;
-};
-
-class VolumeTest : public testing::TestWithParam<VolumeCase> {};
-
-TEST_P(VolumeTest, BarMapsToHalfItsValueAndSilenceAtTheEnd) {
-  EXPECT_EQ(VolumeFromBar(GetParam().bar), GetParam().volume);
+TEST(VolumeFromBar, HalfTheBarAndSilenceAtTheEnd) {
+  for (auto [bar, volume] : {std::pair{-10000, -10000}, {-9999, -4999}, {-10, -5}, {-1, 0}, {0, 0}})
+    EXPECT_EQ(VolumeFromBar(bar), volume) << bar;
 }
-
-INSTANTIATE_TEST_SUITE_P(Values, VolumeTest,
-                         testing::Values(VolumeCase{-10000, -10000}, VolumeCase{-9999, -4999},
-                                         VolumeCase{-10, -5}, VolumeCase{-1, 0}, VolumeCase{0, 0}));
 
 // A server that cannot be started: the window says why, in a warning box with its title as
 // caption, and stays empty.
-TEST(VideoFormStart, ServerThatCannotStartIsReportedAndLeavesTheWindowEmpty) {
-  test::RecordingControl ctrl;
-  QMainWindow window;
-  auto* area = new QMdiArea;
-  window.setCentralWidget(area);
-  window.show();
-  ClientOptions options;
-  options.server_path = "/nonexistent/quorvex";
-  auto* vf = new VideoForm(ctrl, 1, area, options);
-  vf->show();
+TEST_F(VideoFormTest, ServerThatCannotStartIsReportedAndLeavesTheWindowEmpty) {
+  VideoForm* vf = Make(1, "/nonexistent/quorvex");
   std::vector<test::SeenBox> seen;
   std::unique_ptr<test::ModalWatcher> w(test::ModalWatcher::AnsweringBoxes(QMessageBox::Ok, &seen));
   vf->OpenMovie("/tmp/whatever.mp4");
@@ -299,6 +260,177 @@ TEST(VideoFormStart, ServerThatCannotStartIsReportedAndLeavesTheWindowEmpty) {
   EXPECT_FALSE(vf->IsValid());
   EXPECT_EQ(vf->windowTitle(), "No.2");
   EXPECT_EQ(vf->GetFileName(), "");
+}
+
+// Opened paused on its first picture; the time field counts from the base; clicks on the bar
+// jump to the clicked place (the dead margins to the ends) and keys scroll it, the movie following.
+TEST_F(VideoFormTest, OpenedMovieFollowsTheTimeFieldAndTheBar) {
+  VideoForm* vf = Open("h264-aac-16x9.mp4", 2);
+  EXPECT_EQ(vf->windowTitle(), "No.3: h264-aac-16x9.mp4");
+  EXPECT_EQ(vf->GetFileName(), MoviePath("h264-aac-16x9.mp4"));
+  EXPECT_FALSE(vf->client()->IsPlaying());
+  vf->timer1_Tick();
+  EXPECT_EQ(vf->time_text()->text(), "0.00");
+  EXPECT_EQ(vf->track_bar()->value(), 0);
+  const int64_t dur = Duration(vf);
+  EXPECT_NEAR(double(dur) / kUnits, 10.01, 0.05);
+  // The layout's estimate uses the movie's own aspect ratio.
+  EXPECT_EQ(vf->CalcActualVideoArea(640 + vf->width_difference(), 640 + vf->height_difference()),
+            640 * 360);
+
+  vf->SetCurrentPosition(1.0);
+  vf->SetBaseTime(3.4);
+  vf->timer1_Tick();
+  EXPECT_EQ(vf->time_text()->text(), "-2.40");
+  EXPECT_EQ(vf->track_bar()->value(), int(100.0 * 1.0 * kUnits / double(dur)));
+  vf->SetBaseTime(0.0);
+  vf->SetCurrentPosition(5.0);
+  vf->timer1_Tick();
+  EXPECT_EQ(vf->time_text()->text(), "5.00");
+
+  QSlider* bar = vf->track_bar();
+  for (auto [x, value] :
+       {std::pair{bar->width() - 1, 100}, {5, 0}, {10 + (bar->width() - 20) / 2, 50}}) {
+    QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(x, 9));
+    EXPECT_EQ(bar->value(), value) << x;
+    EXPECT_NEAR(double(Position(vf)), value / 100.0 * double(dur), kNear) << x;
+  }
+  bar->setFocus();
+  QTest::keyClick(bar, Qt::Key_PageUp);
+  EXPECT_EQ(bar->value(), 60);
+  EXPECT_NEAR(double(Position(vf)), 0.6 * double(dur), kNear);
+}
+
+// What cannot be played is refused without a word, and the window takes a dropped movie after.
+TEST_F(VideoFormTest, FailedOpensAreSilentAndALaterDropSucceeds) {
+  std::vector<test::SeenBox> seen;
+  std::unique_ptr<test::ModalWatcher> w(test::ModalWatcher::AnsweringBoxes(QMessageBox::Ok, &seen));
+  VideoForm* vf = Make(2);
+  for (const char* name : {"text-file.mp4", "truncated.mp4", "no-such-file.mp4"}) {
+    vf->OpenMovie(MoviePath(name));
+    EXPECT_FALSE(vf->IsValid()) << name;
+    EXPECT_EQ(vf->windowTitle(), "No.3") << name;
+    EXPECT_EQ(vf->GetFileName(), "") << name;
+  }
+  EXPECT_TRUE(seen.empty());
+
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(MoviePath("mjpeg-pcm-4x3.avi"))});
+  // As a drag arrives: enter, then the drop.
+  QDragEnterEvent enter(QPoint(30, 30), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(vf->video_panel(), &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(30, 30), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(vf->video_panel(), &drop);
+  EXPECT_TRUE(drop.isAccepted());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return vf->IsValid(); }, 30000));
+  EXPECT_EQ(vf->windowTitle(), "No.3: mjpeg-pcm-4x3.avi");
+}
+
+TEST_F(VideoFormTest, StepButtonsMoveByFramesWithinTheMovie) {
+  VideoForm* vf = Open("h264-aac-16x9.mp4");
+  const double end = double(Duration(vf)) / kUnits;
+  struct Case {
+    double start;
+    int button;
+    double expected;
+  };
+  for (const Case& c : {Case{0.2, 0, 0.0}, Case{end - 0.1, 5, end}, Case{1.0, 3, 1.0 + kFrame},
+                        Case{2.0, 1, 2.0 - 5 * kFrame}, Case{2.0, 4, 2.0 + 5 * kFrame},
+                        Case{2.0, 2, 2.0 - kFrame}}) {
+    vf->SetCurrentPosition(c.start);
+    QTest::mouseClick(vf->step_button(c.button), Qt::LeftButton);
+    EXPECT_NEAR(double(Position(vf)), std::trunc(c.expected * kUnits), kNear)
+        << c.start << " step " << c.button;
+  }
+}
+
+// A rate change keeps the frame and the playing state. The pitch switch is the window's: set
+// before a movie is opened it is kept for that movie, and switching it while a movie plays
+// reaches the server without disturbing it.
+TEST_F(VideoFormTest, RateAndPitchChangesKeepTheFrameAndThePlayingState) {
+  VideoForm* vf = Make();
+  vf->const_pitch2_item()->trigger();
+  vf->OpenMovie(MoviePath("h264-aac-16x9.mp4"));
+  ASSERT_TRUE(vf->IsValid());
+  EXPECT_TRUE(vf->const_pitch_item()->isChecked());
+  EXPECT_TRUE(vf->const_pitch2_item()->isChecked());
+
+  vf->SetCurrentPosition(2.0);
+  const int64_t before = Position(vf);
+  vf->SetRate(0.25);
+  EXPECT_EQ(vf->client()->GetRate(), 0.25);
+  EXPECT_FALSE(vf->client()->IsPlaying());
+  EXPECT_NEAR(double(Position(vf)), double(before), kNear);
+
+  vf->Play();
+  EXPECT_TRUE(vf->client()->IsPlaying());
+  vf->SetRate(0.5);
+  EXPECT_EQ(vf->client()->GetRate(), 0.5);
+  EXPECT_TRUE(vf->client()->IsPlaying());  // stopped, changed and played again
+  vf->SetRate(0.5);                        // the rate in force: nothing happens
+  EXPECT_TRUE(vf->client()->IsPlaying());
+  vf->const_pitch_item()->trigger();
+  EXPECT_FALSE(vf->const_pitch2_item()->isChecked());
+  EXPECT_TRUE(vf->IsValid());
+  EXPECT_TRUE(vf->client()->IsPlaying());
+  vf->Pause();
+  EXPECT_FALSE(vf->client()->IsPlaying());
+}
+
+// The end of the movie is a graph event: the server posts its notice to the window's port, the
+// window answers it, and the movie pauses on its last picture.
+TEST_F(VideoFormTest, EndOfMoviePausesThroughTheGraphNotice) {
+  VideoForm* vf = Open("h264-noaudio.mp4");
+  vf->SetCurrentPosition(double(Duration(vf)) / kUnits - 0.3);
+  vf->Play();
+  ASSERT_TRUE(vf->client()->IsPlaying());
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !vf->client()->IsPlaying(); }, 10000));
+  EXPECT_TRUE(vf->IsValid());
+}
+
+// The server draws into the panel: the test pattern's colours appear where the panel is.
+TEST_F(VideoFormTest, PictureAppearsInsideTheVideoPanel) {
+  VideoForm* vf = Open("mjpeg-pcm-4x3.avi");
+  vf->SetCurrentPosition(1.0);
+  QWidget* panel = vf->video_panel();
+  std::set<QRgb> colours;
+  (void)QTest::qWaitFor(
+      [&] {
+        const QPoint origin = panel->mapToGlobal(QPoint(0, 0));
+        const QImage shot =
+            QGuiApplication::primaryScreen()
+                ->grabWindow(0, origin.x(), origin.y(), panel->width(), panel->height())
+                .toImage();
+        colours.clear();
+        for (int y = 0; y < shot.height(); y += 4)
+          for (int x = 0; x < shot.width(); x += 4)
+            colours.insert(shot.pixel(x, y) & 0xF0F0F0);
+        return colours.size() >= 6;
+      },
+      10000);
+  EXPECT_GE(colours.size(), 6u) << "the panel shows no picture";
+}
+
+// A server that dies turns the window into one without a movie, and the user is told once,
+// with the window's title of the time as caption. A new open works again.
+TEST_F(VideoFormTest, KilledServerIsReportedAndLeavesAnEmptyWindow) {
+  VideoForm* vf = Open("h264-aac-16x9.mp4");
+  std::vector<test::SeenBox> seen;
+  std::unique_ptr<test::ModalWatcher> w(test::ModalWatcher::AnsweringBoxes(QMessageBox::Ok, &seen));
+  ASSERT_EQ(kill(vf->client()->server_pid(), SIGKILL), 0);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !seen.empty(); }, 10000));
+  EXPECT_EQ(seen, (std::vector<test::SeenBox>{{"No.1: h264-aac-16x9.mp4",
+                                               "動画ｻｰﾊﾞｰとの通信に失敗しました。",
+                                               QMessageBox::Warning, QMessageBox::Ok}}));
+  EXPECT_FALSE(vf->IsValid());
+  EXPECT_EQ(vf->windowTitle(), "No.1");
+  EXPECT_EQ(vf->GetFileName(), "");
+  vf->Play();  // an empty window ignores it
+  vf->OpenMovie(MoviePath("h264-aac-16x9.mp4"));
+  EXPECT_TRUE(vf->IsValid());
+  QTest::qWait(300);
+  EXPECT_EQ(seen.size(), 1u);
 }
 
 }  // namespace

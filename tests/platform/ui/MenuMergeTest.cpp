@@ -1,17 +1,11 @@
 // The active child's menus in the container's menu bar, on real MDI windows.
 #include <gtest/gtest.h>
 
-#include "tests/ui/Printers.h"
-
-#include <QAction>
-#include <QMainWindow>
-#include <QMdiArea>
-#include <QMdiSubWindow>
-#include <QMenu>
-#include <QMenuBar>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 
 #include "platform/ui/MenuMerge.h"
+#include "tests/ui/Printers.h"
 
 namespace quorvex::ui {
 namespace {
@@ -20,8 +14,7 @@ class Child : public QMdiSubWindow, public MenuStripHost {
  public:
   explicit Child(const QString& name) : strip_(new QMenuBar(this)) {
     strip_->hide();
-    QMenu* file = strip_->addMenu(name + "-file");
-    check_ = file->addAction("check");
+    check_ = strip_->addMenu(name + "-file")->addAction("check");
     check_->setCheckable(true);
     strip_->addMenu(name + "-options");
     setWidget(new QWidget);
@@ -33,13 +26,6 @@ class Child : public QMdiSubWindow, public MenuStripHost {
  private:
   QMenuBar* strip_;
 };
-
-QStringList Titles(const QMenuBar* bar) {
-  QStringList titles;
-  for (const QAction* a : bar->actions())
-    titles << a->text();
-  return titles;
-}
 
 class MenuMergeTest : public testing::Test {
  protected:
@@ -56,7 +42,16 @@ class MenuMergeTest : public testing::Test {
     auto* c = new Child(name);
     area_->addSubWindow(c);
     c->show();
+    area_->setActiveSubWindow(c);
     return c;
+  }
+  // The menu bar's titles after the main window's own two.
+  QStringList Merged() const {
+    QStringList titles;
+    for (const QAction* a : window_.menuBar()->actions())
+      titles << a->text();
+    EXPECT_EQ(titles.mid(0, 2), (QStringList{"main-file", "main-window"}));
+    return titles.mid(2);
   }
 
   QMainWindow window_;
@@ -64,61 +59,39 @@ class MenuMergeTest : public testing::Test {
   MdiMenuMerger* merger_ = nullptr;
 };
 
+// The active child's menus follow the main menus, as the child's own objects; its strip stays
+// hidden inside it. Closing the active child merges the next one, closing the last none.
 TEST_F(MenuMergeTest, ActiveChildsMenusFollowTheMainMenus) {
-  EXPECT_EQ(Titles(window_.menuBar()), (QStringList{"main-file", "main-window"}));
+  EXPECT_EQ(Merged(), QStringList{});
   Child* one = Add("one");
-  Child* two = Add("two");
-  area_->setActiveSubWindow(one);
-  EXPECT_EQ(Titles(window_.menuBar()),
-            (QStringList{"main-file", "main-window", "one-file", "one-options"}));
-  area_->setActiveSubWindow(two);
-  EXPECT_EQ(Titles(window_.menuBar()),
-            (QStringList{"main-file", "main-window", "two-file", "two-options"}));
-  EXPECT_EQ(merger_->merged_child(), two);
-  // The strip stays hidden inside its window; its menus are the same objects in the bar.
-  EXPECT_FALSE(two->MainMenuStrip()->isVisible());
-}
-
-TEST_F(MenuMergeTest, MergedItemsAreTheChildsOwn) {
-  Child* one = Add("one");
-  area_->setActiveSubWindow(one);
-  QAction* file = window_.menuBar()->actions().at(2);
-  ASSERT_NE(file->menu(), nullptr);
-  file->menu()->actions().at(0)->trigger();
+  EXPECT_EQ(Merged(), (QStringList{"one-file", "one-options"}));
+  window_.menuBar()->actions().at(2)->menu()->actions().at(0)->trigger();
   EXPECT_TRUE(one->check_->isChecked());
-}
-
-TEST_F(MenuMergeTest, ClosingChildrenLeavesTheNextOneOrOnlyTheMainMenus) {
-  Child* one = Add("one");
   Child* two = Add("two");
-  area_->setActiveSubWindow(two);
-  two->close();
-  QTest::qWait(20);
-  EXPECT_EQ(Titles(window_.menuBar()),
-            (QStringList{"main-file", "main-window", "one-file", "one-options"}));
-  one->close();
-  QTest::qWait(20);
-  EXPECT_EQ(Titles(window_.menuBar()), (QStringList{"main-file", "main-window"}));
-  EXPECT_EQ(merger_->merged_child(), nullptr);
-}
+  EXPECT_EQ(Merged(), (QStringList{"two-file", "two-options"}));
+  EXPECT_EQ(merger_->merged_child(), two);
+  EXPECT_FALSE(two->MainMenuStrip()->isVisible());
 
-TEST_F(MenuMergeTest, DeletedChildTakesItsMenusAlong) {
-  Child* one = Add("one");
-  area_->setActiveSubWindow(one);
-  delete one;
-  EXPECT_EQ(Titles(window_.menuBar()), (QStringList{"main-file", "main-window"}));
-}
-
-TEST_F(MenuMergeTest, AnotherTopLevelWindowTakingFocusKeepsTheMenus) {
-  Child* one = Add("one");
-  area_->setActiveSubWindow(one);
+  // Another top-level window taking the focus keeps the menus.
   QWidget tool(&window_, Qt::Tool);
   tool.show();
   tool.activateWindow();
   QApplication::setActiveWindow(&tool);
   QTest::qWait(50);
-  EXPECT_EQ(Titles(window_.menuBar()),
-            (QStringList{"main-file", "main-window", "one-file", "one-options"}));
+  EXPECT_EQ(Merged(), (QStringList{"two-file", "two-options"}));
+
+  two->close();
+  QTest::qWait(20);
+  EXPECT_EQ(Merged(), (QStringList{"one-file", "one-options"}));
+  one->close();
+  QTest::qWait(20);
+  EXPECT_EQ(Merged(), QStringList{});
+  EXPECT_EQ(merger_->merged_child(), nullptr);
+}
+
+TEST_F(MenuMergeTest, DeletedChildTakesItsMenusAlong) {
+  delete Add("one");
+  EXPECT_EQ(Merged(), QStringList{});
 }
 
 }  // namespace
