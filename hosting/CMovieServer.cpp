@@ -188,19 +188,19 @@ void CMovieServer::SetNotifyWindow() {
 }
 
 void CMovieServer::GetDuration() {
-  media::IMediaSeeking* seeking = graph_ready_ ? movie_->GetMediaSeeking() : nullptr;
-  int64_t duration = 0;
-  const HRESULT hr = seeking ? seeking->GetDuration(&duration) : E_UNEXPECTED;
-  Reply<int32_t>(0, hr);
-  Reply<int64_t>(offsetof(ch::ValueReply, value_units), duration);
+  ReplyTimeQuery(&media::IMediaSeeking::GetDuration);
 }
 
 void CMovieServer::GetCurrentPosition() {
+  ReplyTimeQuery(&media::IMediaSeeking::GetCurrentPosition);
+}
+
+void CMovieServer::ReplyTimeQuery(media::HRESULT (media::IMediaSeeking::*query)(int64_t*)) {
   media::IMediaSeeking* seeking = graph_ready_ ? movie_->GetMediaSeeking() : nullptr;
-  int64_t position = 0;
-  const HRESULT hr = seeking ? seeking->GetCurrentPosition(&position) : E_UNEXPECTED;
+  int64_t units = 0;  // replied as 0 with a failure
+  const HRESULT hr = seeking ? (seeking->*query)(&units) : E_UNEXPECTED;
   Reply<int32_t>(0, hr);
-  Reply<int64_t>(offsetof(ch::ValueReply, value_units), position);
+  Reply<int64_t>(offsetof(ch::ValueReply, value_units), units);
 }
 
 void CMovieServer::SetPositions() {

@@ -7,10 +7,14 @@
 
 #include "platform/ipc/NamedEvent.h"
 #include "platform/ipc/SharedBlock.h"
+#include "platform/media/Results.h"
 
 namespace quorvex {
 
 class CMovie;
+namespace media {
+class IMediaSeeking;
+}
 
 class ChannelOpenError : public std::runtime_error {
  public:
@@ -54,6 +58,8 @@ class CMovieServer {
  private:
   template <typename T>
   T Param(size_t offset) const;
+  // GetDuration and GetCurrentPosition: result code at 0, the time (0 on failure) at 8.
+  void ReplyTimeQuery(media::HRESULT (media::IMediaSeeking::*query)(int64_t*));
   template <typename T>
   void Reply(size_t offset, const T& value);
 
