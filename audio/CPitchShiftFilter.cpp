@@ -310,6 +310,10 @@ HRESULT CPitchShiftFilter::Copy(IMediaSample* input, IMediaSample* output) {
   return S_OK;
 }
 
+void CPitchShiftFilter::Flush() {
+  Reset();
+}
+
 void CPitchShiftFilter::Reset() {
   in_length_ = 0;
   last_stop_ = 0;

@@ -16,10 +16,10 @@
 // a call is empty (0 bytes) and keeps the time stamps it was given. Neither the wait for a
 // full block nor the shifter's delay (4096 frames) is compensated.
 //
-// Held audio is dropped only when, at a factor other than 1, an input's stop time is lower
-// than the previous one's (a seek back) or the factor has changed; at factor 1 it stays held,
-// unsent. End of stream does not flush it. The last frame the stretch reached (`prev_frame_`)
-// is kept for the filter's lifetime.
+// Held audio is dropped only by Flush or when, at a factor other than 1, an input's stop time
+// is lower than the previous one's (a seek back) or the factor has changed; at factor 1 it
+// stays held, unsent. End of stream does not flush it. The last frame the stretch reached
+// (`prev_frame_`) is kept for the filter's lifetime.
 //
 // Sizes (set by DecideBufferSize): F = the input's frames per second rounded up to a multiple
 // of 4096, B = F bytes-per-frame; the byte buffers hold 2B, an output sample needs 32B (room
@@ -110,6 +110,11 @@ class CPitchShiftFilter {
 
   // Writes "EndOfStream\n" to the diagnostics stream. Held audio is not sent.
   audio::HRESULT EndOfStream();
+
+  // Drops everything held and clears the shifters, as a seek back does (`prev_frame_` is
+  // kept); streaming thread. For a flush: a stream that resumes at or after the time it had
+  // reached cannot be told from its continuation by its time stamps.
+  void Flush();
 
  private:
   struct Pass;  // what the inputs of one Transform produced so far

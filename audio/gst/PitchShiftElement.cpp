@@ -244,6 +244,10 @@ gboolean SinkEvent(GstBaseTransform* trans, GstEvent* event) {
       }
       break;
     }
+    case GST_EVENT_FLUSH_STOP:
+      // After a seek the times go on from wherever it went, often no lower than before.
+      state.filter->Flush();
+      break;
     case GST_EVENT_EOS:
       state.filter->EndOfStream();
       break;
