@@ -3,6 +3,7 @@
 #include <gst/gst.h>
 
 #include <cmath>
+#include <limits>
 
 #include "audio/gst/PitchShiftElement.h"
 #include "engine/Clock.h"
@@ -11,84 +12,118 @@
 namespace quorvex {
 namespace {
 
+using media::E_INVALIDARG;
+using media::E_NOTIMPL;
+using media::E_POINTER;
+using media::E_UNEXPECTED;
+using media::HRESULT;
+using media::S_OK;
+
 constexpr char kPitchFilterFactory[] = "quorvexpitchshift";
-constexpr char16_t kPitchFilterName[] = u"PitchShift filter";
+constexpr char kPitchFilterName[] = "PitchShift filter";
 constexpr char kClockName[] = "myrefclock";
+constexpr int32_t kSilentVolume = -10000;
+constexpr int64_t kNsPerUnit = 100;
+// The filter stretches by 1/rate in whole numbers, and the clock divides by the rate: rates
+// beyond these would make nonsense of both.
+constexpr double kSlowestRate = 1.0 / 64;
+constexpr double kFastestRate = 64.0;
+
+std::string ToUtf8(const std::u16string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t c = text[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = 0xFFFD;  // a lone surrogate names no file
+    }
+    if (c < 0x80) {
+      out += char(c);
+    } else if (c < 0x800) {
+      out += char(0xC0 | (c >> 6));
+      out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += char(0xE0 | (c >> 12));
+      out += char(0x80 | ((c >> 6) & 0x3F));
+      out += char(0x80 | (c & 0x3F));
+    } else {
+      out += char(0xF0 | (c >> 18));
+      out += char(0x80 | ((c >> 12) & 0x3F));
+      out += char(0x80 | ((c >> 6) & 0x3F));
+      out += char(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+int64_t SaturatingAdd(int64_t a, int64_t b) {
+  int64_t sum = 0;
+  if (__builtin_add_overflow(a, b, &sum))
+    return b > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+  return sum;
+}
+
+// A position in 100 ns units stands for the whole 100 ns from there: picture times in ns are
+// rarely whole units, and a picture that starts within the unit must count as reached, so
+// that a position read back (truncated to units) seeks to the picture it was read at.
+int64_t SeekTargetNs(int64_t units) {
+  return units * kNsPerUnit + (kNsPerUnit - 1);
+}
 
 }  // namespace
 
 CMovie::CMovie() = default;
 
 CMovie::~CMovie() {
-  if (media_control_)
-    media_control_->Stop();
-  basic_video_ = nullptr;
-  video_window_ = nullptr;
-  basic_audio_ = nullptr;
-  media_seeking_ = nullptr;
-  media_event_ = nullptr;
-  media_control_ = nullptr;
+  if (graph_)
+    graph_->Stop();
   clock_ = nullptr;
   pitch_filter_ = nullptr;
-  graph_builder_.reset();  // the clock and the filter go with the graph
+  graph_.reset();  // the clock and the filter go with the graph
 }
 
 bool CMovie::InitializeGraph(const std::u16string& file_name, int32_t owner_window) {
-  if (graph_builder_)
+  if (graph_)
     return false;  // one movie per graph
-  graph_builder_ = std::make_unique<media::FilterGraph>();
-  media::FilterGraph* graph = graph_builder_.get();
-  media_control_ = graph;
-  media_event_ = graph;
-  media_seeking_ = graph;
-  basic_audio_ = graph;
-  video_window_ = graph;
-  basic_video_ = graph;
+  graph_ = std::make_unique<media::Graph>();
 
-  // In the graph before the file is rendered, so that decoded mono/stereo audio goes through
-  // it; other audio leaves it unconnected and passive.
+  // In the graph before the file is opened, so that decoded audio goes through it.
   RegisterPitchShiftElement();
   GstElement* made = gst_element_factory_make(kPitchFilterFactory, nullptr);
   if (!made)
     return false;
   media::GstRef<GstElement> filter(GST_ELEMENT(gst_object_ref_sink(made)));
-  if (media::FAILED(graph->AddFilter(filter.get(), kPitchFilterName)))
+  if (!graph_->AddFilter(filter.get(), kPitchFilterName))
     return false;
   pitch_filter_ = filter.get();
-  if (media::FAILED(graph->RenderFile(file_name)))
+  if (!graph_->Open(ToUtf8(file_name)))
     return false;
 
   media::GstRef<GstClock> clock = Clock::Create(kClockName);
-  const media::HRESULT installed = graph->SetSyncSource(clock.get());
-  if (media::FAILED(installed))
-    return false;
+  graph_->UseClock(clock.get());
   clock_ = Clock::From(clock.get());
-
   // A graph without a picture fails here: it has no video window.
-  if (media::FAILED(video_window_->put_Owner(owner_window)))
-    return false;
-  if (media::FAILED(video_window_->put_WindowStyle(media::WS_CHILD | media::WS_CLIPSIBLINGS)))
-    return false;
-  return true;
+  return graph_->SetOwner(owner_window);
 }
 
 void CMovie::SetVideoSize(int32_t width, int32_t height) {
-  if (!media_control_)
+  if (!graph_)
     return;
   int32_t x = 0, y = 0;
   GetAspectRatio(x, y);
   int32_t w = 0, h = 0;
   MovieUtils::CalcActualVideoSize(width, height, x, y, w, h);
-  video_window_->SetWindowPosition(0, 0, w, h);
+  graph_->SetVideoArea(0, 0, w, h);
 }
 
 void CMovie::GraphNotifyProc() {
-  if (!media_event_)
+  if (!graph_)
     return;
   int32_t code = 0;
   intptr_t p1 = 0, p2 = 0;
-  while (media_event_->GetEvent(&code, &p1, &p2, 0) == media::S_OK) {
-    media_event_->FreeEventParams(code, p1, p2);
+  while (graph_->events().GetEvent(&code, &p1, &p2, 0) == S_OK) {
     if (code == media::EC_COMPLETE)
       Pause();
   }
@@ -96,8 +131,8 @@ void CMovie::GraphNotifyProc() {
 
 void CMovie::SetRate(double rate) {
   // The clock cannot run backwards and the filter's factor is 1/rate: only a positive finite
-  // rate means anything.
-  if (!clock_ || !(rate > 0.0) || std::isinf(rate))
+  // rate within reason means anything.
+  if (!clock_ || !(rate >= kSlowestRate && rate <= kFastestRate))
     return;
   const double current = clock_->GetRate();
   if (rate == current)
@@ -111,7 +146,7 @@ void CMovie::SetRate(double rate) {
     SetFilterRate(rate);
     clock_->SetRate(rate);
   }
-  graph_builder_->DropQueuedData();
+  graph_->RateChanged();
 }
 
 double CMovie::GetRate() {
@@ -124,28 +159,35 @@ void CMovie::SetFilterRate(double rate) {
 }
 
 void CMovie::Pause() {
-  if (!media_control_)
+  if (!graph_)
     return;
-  media_control_->Pause();
+  graph_->Pause();
   playing_ = false;
 }
 
 void CMovie::Run() {
-  if (!media_control_)
+  if (!graph_)
     return;
-  media_control_->Run();
+  graph_->Play();
   playing_ = true;
 }
 
 void CMovie::Stop() {
-  if (!media_control_)
+  if (!graph_)
     return;
-  media_control_->Stop();
+  graph_->Stop();
   playing_ = false;
 }
 
 bool CMovie::IsPlaying() {
   return playing_;
+}
+
+bool CMovie::StepFrames(int32_t frames) {
+  if (!graph_ || !graph_->opened())
+    return false;
+  playing_ = false;
+  return graph_->StepFrames(frames);
 }
 
 void CMovie::EnablePitchShift(bool enable) {
@@ -157,22 +199,106 @@ void CMovie::GetAspectRatio(int32_t& x, int32_t& y) {
   x = 4;
   y = 3;
   int32_t px = 0, py = 0;
-  if (basic_video_ && media::SUCCEEDED(basic_video_->GetPreferredAspectRatio(&px, &py))) {
+  if (graph_ && graph_->AspectRatio(&px, &py)) {
     x = px;
     y = py;
   }
 }
 
-media::IMediaEventEx* CMovie::GetMediaEvent() {
-  return media_event_;
+HRESULT CMovie::SetNotifyWindow(int32_t hwnd, int32_t message, int32_t instance) {
+  return graph_ ? graph_->events().SetNotifyWindow(hwnd, message, instance) : E_UNEXPECTED;
 }
 
-media::IMediaSeeking* CMovie::GetMediaSeeking() {
-  return media_seeking_;
+HRESULT CMovie::GetDuration(int64_t* units) {
+  if (!units)
+    return E_POINTER;
+  const auto ns = graph_ ? graph_->Duration() : std::nullopt;
+  if (!ns)
+    return media::E_FAIL;
+  *units = *ns / kNsPerUnit;
+  return S_OK;
 }
 
-media::IBasicAudio* CMovie::GetBasicAudio() {
-  return basic_audio_;
+HRESULT CMovie::GetCurrentPosition(int64_t* units) {
+  if (!units)
+    return E_POINTER;
+  const auto ns = graph_ ? graph_->Position() : std::nullopt;
+  if (!ns)
+    return media::E_FAIL;
+  *units = *ns / kNsPerUnit;
+  return S_OK;
+}
+
+HRESULT CMovie::SetPositions(int64_t* current, uint32_t current_flags, int64_t* stop,
+                             uint32_t stop_flags) {
+  using namespace media;
+  const uint32_t current_mode = current_flags & AM_SEEKING_PositioningBitsMask;
+  const uint32_t stop_mode = stop_flags & AM_SEEKING_PositioningBitsMask;
+  if ((current_mode != AM_SEEKING_NoPositioning && !current) ||
+      (stop_mode != AM_SEEKING_NoPositioning && !stop))
+    return E_POINTER;
+  if (current_mode == AM_SEEKING_IncrementalPositioning)
+    return E_INVALIDARG;
+  if (!graph_ || !graph_->opened())
+    return E_UNEXPECTED;
+
+  int64_t now = 0;
+  GetCurrentPosition(&now);
+  int64_t duration = -1;
+  GetDuration(&duration);
+  int64_t target = now;
+  if (current_mode == AM_SEEKING_AbsolutePositioning)
+    target = *current;
+  else if (current_mode == AM_SEEKING_RelativePositioning)
+    target = SaturatingAdd(now, *current);
+  target = std::max<int64_t>(target, 0);
+  if (duration >= 0)
+    target = std::min(target, duration);
+
+  const std::optional<int64_t> old_stop = graph_->stop();
+  int64_t end = old_stop ? *old_stop / kNsPerUnit : -1;
+  const int64_t old_end = end >= 0 ? end : duration;
+  if (stop_mode == AM_SEEKING_AbsolutePositioning)
+    end = *stop;
+  else if (stop_mode == AM_SEEKING_RelativePositioning)
+    end = SaturatingAdd(old_end, *stop);
+  else if (stop_mode == AM_SEEKING_IncrementalPositioning)
+    end = SaturatingAdd(target, *stop);
+  if (end >= 0 && duration >= 0 && end >= duration)
+    end = -1;  // the end of the movie, wherever that turns out to be
+  end = end < 0 ? -1 : std::max(end, target);
+
+  if (current_mode == AM_SEEKING_NoPositioning && stop_mode == AM_SEEKING_NoPositioning)
+    return S_OK;
+  const std::optional<int64_t> stop_ns =
+      end < 0 ? std::nullopt : std::optional<int64_t>(SeekTargetNs(end));
+  const bool ok = graph_->Seek(SeekTargetNs(target), stop_ns,
+                               (current_flags & AM_SEEKING_SeekToKeyFrame) != 0);
+  if (current && (current_flags & AM_SEEKING_ReturnTime) && GetCurrentPosition(current) != S_OK)
+    *current = target;
+  if (stop && (stop_flags & AM_SEEKING_ReturnTime))
+    *stop = end >= 0 ? end : std::max<int64_t>(duration, 0);
+  return ok ? S_OK : E_FAIL;
+}
+
+HRESULT CMovie::put_Volume(int32_t hundredths_db) {
+  if (hundredths_db > 0 || hundredths_db < kSilentVolume)
+    return E_INVALIDARG;
+  const double linear =
+      hundredths_db == kSilentVolume ? 0.0 : std::pow(10.0, hundredths_db / 2000.0);
+  if (!graph_ || !graph_->SetVolume(linear))
+    return E_NOTIMPL;
+  volume_ = hundredths_db;
+  return S_OK;
+}
+
+HRESULT CMovie::get_Volume(int32_t* hundredths_db) {
+  if (!hundredths_db)
+    return E_POINTER;
+  if (!graph_ || !graph_->opened() || !graph_->has_audio())
+    return E_NOTIMPL;
+  *hundredths_db = volume_;
+  return S_OK;
 }
 
 }  // namespace quorvex

@@ -6,13 +6,17 @@
 //
 // Used on one thread only (the server's main thread, which runs a Qt event loop); the graph's
 // own threads never call back into CMovie. Every operation is safe without a graph: it then
-// does nothing (GetAspectRatio yields 4:3, GetRate 1.0, the interface getters null).
+// does nothing (GetAspectRatio yields 4:3, GetRate 1.0, the services E_UNEXPECTED).
+//
+// This is the edge where the graph's nanoseconds and bools become the channel's 100 ns units
+// and result codes.
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "platform/media/FilterGraph.h"
+#include "platform/media/Graph.h"
+#include "platform/media/Results.h"
 
 namespace quorvex {
 
@@ -46,24 +50,37 @@ class CMovie {
   // The picture's aspect ratio, 4:3 without a graph or without a picture.
   void GetAspectRatio(int32_t& x, int32_t& y);
 
-  // Borrowed views of the graph; null when there is no graph.
-  media::IMediaEventEx* GetMediaEvent();
-  media::IMediaSeeking* GetMediaSeeking();
-  media::IBasicAudio* GetBasicAudio();
+  // Steps by `frames` pictures of the movie's own frame rate (negative: backward) and stands
+  // paused on that picture; its start is the position afterwards. False when it cannot.
+  bool StepFrames(int32_t frames);
+
+  // The graph's notification: `message` with lparam `instance` is posted to window `hwnd`
+  // whenever an event is queued (0 stops it).
+  media::HRESULT SetNotifyWindow(int32_t hwnd, int32_t message, int32_t instance);
+  media::HRESULT GetDuration(int64_t* units);
+  media::HRESULT GetCurrentPosition(int64_t* units);
+  // Flags per position: AM_SEEKING_{No,Absolute,Relative,Incremental}Positioning, optionally
+  // with SeekToKeyFrame (otherwise frame-accurate) and ReturnTime (the positions reached are
+  // written back). Incremental applies to the stop position only (relative to the new current).
+  // Positions are held within the movie; sums that would overflow saturate.
+  media::HRESULT SetPositions(int64_t* current, uint32_t current_flags, int64_t* stop,
+                              uint32_t stop_flags);
+  // Hundredths of a decibel: 0 full, -10000 silent; E_INVALIDARG outside that range,
+  // E_NOTIMPL when the movie has no sound.
+  media::HRESULT put_Volume(int32_t hundredths_db);
+  media::HRESULT get_Volume(int32_t* hundredths_db);
+
+  // The graph, for tests and benchmarks; null when there is none.
+  media::Graph* graph() { return graph_.get(); }
 
  private:
   void SetFilterRate(double rate);
 
-  std::unique_ptr<media::FilterGraph> graph_builder_;
-  media::IMediaControl* media_control_ = nullptr;  // views of graph_builder_
-  media::IMediaEventEx* media_event_ = nullptr;
-  media::IMediaSeeking* media_seeking_ = nullptr;
-  media::IBasicAudio* basic_audio_ = nullptr;
-  media::IVideoWindow* video_window_ = nullptr;
-  media::IBasicVideo2* basic_video_ = nullptr;
+  std::unique_ptr<media::Graph> graph_;
   Clock* clock_ = nullptr;              // kept alive by the graph
   GstElement* pitch_filter_ = nullptr;  // kept alive by the graph
   bool playing_ = false;
+  int32_t volume_ = 0;
 };
 
 }  // namespace quorvex

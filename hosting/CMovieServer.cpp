@@ -2,7 +2,6 @@
 
 #include "engine/CMovie.h"
 #include "hosting/Channel.h"
-#include "platform/media/FilterGraph.h"
 #include "platform/media/Results.h"
 
 namespace quorvex {
@@ -178,27 +177,26 @@ void CMovieServer::GetAspectRatio() {
 }
 
 void CMovieServer::SetNotifyWindow() {
-  media::IMediaEventEx* events = graph_ready_ ? movie_->GetMediaEvent() : nullptr;
   const HRESULT hr =
-      events ? events->SetNotifyWindow(Param<int32_t>(offsetof(ch::SetNotifyWindowParam, window)),
-                                       Param<int32_t>(offsetof(ch::SetNotifyWindowParam, message)),
-                                       Param<int32_t>(offsetof(ch::SetNotifyWindowParam, instance)))
-             : E_UNEXPECTED;
+      graph_ready_
+          ? movie_->SetNotifyWindow(Param<int32_t>(offsetof(ch::SetNotifyWindowParam, window)),
+                                    Param<int32_t>(offsetof(ch::SetNotifyWindowParam, message)),
+                                    Param<int32_t>(offsetof(ch::SetNotifyWindowParam, instance)))
+          : E_UNEXPECTED;
   Reply<int32_t>(0, hr);
 }
 
 void CMovieServer::GetDuration() {
-  ReplyTimeQuery(&media::IMediaSeeking::GetDuration);
+  ReplyTimeQuery(&CMovie::GetDuration);
 }
 
 void CMovieServer::GetCurrentPosition() {
-  ReplyTimeQuery(&media::IMediaSeeking::GetCurrentPosition);
+  ReplyTimeQuery(&CMovie::GetCurrentPosition);
 }
 
-void CMovieServer::ReplyTimeQuery(media::HRESULT (media::IMediaSeeking::*query)(int64_t*)) {
-  media::IMediaSeeking* seeking = graph_ready_ ? movie_->GetMediaSeeking() : nullptr;
+void CMovieServer::ReplyTimeQuery(media::HRESULT (CMovie::*query)(int64_t*)) {
   int64_t units = 0;  // replied as 0 with a failure
-  const HRESULT hr = seeking ? (seeking->*query)(&units) : E_UNEXPECTED;
+  const HRESULT hr = graph_ready_ ? (movie_.get()->*query)(&units) : E_UNEXPECTED;
   Reply<int32_t>(0, hr);
   Reply<int64_t>(offsetof(ch::ValueReply, value_units), units);
 }
@@ -214,11 +212,10 @@ void CMovieServer::SetPositions() {
                       : nullptr;
   auto* stop =
       stop_given ? reinterpret_cast<int64_t*>(param_view_ + offsetof(P, stop_units)) : nullptr;
-  media::IMediaSeeking* seeking = graph_ready_ ? movie_->GetMediaSeeking() : nullptr;
   const HRESULT hr =
-      seeking ? seeking->SetPositions(current, Param<uint32_t>(offsetof(P, current_flags)), stop,
-                                      Param<uint32_t>(offsetof(P, stop_flags)))
-              : E_UNEXPECTED;
+      graph_ready_ ? movie_->SetPositions(current, Param<uint32_t>(offsetof(P, current_flags)),
+                                          stop, Param<uint32_t>(offsetof(P, stop_flags)))
+                   : E_UNEXPECTED;
   Reply<int32_t>(0, hr);
   if (current_given) {
     Reply<int64_t>(offsetof(ch::SetPositionsReply, current_units),
@@ -231,9 +228,9 @@ void CMovieServer::SetPositions() {
 }
 
 void CMovieServer::PutVolume() {
-  media::IBasicAudio* audio = graph_ready_ ? movie_->GetBasicAudio() : nullptr;
-  const HRESULT hr = audio ? audio->put_Volume(Param<int32_t>(offsetof(ch::PutVolumeParam, volume)))
-                           : E_UNEXPECTED;
+  const HRESULT hr =
+      graph_ready_ ? movie_->put_Volume(Param<int32_t>(offsetof(ch::PutVolumeParam, volume)))
+                   : E_UNEXPECTED;
   Reply<int32_t>(0, hr);
 }
 

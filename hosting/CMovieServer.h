@@ -12,9 +12,6 @@
 namespace quorvex {
 
 class CMovie;
-namespace media {
-class IMediaSeeking;
-}
 
 class ChannelOpenError : public std::runtime_error {
  public:
@@ -59,7 +56,7 @@ class CMovieServer {
   template <typename T>
   T Param(size_t offset) const;
   // GetDuration and GetCurrentPosition: result code at 0, the time (0 on failure) at 8.
-  void ReplyTimeQuery(media::HRESULT (media::IMediaSeeking::*query)(int64_t*));
+  void ReplyTimeQuery(media::HRESULT (CMovie::*query)(int64_t*));
   template <typename T>
   void Reply(size_t offset, const T& value);
 

@@ -99,7 +99,7 @@ void SeekWhilePaused(benchmark::State& state, Step step) {
         break;
     }
     int64_t target = FrameTime(frame);
-    if (engine.GetMediaSeeking()->SetPositions(&target, media::AM_SEEKING_AbsolutePositioning,
+    if (engine.SetPositions(&target, media::AM_SEEKING_AbsolutePositioning,
                                                nullptr,
                                                media::AM_SEEKING_NoPositioning) != media::S_OK) {
       state.SkipWithError("seek failed");

@@ -1,20 +1,25 @@
 #pragma once
 
-// Internal to FilterGraph. What RenderFile built for the decoder's streams. Written on the
-// streaming thread that exposes a decoded stream, read on the owner's thread; all under mutex.
+// Internal to Graph. What Open built for the decoder's streams. Written on the streaming
+// thread that exposes a decoded stream, read on the owner's thread; all under mutex.
 
+#include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 
 #include <mutex>
 #include <vector>
 
-#include "platform/media/FilterGraph.h"
+#include "platform/media/Graph.h"
 
 namespace quorvex::media {
 
-struct FilterGraph::Branches {
+// Gives the hardware video decoders that the machine offers (VA-API) precedence over the
+// software ones. They register only where a device works; elsewhere this changes nothing.
+void PreferHardwareDecoders();
+
+struct Graph::Branches {
   std::mutex mutex;
-  // Filters added with AddFilter: offered decoded mono/stereo audio. The graph owns them.
+  // Filters added with AddFilter: offered decoded audio. The graph owns them.
   std::vector<GstElement*> filters;
   // One per audio stream; the graph owns them.
   std::vector<GstElement*> volumes;
@@ -22,23 +27,34 @@ struct FilterGraph::Branches {
   bool has_audio = false;
   bool through_filter = false;  // an audio stream runs through an added filter
 
-  GstElement* video_sink = nullptr;  // the movie's picture; owned by the graph
-  GstElement* video_size = nullptr;  // capsfilter that sets the scaled picture's size
-  bool has_window = false;           // the sink draws into the VideoWindow
+  GstElement* video_sink = nullptr;  // the application sink of the movie's picture
   int32_t aspect_x = 0, aspect_y = 0;
-  int32_t native_width = 0, native_height = 0;
 };
 
 // The C callbacks that GStreamer calls on its threads.
-struct FilterGraph::Callbacks {
+struct Graph::Callbacks {
   static GstBusSyncReply OnBus(GstBus*, GstMessage* message, gpointer self) {
-    static_cast<FilterGraph*>(self)->OnBusMessage(message);
+    static_cast<Graph*>(self)->OnBusMessage(message);
     gst_message_unref(message);  // a handler that drops a message releases it
     return GST_BUS_DROP;
   }
-  static void OnStreamError(void* self) { static_cast<FilterGraph*>(self)->OnStreamError(); }
+  static void OnStreamError(void* self) { static_cast<Graph*>(self)->OnStreamError(); }
   static void OnPadAdded(GstElement*, GstPad* pad, gpointer self) {
-    static_cast<FilterGraph*>(self)->LinkDecodedPad(pad);
+    static_cast<Graph*>(self)->LinkDecodedPad(pad);
+  }
+  static GstFlowReturn OnPreroll(GstAppSink* sink, gpointer self) {
+    return Deliver(gst_app_sink_pull_preroll(sink), self);
+  }
+  static GstFlowReturn OnSample(GstAppSink* sink, gpointer self) {
+    return Deliver(gst_app_sink_pull_sample(sink), self);
+  }
+  static void OnEos(GstAppSink*, gpointer self) { static_cast<Graph*>(self)->OnEndOfPictures(); }
+  static GstFlowReturn Deliver(GstSample* sample, gpointer self) {
+    if (sample) {
+      static_cast<Graph*>(self)->OnPicture(sample);
+      gst_sample_unref(sample);
+    }
+    return GST_FLOW_OK;
   }
 };
 

@@ -1,17 +1,21 @@
-// FilterGraph: building the graph for a file (RenderFile) and the bus handler. The decoder's
-// pads appear on a streaming thread; each gets its branch there.
+// Graph: building the graph for a file (Open) and the bus handler. The decoder's pads appear
+// on a streaming thread; each gets its branch there.
 
 #include <gst/gst.h>
-#include <gst/video/videooverlay.h>
+#include <gst/app/gstappsink.h>
 
+#include <gst/audio/audio.h>
+
+#include <array>
 #include <chrono>
+#include <vector>
 #include <numeric>
+#include <mutex>
 #include <string_view>
 
-#include "platform/media/FilterGraph.h"
+#include "platform/media/Graph.h"
 #include "platform/media/GraphBranches.h"
 #include "platform/media/GstRef.h"
-#include "platform/media/VideoWindow.h"
 #include "platform/media/WatchedDecodeBin.h"
 
 namespace quorvex::media {
@@ -23,43 +27,19 @@ constexpr auto kPrerollLimit = std::chrono::seconds(10);
 // closely (it plays unsynchronised at the device's pace).
 constexpr gint64 kAudioBufferUs = 50'000;
 constexpr gint64 kAudioLatencyUs = 10'000;
-constexpr guint kVideoQueueFrames = 4;
-
-std::string ToUtf8(const std::u16string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    } else if (c >= 0xD800 && c < 0xE000) {
-      c = 0xFFFD;  // a lone surrogate names no file
-    }
-    if (c < 0x80) {
-      out += char(c);
-    } else if (c < 0x800) {
-      out += char(0xC0 | (c >> 6));
-      out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += char(0xE0 | (c >> 12));
-      out += char(0x80 | ((c >> 6) & 0x3F));
-      out += char(0x80 | (c & 0x3F));
-    } else {
-      out += char(0xF0 | (c >> 18));
-      out += char(0x80 | ((c >> 12) & 0x3F));
-      out += char(0x80 | ((c >> 6) & 0x3F));
-      out += char(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
+// Decoded pictures waiting for the sink: while paused the decoder works ahead up to this far,
+// so that forward steps find their pictures decoded.
+constexpr guint64 kVideoAheadNs = 400 * GST_MSECOND;
+constexpr guint kVideoAheadBytes = 64u << 20;
+// Late pictures are dropped as a video sink drops them, and the decoder is told to catch up.
+constexpr gint64 kMaxLatenessNs = 20 * GST_MSECOND;
 
 GstElement* Make(const char* factory) {
   return gst_element_factory_make(factory, nullptr);
 }
 
-// A pulsesink that can reach a sound server, else a fake sink that does not wait on the clock:
-// a machine without sound output still plays movies. The result is a floating reference.
+// A pulsesink that can reach a sound server, else a fake sink that follows the clock: a machine
+// without sound output still plays movies, in time. The result is a floating reference.
 GstElement* MakeAudioSink() {
   if (GstElement* sink = Make("pulsesink")) {
     g_object_set(sink, "sync", FALSE, "buffer-time", kAudioBufferUs, "latency-time",
@@ -71,7 +51,7 @@ GstElement* MakeAudioSink() {
   }
   GstElement* sink = Make("fakesink");
   if (sink)
-    g_object_set(sink, "sync", FALSE, nullptr);
+    g_object_set(sink, "sync", TRUE, nullptr);
   return sink;
 }
 
@@ -119,12 +99,13 @@ bool LinkToChain(GstPad* pad, GstElement* first) {
   return sink && GST_PAD_LINK_SUCCESSFUL(gst_pad_link(pad, sink.get()));
 }
 
-// Display aspect ratio of decoded video caps, reduced; 0:0 when the caps do not say.
-void AspectOf(const GstStructure* s, int32_t* x, int32_t* y, int32_t* width, int32_t* height) {
+// Display aspect ratio of decoded video caps, reduced; false when the caps do not say.
+bool AspectOf(const GstCaps* caps, int32_t* x, int32_t* y) {
+  const GstStructure* s = caps && gst_caps_get_size(caps) ? gst_caps_get_structure(caps, 0) : nullptr;
   int w = 0, h = 0, par_n = 1, par_d = 1;
-  if (!gst_structure_get_int(s, "width", &w) || !gst_structure_get_int(s, "height", &h) || w <= 0 ||
-      h <= 0)
-    return;
+  if (!s || !gst_structure_get_int(s, "width", &w) || !gst_structure_get_int(s, "height", &h) ||
+      w <= 0 || h <= 0)
+    return false;
   gst_structure_get_fraction(s, "pixel-aspect-ratio", &par_n, &par_d);
   if (par_n <= 0 || par_d <= 0)
     par_n = par_d = 1;
@@ -132,37 +113,116 @@ void AspectOf(const GstStructure* s, int32_t* x, int32_t* y, int32_t* width, int
   const int64_t g = std::gcd(ax, ay);
   *x = int32_t(ax / g);
   *y = int32_t(ay / g);
-  *width = w;
-  *height = h;
+  return true;
+}
+
+// Where sound with more than two channels lands in stereo: the left and right ones on their
+// side, centre ones on both at -3 dB, surrounds on their side at -3 dB, LFE left out; each
+// output is scaled so that full-scale inputs cannot clip. False for unpositioned channels.
+bool DownmixWeights(const GstStructure* s, std::vector<std::array<float, 2>>* weights) {
+  GstAudioInfo info;
+  GstCaps* caps = gst_caps_new_full(gst_structure_copy(s), nullptr);
+  const bool ok = gst_audio_info_from_caps(&info, caps);
+  gst_caps_unref(caps);
+  if (!ok || GST_AUDIO_INFO_IS_UNPOSITIONED(&info))
+    return false;
+  constexpr float kSide = 0.70710678f;
+  std::array<float, 2> sum{0, 0};
+  for (int i = 0; i < GST_AUDIO_INFO_CHANNELS(&info); ++i) {
+    std::array<float, 2> w{0, 0};
+    switch (GST_AUDIO_INFO_POSITION(&info, i)) {
+      case GST_AUDIO_CHANNEL_POSITION_FRONT_LEFT: w = {1, 0}; break;
+      case GST_AUDIO_CHANNEL_POSITION_FRONT_RIGHT: w = {0, 1}; break;
+      case GST_AUDIO_CHANNEL_POSITION_LFE1:
+      case GST_AUDIO_CHANNEL_POSITION_LFE2: break;
+      case GST_AUDIO_CHANNEL_POSITION_FRONT_CENTER:
+      case GST_AUDIO_CHANNEL_POSITION_REAR_CENTER:
+      case GST_AUDIO_CHANNEL_POSITION_TOP_CENTER:
+      case GST_AUDIO_CHANNEL_POSITION_MONO: w = {kSide, kSide}; break;
+      case GST_AUDIO_CHANNEL_POSITION_REAR_LEFT:
+      case GST_AUDIO_CHANNEL_POSITION_SIDE_LEFT:
+      case GST_AUDIO_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER:
+      case GST_AUDIO_CHANNEL_POSITION_WIDE_LEFT:
+      case GST_AUDIO_CHANNEL_POSITION_SURROUND_LEFT: w = {kSide, 0}; break;
+      case GST_AUDIO_CHANNEL_POSITION_REAR_RIGHT:
+      case GST_AUDIO_CHANNEL_POSITION_SIDE_RIGHT:
+      case GST_AUDIO_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER:
+      case GST_AUDIO_CHANNEL_POSITION_WIDE_RIGHT:
+      case GST_AUDIO_CHANNEL_POSITION_SURROUND_RIGHT: w = {0, kSide}; break;
+      default: w = {kSide / 2, kSide / 2}; break;
+    }
+    weights->push_back(w);
+    sum[0] += w[0];
+    sum[1] += w[1];
+  }
+  for (auto& w : *weights)
+    for (int side = 0; side < 2; ++side)
+      w[side] = sum[side] > 1 ? w[side] / sum[side] : w[side];
+  return true;
+}
+
+// audioconvert's mix matrix: one row per output channel, one column per input channel.
+void SetDownmix(GstElement* convert, const std::vector<std::array<float, 2>>& weights) {
+  GValue matrix = G_VALUE_INIT;
+  gst_value_array_init(&matrix, 2);
+  for (int side = 0; side < 2; ++side) {
+    GValue row = G_VALUE_INIT;
+    gst_value_array_init(&row, guint(weights.size()));
+    for (const auto& w : weights) {
+      GValue v = G_VALUE_INIT;
+      g_value_init(&v, G_TYPE_FLOAT);
+      g_value_set_float(&v, w[side]);
+      gst_value_array_append_and_take_value(&row, &v);
+    }
+    gst_value_array_append_and_take_value(&matrix, &row);
+  }
+  g_object_set_property(G_OBJECT(convert), "mix-matrix", &matrix);
+  g_value_unset(&matrix);
 }
 
 }  // namespace
 
-HRESULT FilterGraph::AddFilter(GstElement* filter, const std::u16string& name) {
-  if (!filter)
-    return E_POINTER;
-  if (GST_OBJECT_PARENT(filter))
-    return E_FAIL;
-  gst_object_set_name(GST_OBJECT(filter), ToUtf8(name).c_str());
-  if (!gst_bin_add(GST_BIN(pipeline_), filter))
-    return E_FAIL;
-  std::lock_guard lock(branches_->mutex);
-  branches_->filters.push_back(filter);
-  return S_OK;
+void PreferHardwareDecoders() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    GList* decoders = gst_element_factory_list_get_elements(
+        GST_ELEMENT_FACTORY_TYPE_DECODER | GST_ELEMENT_FACTORY_TYPE_MEDIA_VIDEO |
+            GST_ELEMENT_FACTORY_TYPE_HARDWARE,
+        GST_RANK_MARGINAL);
+    for (GList* item = decoders; item; item = item->next) {
+      auto* feature = GST_PLUGIN_FEATURE(item->data);
+      const char* plugin = gst_plugin_feature_get_plugin_name(feature);
+      if (plugin && (std::string_view(plugin) == "va" || std::string_view(plugin) == "vaapi"))
+        gst_plugin_feature_set_rank(feature, GST_RANK_PRIMARY + 1);
+    }
+    gst_plugin_feature_list_free(decoders);
+  });
 }
 
-HRESULT FilterGraph::RenderFile(const std::u16string& file_name) {
-  if (render_tried_)
-    return E_UNEXPECTED;
-  render_tried_ = true;  // one file per graph, even when this one fails
+bool Graph::AddFilter(GstElement* filter, const std::string& name) {
+  if (!filter || GST_OBJECT_PARENT(filter))
+    return false;
+  gst_object_set_name(GST_OBJECT(filter), name.c_str());
+  if (!gst_bin_add(GST_BIN(pipeline_), filter))
+    return false;
+  std::lock_guard lock(branches_->mutex);
+  branches_->filters.push_back(filter);
+  return true;
+}
+
+bool Graph::Open(const std::string& path) {
+  if (open_tried_)
+    return false;
+  open_tried_ = true;  // one file per graph, even when this one fails
+  path_ = path;
   GstElement* source = Make("filesrc");
   GstElement* decoder = MakeWatchedDecodeBin(&Callbacks::OnStreamError, this);
   if (source)
-    g_object_set(source, "location", ToUtf8(file_name).c_str(), nullptr);
+    g_object_set(source, "location", path.c_str(), nullptr);
   if (decoder)
     g_signal_connect(decoder, "pad-added", G_CALLBACK(&Callbacks::OnPadAdded), this);
   if (!AddChain(GST_BIN(pipeline_), {source, decoder}))
-    return E_FAIL;
+    return false;
 
   uint64_t async_done = 0, errors = 0;
   {
@@ -176,20 +236,24 @@ HRESULT FilterGraph::RenderFile(const std::u16string& file_name) {
   if (!prerolled || (!has_video() && !has_audio())) {
     gst_element_set_state(pipeline_, GST_STATE_NULL);
     events_.Clear();
-    return E_FAIL;
+    return false;
   }
   events_.Clear();  // what the preroll reported concerns nobody
-  if (video_window_ && has_video()) {
+  {
+    // The picture held is upright: its caps give the aspect ratio that is shown.
+    std::lock_guard pictures(picture_mutex_);
     std::lock_guard lock(branches_->mutex);
-    video_window_->SetPosition(0, 0, branches_->native_width, branches_->native_height);
+    if (held_)
+      AspectOf(gst_sample_get_caps(held_), &branches_->aspect_x, &branches_->aspect_y);
   }
   stopped_ = true;
-  kept_position_units_ = 0;
-  rendered_ = true;
-  return S_OK;
+  in_sync_ = true;  // everything stands prerolled at the start: a Pause needs no seek
+  position_ns_ = 0;
+  opened_ = true;
+  return true;
 }
 
-bool FilterGraph::WaitForPreroll(uint64_t since_async_done, uint64_t since_error) {
+bool Graph::WaitForPreroll(uint64_t since_async_done, uint64_t since_error) {
   const auto deadline = std::chrono::steady_clock::now() + kPrerollLimit;
   {
     std::unique_lock lock(bus_mutex_);
@@ -209,7 +273,7 @@ bool FilterGraph::WaitForPreroll(uint64_t since_async_done, uint64_t since_error
   return state == GST_STATE_CHANGE_SUCCESS || state == GST_STATE_CHANGE_NO_PREROLL;
 }
 
-void FilterGraph::OnBusMessage(GstMessage* message) {
+void Graph::OnBusMessage(GstMessage* message) {
   const bool from_graph = GST_MESSAGE_SRC(message) == GST_OBJECT(pipeline_);
   switch (GST_MESSAGE_TYPE(message)) {
     case GST_MESSAGE_ASYNC_DONE:
@@ -233,7 +297,7 @@ void FilterGraph::OnBusMessage(GstMessage* message) {
   }
 }
 
-void FilterGraph::OnStreamError() {
+void Graph::OnStreamError() {
   {
     std::lock_guard lock(bus_mutex_);
     ++error_count_;
@@ -242,7 +306,7 @@ void FilterGraph::OnStreamError() {
   events_.Queue(EC_ERRORABORT, E_FAIL, 0);
 }
 
-void FilterGraph::LinkDecodedPad(GstPad* pad) {
+void Graph::LinkDecodedPad(GstPad* pad) {
   CapsRef caps(gst_pad_get_current_caps(pad));
   if (!caps)
     caps.reset(gst_pad_query_caps(pad, nullptr));
@@ -251,54 +315,56 @@ void FilterGraph::LinkDecodedPad(GstPad* pad) {
   const std::string_view kind = s ? gst_structure_get_name(s) : "";
   bool linked = false;
   if (kind.starts_with("video/")) {
-    linked = LinkVideo(pad, s);
+    linked = LinkVideo(pad);
   } else if (kind.starts_with("audio/")) {
-    int channels = 0;
-    gst_structure_get_int(s, "channels", &channels);
-    linked = LinkAudio(pad, channels >= 1 && channels <= 2);
+    linked = LinkAudio(pad, s);
   }
   if (!linked)
     LinkDiscard(pad);
 }
 
-bool FilterGraph::LinkVideo(GstPad* pad, const GstStructure* caps) {
+// decoder > convert (only for layouts the flip cannot take) > flip upright by the stream's
+// orientation tag > queue decoding ahead > application sink, whose pictures the graph draws.
+bool Graph::LinkVideo(GstPad* pad) {
   std::lock_guard lock(branches_->mutex);
   if (branches_->video_sink)
     return false;  // the first video stream is the movie's picture
-  GstElement* queue = Make("queue");
-  if (queue) {
-    // Decoded pictures are large (a 640x360 one is 345 KB) and the decoder keeps up easily:
-    // a few ahead of the sink are enough, where the default second of them is 10 MB.
-    g_object_set(queue, "max-size-buffers", kVideoQueueFrames, "max-size-bytes", 0u,
-                 "max-size-time", guint64(0), nullptr);
-  }
-  GstElement* scale = Make("videoscale");
-  GstElement* size = Make("capsfilter");
   GstElement* convert = Make("videoconvert");
-  GstElement* sink = video_window_ ? Make("ximagesink") : nullptr;
-  if (sink) {
-    gst_video_overlay_set_window_handle(GST_VIDEO_OVERLAY(sink), video_window_->video_handle());
-  } else if ((sink = Make("fakesink"))) {
-    g_object_set(sink, "sync", TRUE, nullptr);  // no display: still paced by the clock
+  GstElement* flip = Make("videoflip");
+  GstElement* queue = Make("queue");
+  GstElement* sink = Make("appsink");
+  if (flip)
+    gst_util_set_object_arg(G_OBJECT(flip), "video-direction", "auto");
+  if (queue) {
+    g_object_set(queue, "max-size-buffers", 0u, "max-size-bytes", kVideoAheadBytes,
+                 "max-size-time", kVideoAheadNs, nullptr);
   }
-  if (scale)
-    g_object_set(scale, "add-borders", FALSE, nullptr);
-  const Chain chain = {queue, scale, size, convert, sink};
+  if (sink) {
+    CapsRef raw(gst_caps_from_string("video/x-raw"));  // in system memory, any layout
+    g_object_set(sink, "sync", TRUE, "caps", raw.get(), "qos", TRUE, "max-lateness",
+                 kMaxLatenessNs, "max-buffers", 1u, nullptr);
+    GstAppSinkCallbacks callbacks{};
+    callbacks.eos = &Callbacks::OnEos;
+    callbacks.new_preroll = &Callbacks::OnPreroll;
+    callbacks.new_sample = &Callbacks::OnSample;
+    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
+  }
+  const Chain chain = {convert, flip, queue, sink};
   if (!AddChain(GST_BIN(pipeline_), chain))
     return false;
-  if (!LinkToChain(pad, queue)) {
+  if (!LinkToChain(pad, convert)) {
     RemoveChain(GST_BIN(pipeline_), chain);
     return false;
   }
   branches_->video_sink = sink;
-  branches_->video_size = size;
-  branches_->has_window = video_window_ != nullptr;
-  AspectOf(caps, &branches_->aspect_x, &branches_->aspect_y, &branches_->native_width,
-           &branches_->native_height);
   return true;
 }
 
-bool FilterGraph::LinkAudio(GstPad* pad, bool to_filter) {
+// Every audio stream goes through the filter as interleaved S16, mono or stereo: sound with
+// more channels is mixed down to stereo first.
+bool Graph::LinkAudio(GstPad* pad, const GstStructure* caps) {
+  int channels = 0;
+  gst_structure_get_int(caps, "channels", &channels);
   std::lock_guard lock(branches_->mutex);
   GstElement* queue = Make("queue");
   GstElement* convert = Make("audioconvert");
@@ -308,11 +374,14 @@ bool FilterGraph::LinkAudio(GstPad* pad, bool to_filter) {
   GstElement* resample = Make("audioresample");
   GstElement* sink = MakeAudioSink();
   if (format) {
-    // What the pitch filter takes; the other audio keeps its sample format up to the sink.
-    CapsRef s16(gst_caps_from_string(to_filter ? "audio/x-raw,format=S16LE,layout=interleaved"
-                                               : "audio/x-raw"));
+    CapsRef s16(gst_caps_from_string(channels > 2
+                                         ? "audio/x-raw,format=S16LE,layout=interleaved,channels=2"
+                                         : "audio/x-raw,format=S16LE,layout=interleaved"));
     g_object_set(format, "caps", s16.get(), nullptr);
   }
+  std::vector<std::array<float, 2>> weights;
+  if (convert && channels > 2 && DownmixWeights(caps, &weights))
+    SetDownmix(convert, weights);
   if (volume)
     g_object_set(volume, "volume", branches_->volume_linear, nullptr);
   const Chain head = {queue, convert, format};
@@ -325,7 +394,7 @@ bool FilterGraph::LinkAudio(GstPad* pad, bool to_filter) {
     RemoveChain(GST_BIN(pipeline_), tail);
     return false;
   }
-  const bool through_filter = to_filter && LinkThroughFilter(format, volume);
+  const bool through_filter = LinkThroughFilter(format, volume);
   if ((!through_filter && !gst_element_link(format, volume)) || !LinkToChain(pad, queue)) {
     RemoveChain(GST_BIN(pipeline_), head);
     RemoveChain(GST_BIN(pipeline_), tail);
@@ -339,7 +408,7 @@ bool FilterGraph::LinkAudio(GstPad* pad, bool to_filter) {
 
 // Offers the audio to a filter already in the graph with a free input, as the graph builder
 // does before it looks for other elements. Called with branches_->mutex held.
-bool FilterGraph::LinkThroughFilter(GstElement* from, GstElement* to) {
+bool Graph::LinkThroughFilter(GstElement* from, GstElement* to) {
   GstRef<GstPad> out(gst_element_get_static_pad(from, "src"));
   for (GstElement* filter : branches_->filters) {
     GstRef<GstPad> in(gst_element_get_compatible_pad(filter, out.get(), nullptr));
@@ -354,7 +423,7 @@ bool FilterGraph::LinkThroughFilter(GstElement* from, GstElement* to) {
   return false;
 }
 
-void FilterGraph::LinkDiscard(GstPad* pad) {
+void Graph::LinkDiscard(GstPad* pad) {
   GstElement* sink = Make("fakesink");
   if (!sink)
     return;

@@ -1,10 +1,12 @@
 #include "platform/media/VideoWindow.h"
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 
 namespace quorvex::media {
@@ -35,7 +37,16 @@ struct VideoWindow::Impl {
   int left = 0, top = 0;
   unsigned width = 1, height = 1;
 
+  std::mutex draw_mutex;
+  GC gc = nullptr;    // guarded by draw_mutex
+  Pixmap pixmap = 0;  // the picture shown; guarded by draw_mutex
+  int pixmap_width = 0, pixmap_height = 0;  // guarded by draw_mutex
+
   ~Impl() {
+    if (pixmap)
+      XFreePixmap(display, pixmap);
+    if (gc)
+      XFreeGC(display, gc);
     if (container)
       XDestroyWindow(display, container);  // the video window goes with it
     else if (video)
@@ -70,6 +81,43 @@ VideoWindow::~VideoWindow() = default;
 
 uintptr_t VideoWindow::video_handle() const {
   return impl_->video;
+}
+
+bool VideoWindow::bgrx() const {
+  const Visual* visual = DefaultVisual(impl_->display, DefaultScreen(impl_->display));
+  return visual->red_mask == 0xff0000 && ImageByteOrder(impl_->display) == LSBFirst;
+}
+
+void VideoWindow::Draw(const Picture& picture) {
+  Impl& x = *impl_;
+  if (picture.width <= 0 || picture.height <= 0)
+    return;
+  std::lock_guard lock(x.draw_mutex);
+  const int screen = DefaultScreen(x.display);
+  if (!x.pixmap || x.pixmap_width != picture.width || x.pixmap_height != picture.height) {
+    if (x.pixmap)
+      XFreePixmap(x.display, x.pixmap);
+    x.pixmap = XCreatePixmap(x.display, x.video, unsigned(picture.width),
+                             unsigned(picture.height), unsigned(DefaultDepth(x.display, screen)));
+    x.pixmap_width = picture.width;
+    x.pixmap_height = picture.height;
+  }
+  if (!x.gc)
+    x.gc = XCreateGC(x.display, x.pixmap, 0, nullptr);
+  XImage* image = XCreateImage(x.display, DefaultVisual(x.display, screen),
+                               unsigned(DefaultDepth(x.display, screen)), ZPixmap, 0,
+                               reinterpret_cast<char*>(const_cast<uint8_t*>(picture.pixels.data())),
+                               unsigned(picture.width), unsigned(picture.height), 32,
+                               picture.width * 4);
+  if (!image)
+    return;
+  XPutImage(x.display, x.pixmap, x.gc, image, 0, 0, 0, 0, unsigned(picture.width),
+            unsigned(picture.height));
+  image->data = nullptr;  // the picture's, not Xlib's to free
+  XDestroyImage(image);
+  XSetWindowBackgroundPixmap(x.display, x.video, x.pixmap);
+  XClearWindow(x.display, x.video);
+  XSync(x.display, False);
 }
 
 bool VideoWindow::SetOwner(int32_t owner) {

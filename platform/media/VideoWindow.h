@@ -7,11 +7,13 @@
 // (left, top, width, height). Before an owner is set, the video window exists unmapped under
 // the root window, so the sink never opens a top-level window of its own.
 //
-// Needs XInitThreads() before any Xlib or GStreamer call in the process (the sink draws from
-// GStreamer's threads). Used on the owner's thread only.
+// Needs XInitThreads() before any Xlib or GStreamer call in the process (pictures are drawn
+// from GStreamer's threads). Used on the owner's thread, but for Draw.
 
 #include <cstdint>
 #include <memory>
+
+#include "platform/media/Picture.h"
 
 namespace quorvex::media {
 
@@ -23,8 +25,16 @@ class VideoWindow {
   VideoWindow(const VideoWindow&) = delete;
   VideoWindow& operator=(const VideoWindow&) = delete;
 
-  // The X window id the video sink is given (gst_video_overlay_set_window_handle).
+  // The X window id of the video window.
   uintptr_t video_handle() const;
+
+  // True when the display takes 32-bit pixels as B, G, R, x bytes (else R, G, B, x).
+  bool bgrx() const;
+
+  // Shows `picture` in the video window, and returns once the X server has it. Any thread;
+  // calls are serialised. The picture becomes the window's background, so the X server itself
+  // repaints it when the window is exposed again.
+  void Draw(const Picture& picture);
 
   // Makes the video a child of the X window `owner` (any process's): a black container the
   // owner's size is created inside it and the video window is placed into that container at

@@ -104,7 +104,7 @@ std::vector<float> RecordQuarterRate(bool pitch_correction) {
   movie.EnablePitchShift(pitch_correction);
   movie.Pause();
   int64_t from = 2 * media::kUnitsPerSecond, to = 4 * media::kUnitsPerSecond;
-  EXPECT_EQ(movie.GetMediaSeeking()->SetPositions(&from, media::AM_SEEKING_AbsolutePositioning, &to,
+  EXPECT_EQ(movie.SetPositions(&from, media::AM_SEEKING_AbsolutePositioning, &to,
                                                   media::AM_SEEKING_AbsolutePositioning),
             media::S_OK);
   movie.SetRate(0.25);

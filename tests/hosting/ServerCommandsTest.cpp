@@ -15,7 +15,6 @@
 #include "hosting/CMovieClient.h"
 #include "hosting/Channel.h"
 #include "platform/ipc/MessagePort.h"
-#include "platform/media/FilterGraph.h"
 #include "platform/media/Results.h"
 #include "tests/support/TestEnv.h"
 #include "tests/support/XTestWindow.h"
@@ -64,7 +63,7 @@ TEST(ServerCommands, RepliesMatchTheEngineInThisProcess) {
 
   int64_t remote_duration = -1, local_duration = -2;
   EXPECT_EQ(remote.client.GetDuration(&remote_duration),
-            local.GetMediaSeeking()->GetDuration(&local_duration));
+            local.GetDuration(&local_duration));
   EXPECT_EQ(remote_duration, local_duration);
   EXPECT_NEAR(double(remote_duration) / kUnitsPerSecond, 10.01, 0.05);
 
@@ -89,7 +88,7 @@ TEST(ServerCommands, RepliesMatchTheEngineInThisProcess) {
     const HRESULT rhr = remote.client.SetPositions(
         &remote_pos, AM_SEEKING_AbsolutePositioning | AM_SEEKING_ReturnTime, nullptr,
         AM_SEEKING_NoPositioning);
-    const HRESULT lhr = local.GetMediaSeeking()->SetPositions(
+    const HRESULT lhr = local.SetPositions(
         &local_pos, AM_SEEKING_AbsolutePositioning | AM_SEEKING_ReturnTime, nullptr,
         AM_SEEKING_NoPositioning);
     EXPECT_TRUE(SUCCEEDED(rhr)) << frame;
@@ -97,7 +96,7 @@ TEST(ServerCommands, RepliesMatchTheEngineInThisProcess) {
     EXPECT_EQ(remote_pos, local_pos) << frame;
     int64_t now_remote = -1, now_local = -2;
     EXPECT_TRUE(SUCCEEDED(remote.client.GetCurrentPosition(&now_remote)));
-    local.GetMediaSeeking()->GetCurrentPosition(&now_local);
+    local.GetCurrentPosition(&now_local);
     EXPECT_EQ(now_remote, now_local) << frame;
     EXPECT_NEAR(double(now_remote), double(frame * kFrameUnits), kFrameUnits / 2.0) << frame;
   }
@@ -108,8 +107,8 @@ TEST(ServerCommands, RepliesMatchTheEngineInThisProcess) {
   remote.client.Stop();
   EXPECT_FALSE(remote.client.IsPlaying());
   remote.client.EnablePitchShift(true);  // no reply; the server must still answer afterwards
-  EXPECT_EQ(remote.client.put_Volume(0), local.GetBasicAudio()->put_Volume(0));
-  EXPECT_EQ(remote.client.put_Volume(-10000), local.GetBasicAudio()->put_Volume(-10000));
+  EXPECT_EQ(remote.client.put_Volume(0), local.put_Volume(0));
+  EXPECT_EQ(remote.client.put_Volume(-10000), local.put_Volume(-10000));
   EXPECT_FALSE(remote.client.lost());
 }
 

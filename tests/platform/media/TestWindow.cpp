@@ -10,7 +10,7 @@ void InitXThreads() {
   XInitThreads();
 }
 
-TestWindow::TestWindow(int width, int height) : width_(width), height_(height) {
+TestWindow::TestWindow(int width, int height, int x) : width_(width), height_(height) {
   InitXThreads();
   // The shared test X server now and then resets a connection while it is being opened.
   Display* display = XOpenDisplay(nullptr);
@@ -22,8 +22,13 @@ TestWindow::TestWindow(int width, int height) : width_(width), height_(height) {
     return;
   display_ = display;
   const int screen = DefaultScreen(display);
-  window_ = XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0, width, height, 0, 0,
+  window_ = XCreateSimpleWindow(display, RootWindow(display, screen), x, 0, width, height, 0, 0,
                                 WhitePixel(display, screen));
+  // Kept by the X server while other tests' windows cover it (run with +bs): what is grabbed is
+  // what was drawn, not what lies on top.
+  XSetWindowAttributes keep{};
+  keep.backing_store = Always;
+  XChangeWindowAttributes(display, window_, CWBackingStore, &keep);
   XSelectInput(display, window_, StructureNotifyMask);
   XMapWindow(display, window_);
   for (XEvent event; XNextEvent(display, &event) == 0 && event.type != MapNotify;) {

@@ -20,7 +20,8 @@ struct Rgb {
 class TestWindow {
  public:
   // A mapped top-level window with a white background; ok() is false without a display.
-  TestWindow(int width, int height);
+  // At `x` on the screen's top edge: windows that overlap hide each other's pictures.
+  TestWindow(int width, int height, int x = 0);
   ~TestWindow();
   TestWindow(const TestWindow&) = delete;
   TestWindow& operator=(const TestWindow&) = delete;

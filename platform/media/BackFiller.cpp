@@ -1,0 +1,189 @@
+#include "platform/media/BackFiller.h"
+
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+
+#include <chrono>
+#include <string_view>
+
+#include "platform/media/PictureMaker.h"
+
+namespace quorvex::media {
+namespace {
+
+constexpr GstClockTime kSliceNs = 50 * GST_MSECOND;
+constexpr int kStateSlices = 200;  // 10 s
+
+// Sound is of no use here: the demuxer's other streams stay encoded and are dropped.
+gboolean OnlyVideoDecoded(GstElement*, GstPad*, GstCaps* caps, gpointer) {
+  const GstStructure* s = gst_caps_get_size(caps) ? gst_caps_get_structure(caps, 0) : nullptr;
+  return s && std::string_view(gst_structure_get_name(s)).starts_with("video/");
+}
+
+bool LinkTo(GstPad* pad, GstElement* element) {
+  GstPad* sink = gst_element_get_static_pad(element, "sink");
+  const bool linked = !gst_pad_is_linked(sink) && GST_PAD_LINK_SUCCESSFUL(gst_pad_link(pad, sink));
+  gst_object_unref(sink);
+  return linked;
+}
+
+// The first decoded picture stream goes to the pictures; anything else is dropped.
+void LinkPad(GstElement*, GstPad* pad, gpointer data) {
+  auto* pipeline = static_cast<GstElement*>(data);
+  GstCaps* caps = gst_pad_get_current_caps(pad);
+  if (!caps)
+    caps = gst_pad_query_caps(pad, nullptr);
+  const GstStructure* s = gst_caps_get_size(caps) ? gst_caps_get_structure(caps, 0) : nullptr;
+  const bool raw_video = s && std::string_view(gst_structure_get_name(s)) == "video/x-raw";
+  gst_caps_unref(caps);
+  if (raw_video) {
+    GstElement* convert = gst_bin_get_by_name(GST_BIN(pipeline), "convert");
+    const bool linked = convert && LinkTo(pad, convert);
+    if (convert)
+      gst_object_unref(convert);
+    if (linked)
+      return;
+  }
+  GstElement* discard = gst_element_factory_make("fakesink", nullptr);
+  g_object_set(discard, "sync", FALSE, "async", FALSE, nullptr);
+  gst_bin_add(GST_BIN(pipeline), discard);
+  gst_element_sync_state_with_parent(discard);
+  LinkTo(pad, discard);
+}
+
+}  // namespace
+
+BackFiller::BackFiller(std::string path, PictureCache* cache, GstVideoFormat format)
+    : path_(std::move(path)), cache_(cache), format_(format), worker_([this] { Work(); }) {}
+
+BackFiller::~BackFiller() {
+  {
+    std::lock_guard lock(mutex_);
+    quit_ = true;
+    ++generation_;
+  }
+  changed_.notify_all();
+  worker_.join();
+  if (pipeline_) {
+    gst_element_set_state(pipeline_, GST_STATE_NULL);
+    gst_object_unref(pipeline_);
+  }
+}
+
+void BackFiller::Start(int64_t from_ns, int64_t to_ns, int32_t width, int32_t height) {
+  {
+    std::lock_guard lock(mutex_);
+    job_ = {std::max<int64_t>(from_ns, 0), to_ns, width, height};
+    has_job_ = true;
+    ++generation_;
+  }
+  changed_.notify_all();
+}
+
+void BackFiller::Cancel() {
+  std::lock_guard lock(mutex_);
+  has_job_ = false;
+  ++generation_;
+  changed_.notify_all();
+}
+
+bool BackFiller::busy() const {
+  std::lock_guard lock(mutex_);
+  return working_ || has_job_;
+}
+
+bool BackFiller::WaitIdle(int timeout_ms) const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                           [&] { return !working_ && !has_job_; });
+}
+
+bool BackFiller::Cancelled() const {
+  std::lock_guard lock(mutex_);
+  return quit_ || generation_ != running_gen_;
+}
+
+void BackFiller::Work() {
+  std::unique_lock lock(mutex_);
+  while (true) {
+    changed_.wait(lock, [&] { return quit_ || has_job_; });
+    if (quit_)
+      return;
+    const Job job = job_;
+    has_job_ = false;
+    working_ = true;
+    running_gen_ = generation_;
+    lock.unlock();
+    Fill(job);
+    lock.lock();
+    working_ = false;
+    changed_.notify_all();
+  }
+}
+
+// Waits for a state change in slices, so that a cancelled fill lets go at once.
+bool BackFiller::Settle() {
+  for (int i = 0; i < kStateSlices && !Cancelled(); ++i) {
+    const GstStateChangeReturn r = gst_element_get_state(pipeline_, nullptr, nullptr, kSliceNs);
+    if (r == GST_STATE_CHANGE_SUCCESS || r == GST_STATE_CHANGE_NO_PREROLL)
+      return true;
+    if (r == GST_STATE_CHANGE_FAILURE)
+      return false;
+  }
+  return false;
+}
+
+bool BackFiller::BuildPipeline() {
+  if (pipeline_)
+    return true;
+  pipeline_ = gst_pipeline_new("backfill");
+  GstElement* source = gst_element_factory_make("filesrc", nullptr);
+  GstElement* decoder = gst_element_factory_make("decodebin", nullptr);
+  GstElement* convert = gst_element_factory_make("videoconvert", "convert");
+  GstElement* flip = gst_element_factory_make("videoflip", nullptr);
+  sink_ = gst_element_factory_make("appsink", nullptr);
+  if (!source || !decoder || !convert || !flip || !sink_)
+    return false;
+  g_object_set(source, "location", path_.c_str(), nullptr);
+  gst_util_set_object_arg(G_OBJECT(flip), "video-direction", "auto");
+  GstCaps* raw = gst_caps_from_string("video/x-raw");
+  g_object_set(sink_, "sync", FALSE, "max-buffers", 2u, "caps", raw, nullptr);
+  gst_caps_unref(raw);
+  g_signal_connect(decoder, "autoplug-continue", G_CALLBACK(&OnlyVideoDecoded), nullptr);
+  g_signal_connect(decoder, "pad-added", G_CALLBACK(&LinkPad), pipeline_);
+  gst_bin_add_many(GST_BIN(pipeline_), source, decoder, convert, flip, sink_, nullptr);
+  return gst_element_link(source, decoder) && gst_element_link_many(convert, flip, sink_, nullptr);
+}
+
+void BackFiller::Fill(const Job& job) {
+  if (!BuildPipeline())
+    return;
+  if (gst_element_set_state(pipeline_, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE ||
+      !Settle())
+    return;
+  // From the key frame before: every picture from there on decodes as in the movie's graph.
+  const auto flags = GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT |
+                                  GST_SEEK_FLAG_SNAP_BEFORE);
+  if (!gst_element_seek(pipeline_, 1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET,
+                        GstClockTime(job.from_ns), GST_SEEK_TYPE_SET, GstClockTime(job.to_ns)))
+    return;
+  if (!Settle())
+    return;
+  gst_element_set_state(pipeline_, GST_STATE_PLAYING);
+  PictureMaker maker(format_);
+  while (!Cancelled()) {
+    GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink_), kSliceNs);
+    if (!sample) {
+      if (gst_app_sink_is_eos(GST_APP_SINK(sink_)))
+        break;
+      continue;
+    }
+    if (auto picture = maker.Make(sample, job.width, job.height);
+        picture && picture->start_ns <= job.to_ns)
+      cache_->Insert(std::move(picture), job.to_ns);
+    gst_sample_unref(sample);
+  }
+  gst_element_set_state(pipeline_, GST_STATE_PAUSED);
+}
+
+}  // namespace quorvex::media

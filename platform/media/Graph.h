@@ -1,0 +1,180 @@
+#pragma once
+
+// The media graph of one movie over GStreamer, in GStreamer's own terms: times in nanoseconds
+// of stream time, bool results, std::optional where there may be no answer.
+//
+// Graph owns its pipeline. Every operation is called on the owner's thread (in the server: the
+// main thread, which runs a Qt event loop); GStreamer's threads only queue events, hand over
+// decoded pictures and draw them. Operations that change what is shown wait, bounded, until the
+// new picture is on screen, so that a position read afterwards is the one reached.
+//
+// The picture path: the decoder's pictures reach an application sink through a short queue
+// that decodes ahead while paused; the graph scales each picture it shows to the size it is
+// drawn, draws it into the VideoWindow and keeps it in a PictureCache. A paused movie serves a
+// step from the cache (backward) or by decoding on (forward) when it can, and falls back to a
+// flushing, frame-accurate seek otherwise; a BackFiller decodes the pictures before a paused
+// position in the background. What a step shows and reports is always what that seek would.
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/media/EventQueue.h"
+#include "platform/media/Picture.h"
+
+extern "C" {
+typedef struct _GstElement GstElement;
+typedef struct _GstClock GstClock;
+typedef struct _GstMessage GstMessage;
+typedef struct _GstPad GstPad;
+typedef struct _GstSample GstSample;
+typedef struct _GstStructure GstStructure;
+}
+
+namespace quorvex::media {
+
+class VideoWindow;
+class PictureMaker;
+class BackFiller;
+
+class Graph {
+ public:
+  // Bytes of drawn pictures kept per movie for steps without decoding: 64 MiB holds 2 s of
+  // 60 fps pictures drawn at 512x288 (a quarter of a 1080p screen's movie grid), 70 at 640x360.
+  static constexpr size_t kDefaultCacheBytes = size_t(64) << 20;
+
+  Graph();
+  ~Graph();
+  Graph(const Graph&) = delete;
+  Graph& operator=(const Graph&) = delete;
+
+  // Adds `filter` (the graph takes its own reference); decoded audio is offered to it as
+  // interleaved S16 stereo or mono by Open. False when it is null or already in a bin.
+  bool AddFilter(GstElement* filter, const std::string& name);
+  // Builds decoders and sinks for the file at `path` (UTF-8) and prerolls (bounded): the first
+  // picture is decoded once and held. False when it is not a playable movie or when called
+  // again. Afterwards the graph is stopped at position 0.
+  bool Open(const std::string& path);
+  bool opened() const { return opened_; }
+  // The pipeline's clock (the graph takes a reference).
+  void UseClock(GstClock* clock);
+
+  bool Play();
+  bool Pause();
+  // Holds the picture, keeps the position and drops queued data: a later Pause or Play
+  // continues from the same picture.
+  bool Stop();
+  bool playing() const { return playing_; }
+
+  // Shows the picture at `position_ns` (frame-accurate, or the key frame at or before it),
+  // and plays up to `stop_ns` (nullopt: the end). While stopped it only moves the kept position.
+  bool Seek(int64_t position_ns, std::optional<int64_t> stop_ns, bool key_frame);
+  // Steps by `frames` pictures of the movie (negative: backward) from the one shown, paused.
+  bool StepFrames(int32_t frames);
+  // The play rate changed: pictures and sound processed for the old rate are dropped (the
+  // graph is flushed and prerolled again at its position unless stopped).
+  bool RateChanged();
+
+  // While playing: the start of the picture on screen; otherwise the position reached.
+  std::optional<int64_t> Position() const;
+  std::optional<int64_t> Duration() const;
+  std::optional<int64_t> stop() const { return stop_ns_; }
+
+  // Linear volume 0..1 for every audio stream; false when the graph plays no audio.
+  bool SetVolume(double linear);
+  bool has_video() const;
+  bool has_audio() const;
+  bool audio_through_filter() const;
+
+  // Makes the video a child of the X window `owner` of any process; false when the graph has
+  // no video window or `owner` does not exist.
+  bool SetOwner(int32_t owner);
+  // Places the picture at (left, top) in the owner, scaled to width x height (at least 1).
+  bool SetVideoArea(int32_t left, int32_t top, int32_t width, int32_t height);
+  // The upright picture's display aspect ratio, reduced; false before a picture.
+  bool AspectRatio(int32_t* x, int32_t* y) const;
+
+  struct Shown {
+    int64_t start_ns = 0, duration_ns = 0;
+  };
+  // The picture on screen (or held, before it is drawn).
+  std::optional<Shown> shown() const;
+
+  EventQueue& events() { return events_; }
+  PictureCache& cache() { return cache_; }
+  // Number of pictures the application sink received (tests count decodes with it).
+  uint64_t pictures_received() const;
+  // Waits until the background filling of the cache has ended (tests and benchmarks).
+  bool WaitForCacheFill(int timeout_ms);
+
+ private:
+  struct Branches;   // what Open built; shared with the streaming threads
+  struct Callbacks;  // the C callbacks that GStreamer calls on its threads
+
+  // Building (GraphBuild.cpp).
+  void OnBusMessage(GstMessage* message);
+  void OnStreamError();
+  void LinkDecodedPad(GstPad* pad);
+  bool LinkVideo(GstPad* pad);
+  bool LinkAudio(GstPad* pad, const GstStructure* caps);
+  bool LinkThroughFilter(GstElement* from, GstElement* to);
+  void LinkDiscard(GstPad* pad);
+  bool WaitForPreroll(uint64_t since_async_done, uint64_t since_error);
+
+  // The picture path (Graph.cpp).
+  void OnPicture(GstSample* sample);
+  void OnEndOfPictures();
+  void PresentLocked(GstSample* sample);
+  void DrawLocked(std::shared_ptr<const Picture> picture);
+  bool ShowNearby(int64_t position_ns);
+  bool StepHeld(uint32_t buffers);
+  void FillCacheBefore();
+  void ForgetPictures();
+
+  bool SeekPipeline(int64_t position_ns, bool key_frame);
+  bool ShowKeptPosition();
+  int64_t QueryPosition() const;
+
+  GstElement* pipeline_ = nullptr;  // owned
+  std::unique_ptr<Branches> branches_;
+  std::unique_ptr<VideoWindow> video_window_;
+  EventQueue events_;
+  std::string path_;
+
+  // Written by the bus handler (any thread), waited for by the owner's thread.
+  std::mutex bus_mutex_;
+  std::condition_variable bus_changed_;
+  uint64_t async_done_count_ = 0;  // guarded by bus_mutex_
+  uint64_t error_count_ = 0;       // guarded by bus_mutex_
+
+  // The picture path: the application sink's streaming thread and the owner's thread.
+  mutable std::mutex picture_mutex_;
+  std::condition_variable picture_arrived_;
+  GstSample* held_ = nullptr;                 // guarded by picture_mutex_; the sink's latest
+  std::shared_ptr<const Picture> shown_pic_;  // guarded by picture_mutex_; drawn now
+  std::optional<Shown> shown_;                // guarded by picture_mutex_
+  bool shown_since_play_ = false;             // guarded by picture_mutex_
+  uint64_t pictures_ = 0;                     // guarded by picture_mutex_
+  bool end_of_pictures_ = false;              // guarded by picture_mutex_
+  int32_t area_width_ = 0, area_height_ = 0;  // guarded by picture_mutex_
+  std::unique_ptr<PictureMaker> maker_;       // guarded by picture_mutex_
+  PictureCache cache_{kDefaultCacheBytes};
+  std::unique_ptr<BackFiller> filler_;
+
+  bool opened_ = false;
+  bool open_tried_ = false;
+  bool stopped_ = true;   // held at position_ns_; the next Pause/Play seeks there
+  bool playing_ = false;  // last state asked for was Play
+  // The pipeline's sinks all stand at position_ns_ with nothing stale queued: Play may start
+  // without a seek. A step served from the cache or by decoding on leaves the sound behind.
+  bool in_sync_ = false;
+  int64_t position_ns_ = 0;
+  std::optional<int64_t> stop_ns_;
+  double volume_ = 1.0;
+};
+
+}  // namespace quorvex::media

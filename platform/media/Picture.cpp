@@ -1,0 +1,82 @@
+#include "platform/media/Picture.h"
+
+#include <cstdlib>
+
+namespace quorvex::media {
+
+void PictureCache::Insert(std::shared_ptr<const Picture> picture, int64_t near_ns) {
+  if (!picture || picture->duration_ns <= 0)
+    return;  // a picture without a span can never be found again
+  std::lock_guard lock(mutex_);
+  if ((width_ || height_) && (picture->width != width_ || picture->height != height_))
+    return;
+  if (picture->bytes() > limit_bytes_)
+    return;
+  auto [it, inserted] = by_start_.try_emplace(picture->start_ns, picture);
+  if (!inserted) {
+    bytes_ -= it->second->bytes();
+    it->second = picture;
+  }
+  bytes_ += picture->bytes();
+  EvictLocked(near_ns);
+  peak_bytes_ = std::max(peak_bytes_, bytes_);
+}
+
+// Whatever lies farthest from where the user is goes first: both ends are kept in balance, so
+// the pictures around the current one stay for steps either way.
+void PictureCache::EvictLocked(int64_t near_ns) {
+  while (bytes_ > limit_bytes_ && !by_start_.empty()) {
+    auto first = by_start_.begin();
+    auto last = std::prev(by_start_.end());
+    const auto victim =
+        std::llabs(first->first - near_ns) >= std::llabs(last->first - near_ns) ? first : last;
+    bytes_ -= victim->second->bytes();
+    by_start_.erase(victim);
+  }
+}
+
+std::shared_ptr<const Picture> PictureCache::Find(int64_t time_ns) const {
+  std::lock_guard lock(mutex_);
+  auto it = by_start_.upper_bound(time_ns);
+  if (it == by_start_.begin())
+    return nullptr;
+  --it;
+  return it->second->Covers(time_ns) ? it->second : nullptr;
+}
+
+void PictureCache::Reset(int32_t width, int32_t height) {
+  std::lock_guard lock(mutex_);
+  by_start_.clear();
+  bytes_ = 0;
+  width_ = width;
+  height_ = height;
+}
+
+void PictureCache::set_limit_bytes(size_t limit) {
+  std::lock_guard lock(mutex_);
+  limit_bytes_ = limit;
+  by_start_.clear();
+  bytes_ = 0;
+}
+
+size_t PictureCache::bytes() const {
+  std::lock_guard lock(mutex_);
+  return bytes_;
+}
+
+size_t PictureCache::limit_bytes() const {
+  std::lock_guard lock(mutex_);
+  return limit_bytes_;
+}
+
+size_t PictureCache::count() const {
+  std::lock_guard lock(mutex_);
+  return by_start_.size();
+}
+
+size_t PictureCache::peak_bytes() const {
+  std::lock_guard lock(mutex_);
+  return peak_bytes_;
+}
+
+}  // namespace quorvex::media

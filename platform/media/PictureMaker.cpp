@@ -1,0 +1,88 @@
+#include "platform/media/PictureMaker.h"
+
+#include <algorithm>
+
+namespace quorvex::media {
+
+PictureMaker::PictureMaker(GstVideoFormat out_format) : out_format_(out_format) {
+  gst_video_info_init(&in_);
+  gst_video_info_init(&out_);
+}
+
+PictureMaker::~PictureMaker() {
+  if (converter_)
+    gst_video_converter_free(converter_);
+}
+
+bool PictureMaker::Times(GstSample* sample, int64_t* start_ns, int64_t* duration_ns) {
+  GstBuffer* buffer = sample ? gst_sample_get_buffer(sample) : nullptr;
+  const GstSegment* segment = sample ? gst_sample_get_segment(sample) : nullptr;
+  if (!buffer || !segment || !GST_BUFFER_PTS_IS_VALID(buffer))
+    return false;
+  // Buffer stamps may be offset from the movie's time (an edit list): the segment maps them,
+  // also for a picture that starts before the segment (the one an accurate seek lands in).
+  const GstClockTime pts = GST_BUFFER_PTS(buffer);
+  guint64 start = 0;
+  const int sign = gst_segment_to_stream_time_full(segment, GST_FORMAT_TIME, pts, &start);
+  if (sign == 0)
+    return false;
+  *start_ns = sign > 0 ? int64_t(start) : -int64_t(start);
+  *duration_ns = GST_BUFFER_DURATION_IS_VALID(buffer) ? int64_t(GST_BUFFER_DURATION(buffer)) : 0;
+  return true;
+}
+
+bool PictureMaker::Prepare(const GstVideoInfo& in, int32_t width, int32_t height) {
+  if (converter_ && gst_video_info_is_equal(&in, &in_) && GST_VIDEO_INFO_WIDTH(&out_) == width &&
+      GST_VIDEO_INFO_HEIGHT(&out_) == height)
+    return true;
+  if (converter_)
+    gst_video_converter_free(converter_);
+  converter_ = nullptr;
+  in_ = in;
+  gst_video_info_set_format(&out_, out_format_, guint(width), guint(height));
+  GST_VIDEO_INFO_FPS_N(&out_) = GST_VIDEO_INFO_FPS_N(&in);  // the converter wants them equal
+  GST_VIDEO_INFO_FPS_D(&out_) = GST_VIDEO_INFO_FPS_D(&in);
+  // Bilinear, as the scaler of a video sink: a picture is drawn within a few milliseconds
+  // while playing. The whole area is filled: it already has the picture's aspect ratio. The same
+  // settings on every path keep a picture from the cache equal to a freshly decoded one.
+  GstStructure* config = gst_structure_new(
+      "config", GST_VIDEO_CONVERTER_OPT_RESAMPLER_METHOD, GST_TYPE_VIDEO_RESAMPLER_METHOD,
+      GST_VIDEO_RESAMPLER_METHOD_LINEAR, GST_VIDEO_CONVERTER_OPT_CHROMA_RESAMPLER_METHOD,
+      GST_TYPE_VIDEO_RESAMPLER_METHOD, GST_VIDEO_RESAMPLER_METHOD_LINEAR,
+      GST_VIDEO_CONVERTER_OPT_DITHER_METHOD, GST_TYPE_VIDEO_DITHER_METHOD,
+      GST_VIDEO_DITHER_NONE, GST_VIDEO_CONVERTER_OPT_THREADS, G_TYPE_UINT, 2u, nullptr);
+  converter_ = gst_video_converter_new(&in_, &out_, config);
+  return converter_ != nullptr;
+}
+
+std::shared_ptr<Picture> PictureMaker::Make(GstSample* sample, int32_t width, int32_t height) {
+  if (!sample || width <= 0 || height <= 0)
+    return nullptr;
+  GstVideoInfo in;
+  GstCaps* caps = gst_sample_get_caps(sample);
+  GstBuffer* buffer = gst_sample_get_buffer(sample);
+  if (!caps || !buffer || !gst_video_info_from_caps(&in, caps) || !Prepare(in, width, height))
+    return nullptr;
+  auto picture = std::make_shared<Picture>();
+  if (!Times(sample, &picture->start_ns, &picture->duration_ns))
+    picture->start_ns = -1;
+  picture->width = width;
+  picture->height = height;
+  picture->pixels.resize(size_t(width) * size_t(height) * 4);
+  GstVideoFrame src, dst;
+  if (!gst_video_frame_map(&src, &in_, buffer, GST_MAP_READ))
+    return nullptr;
+  GstBuffer* out = gst_buffer_new_wrapped_full(GstMemoryFlags(0), picture->pixels.data(),
+                                               picture->pixels.size(), 0, picture->pixels.size(),
+                                               nullptr, nullptr);
+  const bool mapped = gst_video_frame_map(&dst, &out_, out, GST_MAP_WRITE);
+  if (mapped) {
+    gst_video_converter_frame(converter_, &src, &dst);
+    gst_video_frame_unmap(&dst);
+  }
+  gst_video_frame_unmap(&src);
+  gst_buffer_unref(out);
+  return mapped ? picture : nullptr;
+}
+
+}  // namespace quorvex::media

@@ -1,0 +1,40 @@
+#pragma once
+
+// Turns decoded samples of any raw layout and size into Pictures of the size they are drawn,
+// in the display's 32-bit pixel layout. One converter is kept while the input layout and the
+// output size stay the same. Not thread-safe: one maker per thread that converts.
+
+#include <gst/gst.h>
+#include <gst/video/video.h>
+
+#include <memory>
+
+#include "platform/media/Picture.h"
+
+namespace quorvex::media {
+
+class PictureMaker {
+ public:
+  explicit PictureMaker(GstVideoFormat out_format = GST_VIDEO_FORMAT_BGRx);
+  ~PictureMaker();
+  PictureMaker(const PictureMaker&) = delete;
+  PictureMaker& operator=(const PictureMaker&) = delete;
+
+  // The sample's picture scaled to `width` x `height`, stamped with the stream time of its
+  // buffer. Null when the sample holds no mappable raw video or the size is empty.
+  std::shared_ptr<Picture> Make(GstSample* sample, int32_t width, int32_t height);
+
+  // Stream time of a sample's buffer start and its duration (0 when unknown); false without
+  // a time stamp.
+  static bool Times(GstSample* sample, int64_t* start_ns, int64_t* duration_ns);
+
+ private:
+  bool Prepare(const GstVideoInfo& in, int32_t width, int32_t height);
+
+  GstVideoFormat out_format_;
+  GstVideoConverter* converter_ = nullptr;  // owned
+  GstVideoInfo in_{};
+  GstVideoInfo out_{};
+};
+
+}  // namespace quorvex::media

@@ -1,0 +1,243 @@
+// The media graph on the generated movies: real GStreamer pipelines, real decoders, pictures
+// drawn into a real X window.
+
+#include "platform/media/Graph.h"
+
+#include <gst/gst.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "platform/media/GstRef.h"
+#include "tests/platform/media/TestWindow.h"
+#include "tests/support/TestEnv.h"
+
+namespace quorvex::media {
+namespace {
+
+// One frame of the 29.97 fps test movies in ns (33,366,666.6...).
+constexpr double kFrameNs = 1001e6 / 30.0;
+
+int64_t FrameTime(int frame) {
+  return int64_t(frame * kFrameNs + 0.5);
+}
+
+class GraphTest : public testing::Test {
+ protected:
+  void Open(const char* movie, Graph& graph) {
+    ASSERT_TRUE(graph.Open(test::Movie(movie))) << movie;
+    ASSERT_TRUE(owner_.ok());
+    ASSERT_TRUE(graph.SetOwner(owner_.id()));
+    ASSERT_TRUE(graph.SetVideoArea(0, 0, owner_.width(), owner_.height()));
+  }
+  void Open(const char* movie) { Open(movie, graph_); }
+
+  int64_t Position() { return graph_.Position().value_or(-1); }
+
+  test::TestWindow owner_{200, 100};  // before the graph: outlives it
+  Graph graph_;
+};
+
+TEST_F(GraphTest, OperationsBeforeOpeningFailCleanly) {
+  int32_t x = 0, y = 0;
+  EXPECT_FALSE(graph_.Play());
+  EXPECT_FALSE(graph_.Pause());
+  EXPECT_FALSE(graph_.Stop());
+  EXPECT_FALSE(graph_.Duration());
+  EXPECT_FALSE(graph_.Position());
+  EXPECT_FALSE(graph_.Seek(0, std::nullopt, false));
+  EXPECT_FALSE(graph_.StepFrames(1));
+  EXPECT_FALSE(graph_.SetVolume(1.0));
+  EXPECT_FALSE(graph_.SetOwner(1));
+  EXPECT_FALSE(graph_.SetVideoArea(0, 0, 10, 10));
+  EXPECT_FALSE(graph_.AspectRatio(&x, &y));
+  EXPECT_FALSE(graph_.AddFilter(nullptr, "x"));
+}
+
+// Seeks while paused, forward and back, onto frame starts and between them, are frame
+// accurate: the picture shown is the frame that covers the position asked for. Key-frame
+// seeks land on the key frame before.
+TEST_F(GraphTest, SeeksWhilePaused) {
+  Open("h264-aac-16x9.mp4");
+  EXPECT_NEAR(double(graph_.Duration().value_or(0)), double(FrameTime(300)), 0.03e9);
+  ASSERT_TRUE(graph_.Pause());
+  for (int frame : {100, 101, 45, 0, 299, 17, 200}) {
+    for (int64_t target : {FrameTime(frame), FrameTime(frame) + int64_t(kFrameNs / 2)}) {
+      ASSERT_TRUE(graph_.Seek(target, std::nullopt, false));
+      EXPECT_EQ(Position(), target) << "frame " << frame;
+      ASSERT_TRUE(graph_.shown());
+      EXPECT_NEAR(double(graph_.shown()->start_ns), double(FrameTime(frame)), 1e3)
+          << "frame " << frame;
+    }
+  }
+  // Key frames every 30 frames: frame 95 snaps back to frame 90.
+  ASSERT_TRUE(graph_.Seek(FrameTime(95), std::nullopt, true));
+  EXPECT_NEAR(double(Position()), double(FrameTime(90)), 1e3);
+}
+
+// Stop keeps the position; Pause after Stop shows the frame at the kept position and stands.
+TEST_F(GraphTest, StopKeepsThePositionAndPauseShowsItsFrame) {
+  Open("h264-aac-16x9.mp4");
+  const int64_t start = FrameTime(60);
+  ASSERT_TRUE(graph_.Seek(start, std::nullopt, false));
+  EXPECT_EQ(Position(), start) << "a seek while stopped moves the kept position";
+  ASSERT_TRUE(graph_.Play());
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  ASSERT_TRUE(graph_.Stop());
+  const int64_t kept = Position();
+  EXPECT_GT(kept, start + int64_t(0.25e9));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(Position(), kept);
+  ASSERT_TRUE(graph_.Pause());
+  ASSERT_TRUE(graph_.shown());
+  EXPECT_LE(graph_.shown()->start_ns, kept);
+  EXPECT_GT(graph_.shown()->start_ns + graph_.shown()->duration_ns, kept);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(Position(), kept) << "a paused movie stands";
+}
+
+// Volume only where there is sound; the owner must be an existing window; areas beyond any
+// screen are refused.
+TEST_F(GraphTest, VolumeAndWindow) {
+  Open("h264-aac-16x9.mp4");
+  EXPECT_TRUE(graph_.SetVolume(0.5));
+  EXPECT_FALSE(graph_.SetOwner(0x7ffffff0));
+  EXPECT_FALSE(graph_.SetVideoArea(0, 0, -1, 5));
+  EXPECT_FALSE(graph_.SetVideoArea(0, 0, 1 << 20, 5));
+  EXPECT_TRUE(graph_.SetVideoArea(0, 0, 0, 0)) << "an empty panel is not an error";
+  Graph silent;
+  ASSERT_TRUE(silent.Open(test::Movie("h264-noaudio.mp4")));
+  EXPECT_FALSE(silent.SetVolume(0.5));
+}
+
+// Without a sound server the movie still plays to its end, in time: its sound goes to a sink
+// that follows the clock.
+TEST_F(GraphTest, PlaysToTheEndInTimeWithoutASoundServer) {
+  setenv("PULSE_SERVER", "unix:/nonexistent/quorvex-test", 1);
+  Open("h264-aac-16x9.mp4");
+  EXPECT_TRUE(graph_.has_audio());
+  ASSERT_TRUE(graph_.Seek(FrameTime(270), std::nullopt, false));
+  ASSERT_TRUE(graph_.Pause());
+  const auto started = std::chrono::steady_clock::now();
+  ASSERT_TRUE(graph_.Play());
+  int32_t code = 0;
+  intptr_t p1 = 0, p2 = 0;
+  ASSERT_EQ(graph_.events().GetEvent(&code, &p1, &p2, 20000), S_OK);
+  EXPECT_EQ(code, EC_COMPLETE);
+  EXPECT_GT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(800))
+      << "30 frames take a second; a sink that does not wait races through them";
+}
+
+// A graph in a window of its own that shows the target of every step by a fresh,
+// frame-accurate seek: what a step must show and report.
+struct Reference {
+  explicit Reference(const std::string& movie, int width, int height)
+      : window(width, height, 0) {
+    ok = graph.Open(test::Movie(movie)) && graph.SetOwner(window.id()) &&
+         graph.SetVideoArea(0, 0, width, height) && graph.Pause();
+  }
+  void SeekFresh(int64_t target) {
+    graph.Stop();  // a stopped graph keeps the target and seeks the pipeline on Pause
+    graph.Seek(target, std::nullopt, false);
+    graph.Pause();
+  }
+  test::TestWindow window;
+  Graph graph;
+  bool ok = false;
+};
+
+bool SamePixels(const std::vector<test::Rgb>& a, const std::vector<test::Rgb>& b) {
+
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](auto& x, auto& y) {
+           return x.r == y.r && x.g == y.g && x.b == y.b;
+         });
+}
+
+struct StepCase {
+  const char* movie;
+  double start_s;
+  size_t cache_bytes;
+};
+
+// Steps of 1, 5 and 10 frames of 29.97 fps both ways, repeated and mixed, across a key frame
+// and at both ends, show and report exactly what a fresh accurate seek to the same target
+// shows: served from the cache, by decoding on, or (with no cache at all) by seeking.
+TEST_F(GraphTest, StepsShowWhatAFreshSeekShows) {
+  for (const StepCase& c : {StepCase{"long-gop-60fps.mp4", 4.0, Graph::kDefaultCacheBytes},
+                            StepCase{"h264-aac-16x9.mp4", 0.1, Graph::kDefaultCacheBytes},
+                            StepCase{"long-gop-60fps.mp4", 4.0, 0}}) {
+    SCOPED_TRACE(std::string(c.movie) + (c.cache_bytes ? "" : ", no cache"));
+    Graph graph;
+    graph.cache().set_limit_bytes(c.cache_bytes);
+    Open(c.movie, graph);
+    ASSERT_TRUE(graph.Pause());
+    Reference reference(c.movie, owner_.width(), owner_.height());
+    ASSERT_TRUE(reference.ok);
+    const int64_t duration = graph.Duration().value_or(0);
+    int64_t position = int64_t(c.start_s * 1e9);
+    ASSERT_TRUE(graph.Seek(position, std::nullopt, false));
+    for (int step : {+1, -1, +5, -5, -10, -10, +10, +10, -1, -10, +5, +10, +10, -10, -10, -10,
+                     -10, -10, +1, -10, +10}) {
+      const int64_t target =
+          std::clamp<int64_t>(position + int64_t(std::llround(step * kFrameNs)), 0, duration);
+      ASSERT_TRUE(graph.Seek(target, std::nullopt, false)) << step;
+      graph.WaitForCacheFill(5000);
+      reference.SeekFresh(target);
+      position = graph.Position().value_or(-1);
+      EXPECT_EQ(position, reference.graph.Position()) << step << " to " << target;
+      // The same picture (a fresh seek's decoder clips its start to the target).
+      const Graph::Shown shown = graph.shown().value_or(Graph::Shown{});
+      EXPECT_GE(reference.graph.shown()->start_ns, shown.start_ns) << target;
+      EXPECT_LT(reference.graph.shown()->start_ns, shown.start_ns + shown.duration_ns) << target;
+      EXPECT_TRUE(SamePixels(owner_.Grab(), reference.window.Grab())) << target;
+      EXPECT_LE(graph.cache().bytes(), c.cache_bytes);
+    }
+    EXPECT_LE(graph.cache().peak_bytes(), c.cache_bytes) << "the cache keeps to its bound";
+    if (c.cache_bytes == 0)
+      continue;
+    EXPECT_GT(graph.cache().count(), 0u);
+    ASSERT_TRUE(graph.SetVideoArea(0, 0, owner_.width() / 2, owner_.height() / 2));
+    EXPECT_EQ(graph.cache().count(), 1u) << "a resize drops pictures of the old size";
+    graph.RateChanged();
+    EXPECT_LE(graph.cache().count(), 1u) << "a rate change drops what was cached";
+  }
+}
+
+// The graph holds the filters and the clock given to it, and lets them go with itself, also
+// when the file could not be opened.
+TEST_F(GraphTest, ReleasesWhatItWasGiven) {
+  const auto watch = [](GstObject* object, bool* gone) {
+    g_object_weak_ref(
+        G_OBJECT(object), [](void* g, GObject*) { *static_cast<bool*>(g) = true; }, gone);
+  };
+  for (const char* movie : {"h264-aac-16x9.mp4", "truncated.mp4"}) {
+    bool filter_gone = false, clock_gone = false;
+    {
+      Graph graph;
+      GstRef<GstElement> filter(
+          GST_ELEMENT(gst_object_ref_sink(gst_element_factory_make("identity", nullptr))));
+      GstRef<GstClock> clock(
+          GST_CLOCK(gst_object_ref_sink(g_object_new(GST_TYPE_SYSTEM_CLOCK, nullptr))));
+      watch(GST_OBJECT(filter.get()), &filter_gone);
+      watch(GST_OBJECT(clock.get()), &clock_gone);
+      ASSERT_TRUE(graph.AddFilter(filter.get(), "held"));
+      EXPECT_FALSE(graph.AddFilter(filter.get(), "again"));
+      graph.UseClock(clock.get());
+      graph.Open(test::Movie(movie));
+      graph.Play();
+      filter.reset();
+      clock.reset();
+      EXPECT_FALSE(filter_gone || clock_gone) << "the graph holds its filter and clock";
+    }
+    EXPECT_TRUE(filter_gone) << movie;
+    EXPECT_TRUE(clock_gone) << movie;
+  }
+}
+
+}  // namespace
+}  // namespace quorvex::media
