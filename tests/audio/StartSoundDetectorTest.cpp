@@ -7,6 +7,7 @@
 #include <functional>
 #include <numbers>
 #include <optional>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -88,6 +89,10 @@ struct Case {
   std::function<void(Synth&, Signal&)> make;
   std::optional<double> onset;  // seconds; none: no start in the sound
 };
+
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << c.name;
+}
 
 std::vector<Case> Cases() {
   return {
