@@ -59,6 +59,7 @@ MainForm::MainForm(const QStringList& files, const ClientOptions& options, QWidg
 }
 
 MainForm::~MainForm() {
+  FinishStartSound(false);  // gives the cursor back
   // The movie windows go first, while the panel, the lap table and the menus they reach are
   // still whole; each ends its server.
   for (VideoForm* vf : mdi_->findChildren<VideoForm*>())
@@ -78,12 +79,18 @@ void MainForm::BuildMenus() {
   auto_alignment_ = window->addAction(QStringLiteral("自動整列"));
   auto_alignment_->setCheckable(true);
   auto_alignment_->setChecked(true);
+  QMenu* tools = menuBar()->addMenu(QStringLiteral("ﾂｰﾙ"));
+  start_sound_ = tools->addAction(QStringLiteral("音でｽﾀｰﾄを合わせる"));
+  search_timer_ = new QTimer(this);
+  search_timer_->setInterval(20);
 
   connect(open_movie_, &QAction::triggered, this, &MainForm::open_movie__Click);
   connect(open_lap_, &QAction::triggered, this, &MainForm::open_lap__Click);
   connect(save_lap_, &QAction::triggered, this, &MainForm::save_lap__Click);
   connect(align_, &QAction::triggered, this, &MainForm::align__Click);
   connect(auto_alignment_, &QAction::triggered, this, &MainForm::auto_alignment__Click);
+  connect(start_sound_, &QAction::triggered, this, &MainForm::start_sound__Click);
+  connect(search_timer_, &QTimer::timeout, this, &MainForm::PollStartSound);
 }
 
 void MainForm::BuildDialogs() {

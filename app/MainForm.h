@@ -24,6 +24,8 @@
 
 class QAction;
 class QFileDialog;
+class QProgressDialog;
+class QTimer;
 class QMdiArea;
 class QMenu;
 
@@ -88,6 +90,9 @@ class MainForm : public QMainWindow, public ControlInterface, public GridInterfa
   QAction* save_lap_item() const { return save_lap_; }
   QAction* align_item() const { return align_; }
   QAction* auto_alignment_item() const { return auto_alignment_; }
+  QAction* start_sound_item() const { return start_sound_; }
+  // True while the movies' servers look for their start signals.
+  bool finding_start_sound() const;
   QFileDialog* open_movie_file_dialog() const { return open_movie_file_dialog_; }
   QFileDialog* open_xml_file_dialog() const { return open_xml_file_dialog_; }
   QFileDialog* save_file_dialog() const { return saveFileDialog; }
@@ -117,6 +122,12 @@ class MainForm : public QMainWindow, public ControlInterface, public GridInterfa
   void save_lap__Click();
   void align__Click();
   void auto_alignment__Click();
+  // "音でｽﾀｰﾄを合わせる": every server looks for the start signal in its movie's sound, from
+  // the current position on, in the background; the UI polls them (PollStartSound) and, once
+  // all have answered, seeks every movie to its onset and takes the bases as "クリア" does.
+  void start_sound__Click();
+  void PollStartSound();
+  void FinishStartSound(bool complete);
   void VideoForm_FormClosing(VideoForm* form, ui::CloseReason reason);
 
   QStringList files_;
@@ -132,6 +143,14 @@ class MainForm : public QMainWindow, public ControlInterface, public GridInterfa
   QAction* open_movie_ = nullptr;
   QFileDialog* open_movie_file_dialog_ = nullptr;
   QAction* auto_alignment_ = nullptr;
+  QAction* start_sound_ = nullptr;
+  // The search for the start signals, while it runs: the movie windows as they were when it
+  // began (a change of the list abandons it), each one's channel::StartSoundState and onset.
+  std::vector<VideoForm*> searched_;
+  std::vector<int32_t> search_states_;
+  std::vector<double> search_onsets_;
+  QTimer* search_timer_ = nullptr;              // owned (child); active while searching
+  QProgressDialog* search_progress_ = nullptr;  // owned (child) while searching
   QMdiArea* mdi_ = nullptr;
   // The open movie windows; the position in this list is the movie index. Not owning: each is
   // a sub-window of mdi_ and leaves the list when it closes on its own account.

@@ -277,4 +277,19 @@ int32_t CMovieClient::put_Volume(int32_t volume) {
   return channel::ReadField<int32_t>(return_view_, 0);
 }
 
+int32_t CMovieClient::FindStartSound() {
+  if (!SendCodeOnly(channel::kFindStartSound))
+    return E_ABORT;
+  return channel::ReadField<int32_t>(return_view_, 0);
+}
+
+int32_t CMovieClient::GetStartSound(int64_t* onset_units) {
+  if (!SendCodeOnly(channel::kGetStartSound))
+    return channel::kStartSoundFailed;
+  if (onset_units)
+    *onset_units =
+        channel::ReadField<int64_t>(return_view_, offsetof(channel::StartSoundReply, onset_units));
+  return channel::ReadField<int32_t>(return_view_, offsetof(channel::StartSoundReply, state));
+}
+
 }  // namespace quorvex

@@ -71,6 +71,12 @@ class CMovieClient {
   int32_t GetCurrentPosition(int64_t* position_units);
   // Hundredths of a decibel: 0 full, -10000 silent.
   int32_t put_Volume(int32_t volume);
+  // Starts the server's search for the start signal in the sound, from the current position
+  // on; returns at once (S_OK started, E_NOTIMPL no sound, E_UNEXPECTED no movie).
+  int32_t FindStartSound();
+  // The search's state (channel::StartSoundState) and, when found, the onset's stream time.
+  // kStartSoundFailed when the server is lost.
+  int32_t GetStartSound(int64_t* onset_units);
 
   // Copies `size_bytes` of `record` to the parameter block and sends `code` to the server
   // window. False when the server is lost (then, and for every later command, nothing is sent

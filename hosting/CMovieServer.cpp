@@ -1,17 +1,23 @@
 #include "hosting/CMovieServer.h"
 
 #include "engine/CMovie.h"
+#include "engine/StartSoundFinder.h"
 #include "hosting/Channel.h"
 #include "platform/media/Results.h"
 
 namespace quorvex {
 
 namespace ch = channel;
+using media::E_FAIL;
+using media::E_NOTIMPL;
 using media::E_UNEXPECTED;
 using media::HRESULT;
 
 CMovieServer::CMovieServer(int32_t window, const std::string& id)
-    : window_(window), id_(id), movie_(std::make_unique<CMovie>()) {
+    : window_(window),
+      id_(id),
+      movie_(std::make_unique<CMovie>()),
+      finder_(std::make_unique<StartSoundFinder>()) {
   start_event_ = ipc::NamedEvent::Open(ch::StartEventName(id_));
   param_map_ = ipc::SharedBlock::Open(ch::ParamMapName(id_), ch::kBlockBytes);
   return_map_ = ipc::SharedBlock::Open(ch::ReturnMapName(id_), ch::kBlockBytes);
@@ -35,7 +41,8 @@ CMovieServer::~CMovieServer() {
   return_map_.reset();
   param_map_.reset();
   start_event_.reset();
-  movie_.reset();  // stops and releases the graph
+  finder_.reset();  // cancels a search
+  movie_.reset();   // stops and releases the graph
 }
 
 template <typename T>
@@ -98,6 +105,12 @@ void CMovieServer::Dispatch(int32_t code) {
     case ch::kPutVolume:
       PutVolume();
       break;
+    case ch::kFindStartSound:
+      FindStartSound();
+      break;
+    case ch::kGetStartSound:
+      GetStartSound();
+      break;
     default:
       break;
   }
@@ -119,6 +132,8 @@ void CMovieServer::InitializeGraph() {
   const bool ok = !graph_tried_ && !path.empty() && movie_->InitializeGraph(path, owner);
   graph_tried_ = true;
   graph_ready_ = ok;
+  if (ok)
+    path_ = path;
   Reply<uint8_t>(0, ok ? 1 : 0);
 }
 
@@ -232,6 +247,48 @@ void CMovieServer::PutVolume() {
       graph_ready_ ? movie_->put_Volume(Param<int32_t>(offsetof(ch::PutVolumeParam, volume)))
                    : E_UNEXPECTED;
   Reply<int32_t>(0, hr);
+}
+
+void CMovieServer::FindStartSound() {
+  HRESULT hr = E_UNEXPECTED;
+  if (graph_ready_) {
+    int32_t volume = 0;
+    int64_t position = 0;
+    if (media::FAILED(movie_->get_Volume(&volume))) {
+      hr = E_NOTIMPL;  // no sound to search
+    } else if (media::FAILED(movie_->GetCurrentPosition(&position))) {
+      hr = E_FAIL;
+    } else {
+      finder_->Start(path_, position);
+      hr = media::S_OK;
+    }
+  }
+  Reply<int32_t>(0, hr);
+}
+
+void CMovieServer::GetStartSound() {
+  const StartSoundFinder::Status status = finder_->status();
+  ch::StartSoundState state = ch::kStartSoundIdle;
+  switch (status.state) {
+    case StartSoundFinder::State::kIdle:
+      state = ch::kStartSoundIdle;
+      break;
+    case StartSoundFinder::State::kRunning:
+      state = ch::kStartSoundRunning;
+      break;
+    case StartSoundFinder::State::kFound:
+      state = ch::kStartSoundFound;
+      break;
+    case StartSoundFinder::State::kNotFound:
+      state = ch::kStartSoundNotFound;
+      break;
+    case StartSoundFinder::State::kFailed:
+      state = ch::kStartSoundFailed;
+      break;
+  }
+  Reply<int32_t>(offsetof(ch::StartSoundReply, state), state);
+  Reply<int64_t>(offsetof(ch::StartSoundReply, onset_units),
+                 state == ch::kStartSoundFound ? status.onset_units : 0);
 }
 
 }  // namespace quorvex

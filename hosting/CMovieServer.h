@@ -12,6 +12,7 @@
 namespace quorvex {
 
 class CMovie;
+class StartSoundFinder;
 
 class ChannelOpenError : public std::runtime_error {
  public:
@@ -29,7 +30,7 @@ class CMovieServer {
   CMovieServer(const CMovieServer&) = delete;
   CMovieServer& operator=(const CMovieServer&) = delete;
 
-  // Executes the command `code` (0x8064..0x8073): reads its record from the parameter block,
+  // Executes the command `code` (0x8064..0x8077): reads its record from the parameter block,
   // writes its reply into the return block. Commands that need a graph, sent before a
   // successful InitializeGraph, do nothing or reply a failure (E_UNEXPECTED, values 0).
   void Dispatch(int32_t code);
@@ -51,6 +52,10 @@ class CMovieServer {
   void SetPositions();
   void GetCurrentPosition();
   void PutVolume();
+  // Starts a search for the start signal from the current position (StartSoundFinder); the
+  // reply comes at once. GetStartSound replies its state.
+  void FindStartSound();
+  void GetStartSound();
 
  private:
   template <typename T>
@@ -63,6 +68,9 @@ class CMovieServer {
   int32_t window_;
   std::string id_;
   std::unique_ptr<CMovie> movie_;
+  std::u16string path_;  // the file the graph was built for
+  // Declared after movie_: destroyed first, its worker joined before the graph goes.
+  std::unique_ptr<StartSoundFinder> finder_;
   std::unique_ptr<ipc::NamedEvent> start_event_;
   std::unique_ptr<ipc::SharedBlock> param_map_;
   std::unique_ptr<ipc::SharedBlock> return_map_;

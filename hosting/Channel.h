@@ -17,7 +17,7 @@ static_assert(std::endian::native == std::endian::little, "the blocks are little
 inline constexpr size_t kBlockBytes = 4096;
 inline constexpr size_t kMaxPathUnits = 1024;  // UTF-16 code units, terminator included
 
-// Command codes (WM_APP + 100 .. WM_APP + 116) and the graph notification (WM_APP + 1).
+// Command codes (WM_APP + 100 .. WM_APP + 119) and the graph notification (WM_APP + 1).
 enum Code : int32_t {
   kInitializeGraph = 0x8064,
   kSetVideoSize = 0x8065,
@@ -36,9 +36,14 @@ enum Code : int32_t {
   kGetCurrentPosition = 0x8072,
   kPutVolume = 0x8073,
   kClose = 0x8074,
+  // 0x8075 is taken by the frame step.
+  // Starts a search for the start signal in the sound, from the current position on, in the
+  // background; returns at once. GetStartSound polls it.
+  kFindStartSound = 0x8076,
+  kGetStartSound = 0x8077,
 };
 inline constexpr int32_t kFirstCommand = kInitializeGraph;
-inline constexpr int32_t kLastCommand = kClose;
+inline constexpr int32_t kLastCommand = kGetStartSound;
 inline constexpr int32_t kGraphNotify = 0x8001;
 
 inline bool IsCommand(int64_t code) {
@@ -54,8 +59,8 @@ std::string ReturnMapName(const std::string& id);   // "/QuorvexReturnMap<id>"
 // ---- Parameter records (written by the client at offset 0 of the parameter block) ----
 
 struct CodeOnlyParam {  // GraphNotifyProc, GetRate, Pause, Run, Stop, IsPlaying,
-  int32_t code;         // GetAspectRatio, GetDuration, GetCurrentPosition, close
-};
+  int32_t code;         // GetAspectRatio, GetDuration, GetCurrentPosition, close,
+};                      // FindStartSound, GetStartSound
 struct InitializeGraphParam {
   int32_t code;
   char16_t path[kMaxPathUnits];  // zero-terminated
@@ -111,10 +116,10 @@ struct AspectRatioReply {
   int32_t x;
   int32_t y;
 };
-struct ResultReply {  // SetNotifyWindow, put_Volume
-  int32_t result;
-};
-struct ValueReply {  // GetDuration, GetCurrentPosition
+struct ResultReply {  // SetNotifyWindow, put_Volume, FindStartSound
+  int32_t result;     // FindStartSound: S_OK started, E_UNEXPECTED without a graph,
+};                    // E_NOTIMPL without sound, E_FAIL without a current position
+struct ValueReply {   // GetDuration, GetCurrentPosition
   int32_t result;
   int64_t value_units;
 };
@@ -122,6 +127,20 @@ struct SetPositionsReply {
   int32_t result;
   int64_t current_units;
   int64_t stop_units;
+};
+
+// The state of the start-signal search (StartSoundReply::state).
+enum StartSoundState : int32_t {
+  kStartSoundIdle = 0,      // no search was started
+  kStartSoundRunning = 1,   // still decoding
+  kStartSoundFound = 2,     // onset_units holds the onset
+  kStartSoundNotFound = 3,  // no clear start within 60 s of the starting position
+  kStartSoundFailed = 4,    // the sound could not be decoded
+};
+struct StartSoundReply {  // GetStartSound
+  int32_t state;          // StartSoundState
+  int32_t unused;
+  int64_t onset_units;  // stream time of the onset (100 ns) when found, 0 otherwise
 };
 
 #define QUORVEX_CHECK_FIELD(T, f, off) static_assert(offsetof(T, f) == (off), #T "::" #f)
@@ -162,6 +181,9 @@ QUORVEX_CHECK_FIELD(ValueReply, value_units, 8);
 QUORVEX_CHECK_FIELD(SetPositionsReply, result, 0);
 QUORVEX_CHECK_FIELD(SetPositionsReply, current_units, 8);
 QUORVEX_CHECK_FIELD(SetPositionsReply, stop_units, 16);
+QUORVEX_CHECK_FIELD(StartSoundReply, state, 0);
+QUORVEX_CHECK_FIELD(StartSoundReply, onset_units, 8);
+QUORVEX_CHECK_SIZE(StartSoundReply, 16);
 
 #undef QUORVEX_CHECK_FIELD
 #undef QUORVEX_CHECK_SIZE

@@ -121,6 +121,11 @@ void ControlForm::start_button__Click() {
   is_playing_ = !is_playing_;
 }
 
+void ControlForm::ShowPaused() {
+  is_playing_ = false;
+  start_button_->setText(QStringLiteral("再生"));
+}
+
 void ControlForm::step_button__Click(int i) {
   ctrl_.SeekCurrentPosition(kStepSeconds[i]);
 }

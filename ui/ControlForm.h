@@ -28,6 +28,8 @@ class ControlForm : public QWidget {
   explicit ControlForm(ControlInterface& ctrl, QWidget* owner = nullptr);
 
   bool is_playing() const { return is_playing_; }
+  // Shows the play button as "再生" after the main window has paused every movie itself.
+  void ShowPaused();
   // The controls, for the main window's tests and the benchmarks.
   QPushButton* start_button() const { return start_button_; }
   QComboBox* play_rate() const { return play_rate_; }

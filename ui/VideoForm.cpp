@@ -23,6 +23,7 @@
 #include <string>
 
 #include "engine/MovieUtils.h"
+#include "hosting/Channel.h"
 #include "platform/ipc/MessagePort.h"
 #include "platform/media/Results.h"
 #include "platform/ui/Fonts.h"
@@ -372,6 +373,25 @@ void VideoForm::SeekCurrentPosition(double delta_seconds) {
   else if (next > dur)
     next = dur;
   SeekTo(next);
+}
+
+bool VideoForm::FindStartSound() {
+  if (!mov_)
+    return false;
+  const media::HRESULT hr = mov_->FindStartSound();
+  return CheckServer() && media::SUCCEEDED(hr);
+}
+
+int32_t VideoForm::GetStartSound(double* seconds) {
+  if (!mov_)
+    return channel::kStartSoundFailed;
+  int64_t onset = 0;
+  const int32_t state = mov_->GetStartSound(&onset);
+  if (!CheckServer())
+    return channel::kStartSoundFailed;
+  if (seconds)
+    *seconds = double(onset) / kUnitsPerSecond;
+  return state;
 }
 
 void VideoForm::SetBaseTime(double seconds) {

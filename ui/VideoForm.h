@@ -83,6 +83,13 @@ class VideoForm : public QMdiSubWindow, public ui::MenuStripHost {
   void SetCurrentPosition(double seconds);
   // Seeks by `delta_seconds` (signed) from the current position, clamped to 0..duration.
   void SeekCurrentPosition(double delta_seconds);
+  // Starts the search for the start signal in the movie's sound from its current position (the
+  // server decodes it in the background). False without a movie, without sound, or when the
+  // server is lost.
+  bool FindStartSound();
+  // Polls that search: channel::StartSoundState (kStartSoundFailed without a movie or when the
+  // server is lost); `seconds` receives the onset's position when found.
+  int32_t GetStartSound(double* seconds);
   // The position shown as time zero in the time field; works without a movie too.
   void SetBaseTime(double seconds);
   QString GetFileName() const { return file_name_; }

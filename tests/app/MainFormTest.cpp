@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "app/MainForm.h"
+#include "laps/LapFile.h"
 #include "laps/LapForm.h"
 #include "platform/ui/Fonts.h"
 #include "tests/support/TestEnv.h"
@@ -146,7 +147,8 @@ TEST_F(MainFormTest, EmptyMainWindowIsPlacedWithItsMenusAndDialogs) {
 
   EXPECT_EQ(MenuTexts(f.menuBar()),
             (QStringList{"ﾌｧｲﾙ", "  動画を開く... [Ctrl+O]", "  ---", "  ﾗｯﾌﾟを開く...",
-                         "  ﾗｯﾌﾟを保存...", "ｳｨﾝﾄﾞｳ", "  整列", "  自動整列 (x)"}));
+                         "  ﾗｯﾌﾟを保存...", "ｳｨﾝﾄﾞｳ", "  整列", "  自動整列 (x)", "ﾂｰﾙ",
+                         "  音でｽﾀｰﾄを合わせる"}));
   const QString all = "すべてのﾌｧｲﾙ (*)";
   const QStringList xml{"XML files (*.xml *.XML)", all};
   EXPECT_EQ(f.open_movie_file_dialog()->nameFilters(),
@@ -190,7 +192,7 @@ TEST_F(MainFormTest, WindowsAreNumberedRenumberedAndFollowTheStripSetting) {
   QStringList tops;
   for (QAction* a : f.menuBar()->actions())
     tops << a->text();
-  EXPECT_EQ(tops, (QStringList{"ﾌｧｲﾙ", "ｳｨﾝﾄﾞｳ", "ﾌｧｲﾙ", "ｵﾌﾟｼｮﾝ"}));
+  EXPECT_EQ(tops, (QStringList{"ﾌｧｲﾙ", "ｳｨﾝﾄﾞｳ", "ﾂｰﾙ", "ﾌｧｲﾙ", "ｵﾌﾟｼｮﾝ"}));
 
   f.cf()->show_video_form_controls_item()->trigger();
   EXPECT_FALSE(f.cf()->show_video_form_controls_item()->isChecked());
@@ -474,6 +476,60 @@ TEST_F(MainFormTest, LapFileRoundTripThroughTheMenus) {
   EXPECT_TRUE(seen[0].text.startsWith("ﾌｧｲﾙの読み込みに失敗しました。\n"));
   EXPECT_EQ(f.vfs().size(), 2u);  // the open movies stay
   EXPECT_EQ(f.GetCountTime(), 2);
+}
+
+// "音でｽﾀｰﾄを合わせる" over a shot, a beep and a whistle behind babble or wind, a clip without a
+// start and a movie without sound: the first three stand paused on their onsets, which are their
+// bases in the lap file within 2 ms; the other two keep their positions as bases and are named in
+// one box. A second command, the shot's movie moved past its first shot, finds the second.
+TEST_F(MainFormTest, StartSoundLinesUpEveryMovie) {
+  MainForm& f = Start({MoviePath("start-gun.avi"), MoviePath("start-beep.avi"),
+                       MoviePath("start-whistle.avi"), MoviePath("start-none.avi"),
+                       MoviePath("h264-noaudio.mp4")});
+  ASSERT_EQ(f.vfs().size(), 5u);
+  f.vfs()[3]->SetCurrentPosition(0.5);
+  f.vfs()[4]->SetCurrentPosition(1.0);
+  f.Play();
+  const auto command = [&](QMessageBox::StandardButton answer) {
+    std::vector<SeenBox> seen;
+    std::unique_ptr<ModalWatcher> w(ModalWatcher::AnsweringBoxes(answer, &seen));
+    f.start_sound_item()->trigger();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !f.finding_start_sound(); }, 60000));
+    QTest::qWait(50);
+    return seen;
+  };
+  std::vector<SeenBox> seen = command(QMessageBox::Ok);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].text, "開始音が見つかりません: No.4, No.5");
+  EXPECT_EQ(seen[0].icon, QMessageBox::Information);
+  // The last two were playing until the command paused them: they stay where that left them.
+  const std::vector<double> at = Positions();
+  const std::vector<double> onsets{1.5, 1.8, 3.2, at[3], at[4]};
+  EXPECT_EQ(Playing(), std::vector<bool>(5, false));
+  EXPECT_LT(at[3], 1.0);
+  for (size_t i = 0; i < 3; ++i)
+    EXPECT_NEAR(at[i], onsets[i], 0.002) << i;
+
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  {
+    ModalWatcher save(TypeIntoFileDialog("", dir.filePath("laps.xml")));
+    f.save_lap_item()->trigger();
+  }
+  const laps::LapFileReadResult read = laps::ReadLapFile(dir.filePath("laps.xml"));
+  ASSERT_TRUE(read.file.has_value()) << read.error.toStdString();
+  ASSERT_EQ(read.file->time_list.size(), 5u);
+  for (size_t i = 0; i < 5; ++i)
+    EXPECT_NEAR(read.file->time_list[i].front(), onsets[i], 0.002) << i;
+
+  // Laps exist now: the panel's question comes first, answered yes.
+  f.vfs()[0]->SetCurrentPosition(2.0);
+  seen = command(QMessageBox::Yes);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].icon, QMessageBox::Question);
+  EXPECT_EQ(seen[1].text, "開始音が見つかりません: No.2, No.3, No.4, No.5");
+  EXPECT_NEAR(f.time_list()[0].front(), 4.0, 0.002);
+  EXPECT_NEAR(f.time_list()[1].front(), 1.8, 0.002);
 }
 
 // One server killed among three: that window is told and emptied, the others go on.
