@@ -21,7 +21,8 @@ constexpr GstClockTime kPauseLimitNs = 2 * GST_SECOND;
 // Steps up to this far ahead decode on from the picture held: the queue has decoded most of
 // them already, where a seek decodes again from the key frame before.
 constexpr int64_t kDecodeOnReachNs = GST_SECOND;
-constexpr auto kPictureLimit = std::chrono::seconds(10);
+// A picture the queue decoded ahead arrives at once; one it must decode takes milliseconds.
+constexpr auto kPictureLimit = std::chrono::seconds(2);
 // What the cache is filled with before a paused position, at most.
 constexpr int64_t kFillSpanNs = 2 * GST_SECOND;
 // Larger than any screen: a bigger area is refused rather than allocated.

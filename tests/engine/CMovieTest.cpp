@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -267,6 +268,93 @@ TEST_F(CMovieTest, AQuarterRateTakesFourTimesAsLongAndTheEndPauses) {
   EXPECT_EQ(Position(), end);
   movie_.Run();
   EXPECT_TRUE(RunUntil([&] { return !movie_.IsPlaying(); }, std::chrono::seconds(5)));
+}
+
+}  // namespace
+}  // namespace quorvex
+
+namespace quorvex {
+namespace {
+
+bool SamePixels(const std::vector<test::Rgb>& a, const std::vector<test::Rgb>& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](auto& x, auto& y) {
+           return x.r == y.r && x.g == y.g && x.b == y.b;
+         });
+}
+
+struct PlayCase {
+  const char* movie;
+  bool sound_server;
+  double rate;
+};
+
+// While playing, the position read is that of the picture on screen, within one frame, for
+// every way the sound leaves the graph (a sound server, none, no sound at all) and at 1 and 1/4:
+// each picture grabbed while playing is the one a seek to the position read shows, or the next.
+TEST_F(CMovieTest, ThePositionWhilePlayingIsThatOfThePictureOnScreen) {
+  const char* pulse = std::getenv("PULSE_SERVER");
+  const std::string saved = pulse ? pulse : "";
+  for (const PlayCase& c : {PlayCase{"h264-aac-16x9.mp4", true, 1.0},
+                            PlayCase{"h264-aac-16x9.mp4", false, 1.0},
+                            PlayCase{"h264-aac-16x9.mp4", false, 0.25},
+                            PlayCase{"h264-noaudio.mp4", true, 0.25}}) {
+    SCOPED_TRACE(std::string(c.movie) + (c.sound_server ? "" : ", no sound server") + " at " +
+                 std::to_string(c.rate));
+    if (c.sound_server && pulse)
+      setenv("PULSE_SERVER", saved.c_str(), 1);
+    else if (c.sound_server)
+      unsetenv("PULSE_SERVER");
+    else
+      setenv("PULSE_SERVER", "unix:/nonexistent/quorvex-test", 1);
+    CMovie movie;
+    const std::string path = test::Movie(c.movie);
+    ASSERT_TRUE(movie.InitializeGraph(Path(path), owner_.id()));
+    movie.SetVideoSize(owner_.width(), owner_.height());
+    movie.Pause();
+    movie.SetRate(c.rate);
+    int64_t start = media::kUnitsPerSecond;
+    ASSERT_EQ(movie.SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr, 0), S_OK);
+    movie.Run();
+    std::vector<std::pair<int64_t, std::vector<test::Rgb>>> seen;
+    for (int i = 0; i < 5; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      int64_t at = -1;
+      ASSERT_EQ(movie.GetCurrentPosition(&at), S_OK);
+      seen.emplace_back(at, owner_.Grab());
+    }
+    movie.Pause();
+    EXPECT_GT(seen.back().first, seen.front().first) << "it played";
+    for (auto& [at, picture] : seen) {
+      bool shown = false;
+      for (int64_t frame : {at, at + int64_t(kFrameUnits)}) {
+        int64_t target = frame;
+        movie.SetPositions(&target, AM_SEEKING_AbsolutePositioning, nullptr, 0);
+        shown = shown || SamePixels(picture, owner_.Grab());
+      }
+      EXPECT_TRUE(shown) << "the picture on screen at " << at;
+    }
+  }
+  if (pulse)
+    setenv("PULSE_SERVER", saved.c_str(), 1);
+  else
+    unsetenv("PULSE_SERVER");
+}
+
+// A portrait clip stored on its side with a rotation tag stands upright: 9:16, its red marker
+// along the top edge.
+TEST_F(CMovieTest, ARotationTaggedClipStandsUpright) {
+  ASSERT_TRUE(movie_.InitializeGraph(Path(test::Movie("portrait-rot90.mp4")), owner_.id()));
+  int32_t x = 0, y = 0;
+  movie_.GetAspectRatio(x, y);
+  EXPECT_EQ(std::pair(x, y), std::pair(9, 16));
+  movie_.SetVideoSize(owner_.width(), owner_.height());
+  movie_.Pause();
+  const std::vector<test::Rgb> picture = owner_.Grab();
+  const int width = owner_.height() * 9 / 16;  // fitted into the window's height
+  const auto at = [&](int px, int py) { return picture[size_t(py * owner_.width() + px)]; };
+  const test::Rgb top = at(width / 2, 3), bottom = at(width / 2, owner_.height() - 3);
+  EXPECT_TRUE(top.r > 200 && top.g < 60 && top.b < 60) << "red along the top";
+  EXPECT_TRUE(bottom.r < 60) << "not red at the bottom";
 }
 
 }  // namespace

@@ -93,13 +93,13 @@ double DominantFrequency(const float* samples, int count) {
   return best;
 }
 
-// Plays two seconds of the 440 Hz movie at 1/4 and records what the sound server renders.
-std::vector<float> RecordQuarterRate(bool pitch_correction) {
+// Plays two seconds of a 440 Hz movie at 1/4 and records what the sound server renders.
+std::vector<float> RecordQuarterRate(const char* movie_file, bool pitch_correction) {
   Recording recording;
   EXPECT_TRUE(recording.started());
   test::TestWindow owner(320, 240);
   CMovie movie;
-  const std::string path = test::Movie("mjpeg-pcm-4x3.avi");
+  const std::string path = test::Movie(movie_file);
   EXPECT_TRUE(movie.InitializeGraph(std::u16string(path.begin(), path.end()), owner.id()));
   movie.EnablePitchShift(pitch_correction);
   movie.Pause();
@@ -124,6 +124,7 @@ std::vector<float> RecordQuarterRate(bool pitch_correction) {
 struct SoundCase {
   bool pitch_correction;
   double frequency;  // what the 440 Hz tone should sound like
+  const char* movie;
 };
 
 class SoundTest : public testing::TestWithParam<SoundCase> {};
@@ -131,7 +132,7 @@ class SoundTest : public testing::TestWithParam<SoundCase> {};
 TEST_P(SoundTest, AQuarterRateSoundsFourTimesAsLongWithoutGaps) {
   if (std::system("pactl info >/dev/null 2>&1") != 0)
     GTEST_SKIP() << "no sound server (scripts/test starts one)";
-  const std::vector<float> sound = RecordQuarterRate(GetParam().pitch_correction);
+  const std::vector<float> sound = RecordQuarterRate(GetParam().movie, GetParam().pitch_correction);
   ASSERT_GT(sound.size(), size_t(6 * kRate));
 
   // Where the sound is: 10 ms windows well above silence.
@@ -174,9 +175,14 @@ TEST_P(SoundTest, AQuarterRateSoundsFourTimesAsLongWithoutGaps) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Pitch, SoundTest,
-                         testing::Values(SoundCase{true, 440.0}, SoundCase{false, 110.0}),
+                         testing::Values(SoundCase{true, 440.0, "mjpeg-pcm-4x3.avi"},
+                                         SoundCase{false, 110.0, "mjpeg-pcm-4x3.avi"},
+                                         // 5.1 sound, mixed down to stereo before the filter.
+                                         SoundCase{true, 440.0, "h264-aac-5.1.mp4"}),
                          [](const testing::TestParamInfo<SoundCase>& info) {
-                           return info.param.pitch_correction ? "Corrected" : "Uncorrected";
+                           return std::string(info.param.pitch_correction ? "Corrected"
+                                                                          : "Uncorrected") +
+                                  (info.index == 2 ? "SixChannels" : "");
                          });
 
 }  // namespace
