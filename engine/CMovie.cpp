@@ -2,7 +2,9 @@
 
 #include <gst/gst.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "audio/gst/PitchShiftElement.h"
 #include "engine/Clock.h"
@@ -151,6 +153,82 @@ bool CMovie::IsPlaying() {
 void CMovie::EnablePitchShift(bool enable) {
   if (pitch_filter_)
     g_object_set(pitch_filter_, "pitch-correction", gboolean(enable), nullptr);
+}
+
+namespace {
+
+constexpr int64_t kNsPerUnit = 100;
+
+// Frames of a fixed rate last their nominal period to within the stamps' rounding.
+bool HasFixedRate(const media::FilterGraph::ShownFrame& shown) {
+  return shown.nominal_ns > 0 &&
+         std::llabs(shown.stop_ns - shown.start_ns - shown.nominal_ns) <= shown.nominal_ns / 100;
+}
+
+}  // namespace
+
+bool CMovie::StepFrames(int32_t frames) {
+  if (!media_control_ || frames == 0)
+    return false;
+  Pause();
+  media::FilterGraph::ShownFrame shown;
+  if (graph_builder_->GetShownFrame(&shown) != media::S_OK)
+    return false;
+  int64_t duration_units = -1;
+  const bool known = media_seeking_->GetDuration(&duration_units) == media::S_OK;
+  const int64_t end_ns = known ? duration_units * kNsPerUnit : INT64_MAX;
+  // One picture at a time needs no rate: exact even where the rate varies.
+  if (HasFixedRate(shown) && std::abs(frames) > 1)
+    return JumpFrames(shown, frames, end_ns);
+  bool moved = false;
+  for (int32_t i = 0; i < std::abs(frames); ++i) {
+    if (!StepOnePicture(frames > 0, end_ns))
+      break;
+    moved = true;
+  }
+  return moved;
+}
+
+bool CMovie::JumpFrames(const media::FilterGraph::ShownFrame& shown, int32_t frames,
+                        int64_t end_ns) {
+  const int64_t period = shown.nominal_ns;
+  // As many whole periods as the movie has pictures that way.
+  const int64_t before = shown.start_ns / period;
+  const int64_t after = end_ns == INT64_MAX ? frames : (end_ns - 1 - shown.start_ns) / period;
+  const int64_t step = std::clamp<int64_t>(frames, -before, std::max<int64_t>(after, 0));
+  if (step == 0)
+    return false;
+  return SeekToFrame(shown.start_ns + step * period);
+}
+
+bool CMovie::StepOnePicture(bool forward, int64_t end_ns) {
+  media::FilterGraph::ShownFrame shown;
+  if (graph_builder_->GetShownFrame(&shown) != media::S_OK)
+    return false;
+  if (forward)
+    return shown.stop_ns < end_ns && SeekToFrame(shown.stop_ns);
+  if (shown.start_ns <= 0)
+    return false;
+  // The previous picture is found by a time just before this one's start; its own start is
+  // known only once it is shown.
+  if (!SeekToUnits((shown.start_ns - kNsPerUnit) / kNsPerUnit) ||
+      graph_builder_->GetShownFrame(&shown) != media::S_OK)
+    return false;
+  return SeekToFrame(shown.start_ns);
+}
+
+// A seek to a position in units reaches the frame that starts within that unit; half a unit
+// more keeps a start computed from the nominal period, which may be off by a nanosecond of
+// rounding, inside the unit where the frame really starts.
+bool CMovie::SeekToFrame(int64_t frame_start_ns) {
+  return SeekToUnits(std::max<int64_t>(0, frame_start_ns + kNsPerUnit / 2) / kNsPerUnit);
+}
+
+// Frame-accurate: the picture shown is the one that covers the end of unit `units`.
+bool CMovie::SeekToUnits(int64_t units) {
+  return media::SUCCEEDED(
+      media_seeking_->SetPositions(&units, media::AM_SEEKING_AbsolutePositioning, nullptr,
+                                   media::AM_SEEKING_NoPositioning));
 }
 
 void CMovie::GetAspectRatio(int32_t& x, int32_t& y) {

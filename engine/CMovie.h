@@ -43,6 +43,12 @@ class CMovie {
   void Stop();
   bool IsPlaying();
   void EnablePitchShift(bool enable);
+  // Steps by `frames` pictures of the movie's own frame rate, forward or back, landing exactly
+  // on that picture (the position becomes its start); paused afterwards. A movie without a
+  // fixed rate, and every single step, goes picture by picture by time stamp. A step beyond
+  // either end stops at the first or last picture. False when it did not move (already at that
+  // end, `frames` 0, no graph or no picture).
+  bool StepFrames(int32_t frames);
   // The picture's aspect ratio, 4:3 without a graph or without a picture.
   void GetAspectRatio(int32_t& x, int32_t& y);
 
@@ -53,6 +59,10 @@ class CMovie {
 
  private:
   void SetFilterRate(double rate);
+  bool JumpFrames(const media::FilterGraph::ShownFrame& shown, int32_t frames, int64_t end_ns);
+  bool StepOnePicture(bool forward, int64_t end_ns);
+  bool SeekToFrame(int64_t frame_start_ns);
+  bool SeekToUnits(int64_t units);
 
   std::unique_ptr<media::FilterGraph> graph_builder_;
   media::IMediaControl* media_control_ = nullptr;  // views of graph_builder_

@@ -71,6 +71,9 @@ class CMovieClient {
   int32_t GetCurrentPosition(int64_t* position_units);
   // Hundredths of a decibel: 0 full, -10000 silent.
   int32_t put_Volume(int32_t volume);
+  // Steps by `frames` pictures of the movie's own rate (negative: back); paused afterwards.
+  // S_OK when it moved, S_FALSE at either end of the movie.
+  int32_t StepFrames(int32_t frames);
 
   // Copies `size_bytes` of `record` to the parameter block and sends `code` to the server
   // window. False when the server is lost (then, and for every later command, nothing is sent

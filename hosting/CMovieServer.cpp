@@ -99,6 +99,9 @@ void CMovieServer::Dispatch(int32_t code) {
     case ch::kPutVolume:
       PutVolume();
       break;
+    case ch::kStepFrames:
+      StepFrames();
+      break;
     default:
       break;
   }
@@ -234,6 +237,14 @@ void CMovieServer::PutVolume() {
   media::IBasicAudio* audio = graph_ready_ ? movie_->GetBasicAudio() : nullptr;
   const HRESULT hr = audio ? audio->put_Volume(Param<int32_t>(offsetof(ch::PutVolumeParam, volume)))
                            : E_UNEXPECTED;
+  Reply<int32_t>(0, hr);
+}
+
+void CMovieServer::StepFrames() {
+  const auto frames = Param<int32_t>(offsetof(ch::StepFramesParam, frames));
+  const HRESULT hr = !graph_ready_                ? E_UNEXPECTED
+                     : movie_->StepFrames(frames) ? media::S_OK
+                                                  : media::S_FALSE;
   Reply<int32_t>(0, hr);
 }
 

@@ -32,7 +32,7 @@ class CMovieServer {
   CMovieServer(const CMovieServer&) = delete;
   CMovieServer& operator=(const CMovieServer&) = delete;
 
-  // Executes the command `code` (0x8064..0x8073): reads its record from the parameter block,
+  // Executes the command `code` (0x8064..0x8075 but 0x8074, the close): reads its record from the parameter block,
   // writes its reply into the return block. Commands that need a graph, sent before a
   // successful InitializeGraph, do nothing or reply a failure (E_UNEXPECTED, values 0).
   void Dispatch(int32_t code);
@@ -54,6 +54,7 @@ class CMovieServer {
   void SetPositions();
   void GetCurrentPosition();
   void PutVolume();
+  void StepFrames();
 
  private:
   template <typename T>

@@ -17,7 +17,7 @@ static_assert(std::endian::native == std::endian::little, "the blocks are little
 inline constexpr size_t kBlockBytes = 4096;
 inline constexpr size_t kMaxPathUnits = 1024;  // UTF-16 code units, terminator included
 
-// Command codes (WM_APP + 100 .. WM_APP + 116) and the graph notification (WM_APP + 1).
+// Command codes (WM_APP + 100 .. WM_APP + 117) and the graph notification (WM_APP + 1).
 enum Code : int32_t {
   kInitializeGraph = 0x8064,
   kSetVideoSize = 0x8065,
@@ -36,9 +36,10 @@ enum Code : int32_t {
   kGetCurrentPosition = 0x8072,
   kPutVolume = 0x8073,
   kClose = 0x8074,
+  kStepFrames = 0x8075,  // after the original commands: the movie's own frames
 };
 inline constexpr int32_t kFirstCommand = kInitializeGraph;
-inline constexpr int32_t kLastCommand = kClose;
+inline constexpr int32_t kLastCommand = kStepFrames;
 inline constexpr int32_t kGraphNotify = 0x8001;
 
 inline bool IsCommand(int64_t code) {
@@ -95,6 +96,14 @@ struct PutVolumeParam {
   int32_t code;
   int32_t volume;
 };
+// Steps by `frames` pictures of the movie's own frame rate (negative: backward), landing on the
+// start of that picture; the movie is paused afterwards. Replied with a ResultReply: S_OK when
+// it moved, S_FALSE when it could not (already at that end, no picture), E_UNEXPECTED
+// without a graph.
+struct StepFramesParam {
+  int32_t code;
+  int32_t frames;
+};
 
 // ---- Replies (written by the server into the return block) ----
 
@@ -111,7 +120,7 @@ struct AspectRatioReply {
   int32_t x;
   int32_t y;
 };
-struct ResultReply {  // SetNotifyWindow, put_Volume
+struct ResultReply {  // SetNotifyWindow, put_Volume, StepFrames
   int32_t result;
 };
 struct ValueReply {  // GetDuration, GetCurrentPosition
@@ -151,6 +160,8 @@ QUORVEX_CHECK_FIELD(SetPositionsParam, stop_flags, 32);
 QUORVEX_CHECK_SIZE(SetPositionsParam, 40);
 QUORVEX_CHECK_FIELD(PutVolumeParam, volume, 4);
 QUORVEX_CHECK_SIZE(PutVolumeParam, 8);
+QUORVEX_CHECK_FIELD(StepFramesParam, frames, 4);
+QUORVEX_CHECK_SIZE(StepFramesParam, 8);
 QUORVEX_CHECK_FIELD(HandshakeReply, server_window, 0);
 QUORVEX_CHECK_FIELD(BoolReply, value, 0);
 QUORVEX_CHECK_FIELD(RateReply, rate, 0);

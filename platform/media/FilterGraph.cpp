@@ -5,6 +5,7 @@
 #include <gst/gst.h>
 #include <gst/video/videooverlay.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/media/GraphBranches.h"
@@ -323,6 +324,28 @@ void FilterGraph::RedrawLocked() {
 HRESULT FilterGraph::GetShownFrameStop(int64_t* units) {
   if (!units)
     return E_POINTER;
+  ShownFrame frame;
+  const HRESULT hr = GetShownFrame(&frame);
+  if (hr == S_OK)
+    *units = frame.stop_ns / kNsPerUnit;
+  return hr;
+}
+
+namespace {
+
+int64_t NominalFrameNs(GstCaps* caps) {
+  const GstStructure* s = caps ? gst_caps_get_structure(caps, 0) : nullptr;
+  int num = 0, den = 0;
+  if (!s || !gst_structure_get_fraction(s, "framerate", &num, &den) || num <= 0 || den <= 0)
+    return 0;
+  return int64_t(gst_util_uint64_scale_round(GST_SECOND, guint64(den), guint64(num)));
+}
+
+}  // namespace
+
+HRESULT FilterGraph::GetShownFrame(ShownFrame* frame) {
+  if (!frame)
+    return E_POINTER;
   GstSample* sample = nullptr;
   {
     std::lock_guard lock(branches_->mutex);
@@ -332,19 +355,27 @@ HRESULT FilterGraph::GetShownFrameStop(int64_t* units) {
   }
   if (!sample)
     return E_FAIL;
-  // The stop, not the start: a frame that began before a seek's target is clipped to start
-  // there, while its stop stays its own. Buffer stamps may be offset from the movie's time
-  // (an edit list): the segment maps them.
+  ShownFrame found;
+  found.nominal_ns = NominalFrameNs(gst_sample_get_caps(sample));
+  // From the stop, not the start: a frame that began before a seek's target is clipped to
+  // start there, while its stop stays its own. Buffer stamps may be offset from the movie's
+  // time (an edit list): the segment maps them.
   GstBuffer* buffer = gst_sample_get_buffer(sample);
   const GstSegment* segment = gst_sample_get_segment(sample);
-  GstClockTime time = GST_CLOCK_TIME_NONE;
-  if (buffer && segment && GST_BUFFER_PTS_IS_VALID(buffer) && GST_BUFFER_DURATION_IS_VALID(buffer))
-    time = gst_segment_to_stream_time(segment, GST_FORMAT_TIME,
-                                      GST_BUFFER_PTS(buffer) + GST_BUFFER_DURATION(buffer));
+  if (buffer && segment && GST_BUFFER_PTS_IS_VALID(buffer)) {
+    const GstClockTime length =
+        GST_BUFFER_DURATION_IS_VALID(buffer) ? GST_BUFFER_DURATION(buffer) : found.nominal_ns;
+    const GstClockTime stop =
+        gst_segment_to_stream_time(segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer) + length);
+    if (length > 0 && GST_CLOCK_TIME_IS_VALID(stop)) {
+      found.stop_ns = int64_t(stop);
+      found.start_ns = std::max<int64_t>(0, found.stop_ns - int64_t(length));
+    }
+  }
   gst_sample_unref(sample);
-  if (!GST_CLOCK_TIME_IS_VALID(time))
+  if (found.stop_ns < 0)
     return E_FAIL;
-  *units = int64_t(time) / kNsPerUnit;
+  *frame = found;
   return S_OK;
 }
 

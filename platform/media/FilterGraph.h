@@ -176,6 +176,18 @@ class FilterGraph final : public IGraphBuilder,
   // paused, the stop of the frame that the seek reached. E_FAIL before any picture.
   HRESULT GetShownFrameStop(int64_t* units);
 
+  // The picture that the video sink shows now, in stream time (nanoseconds, not units: frame
+  // times are rarely whole units). nominal_ns is the stream's frame period from its caps, 0
+  // when the stream declares no fixed rate; a picture without a duration of its own is taken
+  // to last nominal_ns.
+  struct ShownFrame {
+    int64_t start_ns = -1;
+    int64_t stop_ns = -1;
+    int64_t nominal_ns = 0;
+  };
+  // E_FAIL before any picture, or for a picture without time stamps.
+  HRESULT GetShownFrame(ShownFrame* frame);
+
   bool has_video() const;
   bool has_audio() const;
   // True when an audio stream runs through a filter added with AddFilter.
