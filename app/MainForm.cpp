@@ -244,6 +244,11 @@ void MainForm::SeekCurrentPosition(double step_seconds) {
     vfs_[i]->SeekCurrentPosition(step_seconds);
 }
 
+void MainForm::StepFrames(int32_t frames) {
+  for (size_t i = 0; i < vfs_.size(); ++i)
+    vfs_[i]->StepFrames(frames);
+}
+
 void MainForm::SetRate(double rate) {
   for (size_t i = 0; i < vfs_.size(); ++i)
     vfs_[i]->SetRate(rate);

@@ -70,6 +70,7 @@ class MainForm : public QMainWindow, public ControlInterface, public GridInterfa
   void ToggleVideoFormControlsShowing() override;
   bool IsVideoFormControlsShowing() override { return show_video_form_controls_; }
   void SetBaseMovieIndex(int32_t index) override;
+  void StepFrames(int32_t frames) override;
 
   // GridInterface.
   void RowSelected(int32_t row) override;

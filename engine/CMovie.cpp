@@ -226,9 +226,8 @@ bool CMovie::SeekToFrame(int64_t frame_start_ns) {
 
 // Frame-accurate: the picture shown is the one that covers the end of unit `units`.
 bool CMovie::SeekToUnits(int64_t units) {
-  return media::SUCCEEDED(
-      media_seeking_->SetPositions(&units, media::AM_SEEKING_AbsolutePositioning, nullptr,
-                                   media::AM_SEEKING_NoPositioning));
+  return media::SUCCEEDED(media_seeking_->SetPositions(
+      &units, media::AM_SEEKING_AbsolutePositioning, nullptr, media::AM_SEEKING_NoPositioning));
 }
 
 void CMovie::GetAspectRatio(int32_t& x, int32_t& y) {

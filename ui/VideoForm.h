@@ -83,6 +83,8 @@ class VideoForm : public QMdiSubWindow, public ui::MenuStripHost {
   void SetCurrentPosition(double seconds);
   // Seeks by `delta_seconds` (signed) from the current position, clamped to 0..duration.
   void SeekCurrentPosition(double delta_seconds);
+  // Steps by `frames` frames of the movie's own rate (signed); the movie is paused afterwards.
+  void StepFrames(int32_t frames);
   // The position shown as time zero in the time field; works without a movie too.
   void SetBaseTime(double seconds);
   QString GetFileName() const { return file_name_; }

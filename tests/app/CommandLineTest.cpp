@@ -33,8 +33,8 @@ std::pair<std::string, int> Capture(const std::string& command) {
 }
 
 TEST(CommandLineTest, HelpAndVersionAnswerWithoutADisplay) {
-  const std::string run = "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb '" +
-                          test::QuorvexExe() + "' ";
+  const std::string run =
+      "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb '" + test::QuorvexExe() + "' ";
   const auto [help, help_status] = Capture(run + "movie.mp4 --help");
   EXPECT_EQ(help_status, 0);
   EXPECT_NE(help.find("Usage: quorvex"), std::string::npos) << help;

@@ -30,8 +30,8 @@ class NativeStepTest : public testing::TestWithParam<StepCase> {
     options.server_path = test::QuorvexExe();
     client_ = std::make_unique<CMovieClient>(options);
     const std::string path = test::Movie(GetParam().movie);
-    ASSERT_TRUE(client_->InitializeGraph(std::u16string(path.begin(), path.end()).c_str(),
-                                         window_.id()));
+    ASSERT_TRUE(
+        client_->InitializeGraph(std::u16string(path.begin(), path.end()).c_str(), window_.id()));
     client_->SetVideoSize(window_.width(), window_.height());
     client_->Pause();
   }
@@ -92,8 +92,7 @@ INSTANTIATE_TEST_SUITE_P(Rates, NativeStepTest,
                                          StepCase{"h264-60fps.mp4", 60, 1, 120},
                                          StepCase{"h264-240fps.mp4", 240, 1, 480}),
                          [](const testing::TestParamInfo<StepCase>& info) {
-                           return "fps" + std::to_string(info.param.fps_num /
-                                                         info.param.fps_den);
+                           return "fps" + std::to_string(info.param.fps_num / info.param.fps_den);
                          });
 
 }  // namespace
