@@ -73,6 +73,7 @@ void MainForm::BuildMenus() {
   file->addSeparator();
   open_lap_ = file->addAction(QStringLiteral("ﾗｯﾌﾟを開く..."));
   save_lap_ = file->addAction(QStringLiteral("ﾗｯﾌﾟを保存..."));
+  save_csv_ = file->addAction(QStringLiteral("CSVで保存..."));
   QMenu* window = menuBar()->addMenu(QStringLiteral("ｳｨﾝﾄﾞｳ"));
   align_ = window->addAction(QStringLiteral("整列"));
   auto_alignment_ = window->addAction(QStringLiteral("自動整列"));
@@ -82,6 +83,7 @@ void MainForm::BuildMenus() {
   connect(open_movie_, &QAction::triggered, this, &MainForm::open_movie__Click);
   connect(open_lap_, &QAction::triggered, this, &MainForm::open_lap__Click);
   connect(save_lap_, &QAction::triggered, this, &MainForm::save_lap__Click);
+  connect(save_csv_, &QAction::triggered, this, &MainForm::save_csv__Click);
   connect(align_, &QAction::triggered, this, &MainForm::align__Click);
   connect(auto_alignment_, &QAction::triggered, this, &MainForm::auto_alignment__Click);
 }
@@ -108,6 +110,14 @@ void MainForm::BuildDialogs() {
   saveFileDialog->setFileMode(QFileDialog::AnyFile);
   saveFileDialog->setDefaultSuffix(QStringLiteral("xml"));
   saveFileDialog->setNameFilters(xml);
+
+  save_csv_file_dialog_ = new QFileDialog(this);
+  save_csv_file_dialog_->setOption(QFileDialog::DontUseNativeDialog);
+  save_csv_file_dialog_->setAcceptMode(QFileDialog::AcceptSave);
+  save_csv_file_dialog_->setFileMode(QFileDialog::AnyFile);
+  save_csv_file_dialog_->setDefaultSuffix(QStringLiteral("csv"));
+  save_csv_file_dialog_->setNameFilters(
+      ui::FileDialogFilters(QStringLiteral("CSV files (*.csv)|*.csv") + all));
 }
 
 void MainForm::PlaceWindows() {

@@ -70,9 +70,12 @@ LapFileReadResult ReadLapFile(const QString& path, const QLocale& locale = QLoca
 // LapFileError when `file` cannot be written as a lap file (no movie, lists of different
 // lengths or without a base, a path holding characters that XML cannot carry).
 QByteArray LapFileBytes(const LapFile& file, const QLocale& locale = QLocale::system());
-// Writes LapFileBytes to `path` through a temporary file beside it, renamed over `path` only
-// when complete: a failure leaves an existing file as it was. Returns the failure's
-// description, or nullopt on success.
+// Writes `bytes` to `path` through a temporary file beside it, renamed over `path` only when
+// complete: a failure leaves an existing file as it was. Returns the failure's description, or
+// nullopt on success. The one save of every file the lap commands write.
+std::optional<QString> SaveFileBytes(const QString& path, const QByteArray& bytes);
+// Writes LapFileBytes to `path` with SaveFileBytes. Returns the failure's description, or
+// nullopt on success.
 std::optional<QString> WriteLapFile(const QString& path, const LapFile& file,
                                     const QLocale& locale = QLocale::system());
 
