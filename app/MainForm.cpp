@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "laps/LapFile.h"
 #include "laps/LapForm.h"
 #include "platform/ui/FileDialogFilter.h"
 #include "platform/ui/MenuMerge.h"
@@ -143,7 +144,11 @@ void MainForm::showEvent(QShowEvent* event) {
 
 void MainForm::MainForm_Load() {
   PlaceWindows();  // the window manager may have moved or framed the window meanwhile
-  OpenMovies(files_);
+  // "Open with" of a file manager hands over a lap file as the only argument.
+  if (files_.size() == 1 && laps::LooksLikeLapFile(files_.front()))
+    LoadLapFile(files_.front());
+  else
+    OpenMovies(files_);
   loaded_ = true;
 }
 

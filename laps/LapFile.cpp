@@ -248,6 +248,11 @@ QByteArray LapFileBytes(const LapFile& file, const QLocale& locale) {
   return bytes;
 }
 
+bool LooksLikeLapFile(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) && file.read(1024).contains("<QuorvexLapFile");
+}
+
 std::optional<QString> SaveFileBytes(const QString& path, const QByteArray& bytes) {
   QSaveFile out(path);
   if (!out.open(QIODevice::WriteOnly))

@@ -57,6 +57,11 @@ void GetListFromXml(const QDomNode& element, QStringList& list);
 // with InvalidFormatString().
 void GetListFromXml2(const QDomNode& element, std::vector<QStringList>& lists);
 
+// True when the file at `path` begins like a lap file (its first kilobyte names the element
+// "QuorvexLapFile"): the program then loads it as one instead of opening it as a movie. Reads
+// no more than that kilobyte; says nothing about whether the rest is sound.
+bool LooksLikeLapFile(const QString& path);
+
 // Reads a lap file from its bytes: exactly one element "QuorvexLapFile" anywhere, holding
 // exactly the two nodes "file_name" and "lap" (comments, processing instructions and text
 // count as nodes; white space between elements does not), at least one movie, as many value

@@ -12,7 +12,9 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "laps/LapFile.h"
 #include "tests/support/TestEnv.h"
 
 namespace quorvex {
@@ -59,30 +61,60 @@ int CountServers(pid_t pid) {
   return count;
 }
 
-TEST(CommandLineTest, ToolkitOptionsAreMoviePaths) {
-  // Movies named like options of the toolkit; "-style" would also swallow "fusion".
-  const fs::path dir = fs::temp_directory_path() / ("quorvex-args-" + std::to_string(getpid()));
-  fs::create_directories(dir);
-  const char* names[] = {"-reverse", "-style", "fusion"};
-  for (const char* name : names)
-    fs::create_symlink(test::Movie("h264-noaudio.mp4"), dir / name);
+// Starts the program in `dir` with `args`, and returns how many movie servers it has started
+// once it has started `expected` of them or a minute has gone.
+int ServersStarted(const fs::path& dir, const std::vector<std::string>& args, int expected) {
   const std::string exe = test::QuorvexExe();
+  std::vector<char*> argv{const_cast<char*>(exe.c_str())};
+  for (const std::string& arg : args)
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
   const pid_t ui = fork();
-  ASSERT_GE(ui, 0);
+  if (ui < 0)
+    return -1;
   if (ui == 0) {
     if (chdir(dir.c_str()) == 0)
-      execl(exe.c_str(), exe.c_str(), names[0], names[1], names[2], nullptr);
+      execv(exe.c_str(), argv.data());
     _exit(127);
   }
   int servers = 0;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while ((servers = CountServers(ui)) < 3 && std::chrono::steady_clock::now() < deadline)
+  while ((servers = CountServers(ui)) < expected && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   // Servers whose client has gone end by themselves.
   kill(ui, SIGKILL);
   waitpid(ui, nullptr, 0);
-  fs::remove_all(dir);
-  EXPECT_EQ(servers, 3);
+  return servers;
+}
+
+struct TempDir {
+  TempDir() : path(fs::temp_directory_path() / ("quorvex-args-" + std::to_string(getpid()))) {
+    fs::create_directories(path);
+  }
+  ~TempDir() { fs::remove_all(path); }
+  fs::path path;
+};
+
+TEST(CommandLineTest, ToolkitOptionsAreMoviePaths) {
+  // Movies named like options of the toolkit; "-style" would also swallow "fusion".
+  TempDir dir;
+  const std::vector<std::string> names{"-reverse", "-style", "fusion"};
+  for (const std::string& name : names)
+    fs::create_symlink(test::Movie("h264-noaudio.mp4"), dir.path / name);
+  EXPECT_EQ(ServersStarted(dir.path, names, 3), 3);
+}
+
+// "Open with" a lap file: its movies are opened, not the file itself as a movie.
+TEST(CommandLineTest, ALapFileOpensItsMovies) {
+  TempDir dir;
+  laps::LapFile file;
+  for (int m = 0; m < 2; ++m) {
+    file.file_names << QString::fromStdString(test::Movie("h264-noaudio.mp4"));
+    file.time_list.push_back({0.5, 1.5});
+  }
+  const std::string path = (dir.path / "laps.xml").string();
+  ASSERT_EQ(laps::WriteLapFile(QString::fromStdString(path), file), std::nullopt);
+  EXPECT_EQ(ServersStarted(dir.path, {path}, 2), 2);
 }
 
 }  // namespace
