@@ -159,10 +159,8 @@ namespace {
 
 constexpr int64_t kNsPerUnit = 100;
 
-// Frames of a fixed rate last their nominal period to within the stamps' rounding.
 bool HasFixedRate(const media::FilterGraph::ShownFrame& shown) {
-  return shown.nominal_ns > 0 &&
-         std::llabs(shown.stop_ns - shown.start_ns - shown.nominal_ns) <= shown.nominal_ns / 100;
+  return shown.nominal_ns > 0;
 }
 
 }  // namespace
@@ -193,8 +191,9 @@ bool CMovie::JumpFrames(const media::FilterGraph::ShownFrame& shown, int32_t fra
                         int64_t end_ns) {
   const int64_t period = shown.nominal_ns;
   // As many whole periods as the movie has pictures that way.
-  const int64_t before = shown.start_ns / period;
-  const int64_t after = end_ns == INT64_MAX ? frames : (end_ns - 1 - shown.start_ns) / period;
+  const int64_t before = (shown.start_ns + period / 2) / period;
+  const int64_t after =
+      end_ns == INT64_MAX ? frames : (end_ns - shown.stop_ns + period / 2) / period;
   const int64_t step = std::clamp<int64_t>(frames, -before, std::max<int64_t>(after, 0));
   if (step == 0)
     return false;
@@ -206,7 +205,7 @@ bool CMovie::StepOnePicture(bool forward, int64_t end_ns) {
   if (graph_builder_->GetShownFrame(&shown) != media::S_OK)
     return false;
   if (forward)
-    return shown.stop_ns < end_ns && SeekToFrame(shown.stop_ns);
+    return shown.stop_ns < end_ns && StepForwardFrom(shown);
   if (shown.start_ns <= 0)
     return false;
   // The previous picture is found by a time just before this one's start; its own start is
@@ -215,6 +214,17 @@ bool CMovie::StepOnePicture(bool forward, int64_t end_ns) {
       graph_builder_->GetShownFrame(&shown) != media::S_OK)
     return false;
   return SeekToFrame(shown.start_ns);
+}
+
+// The container's duration may reach beyond the last picture: a seek there shows no later
+// picture (or none at all), and the step is taken back.
+bool CMovie::StepForwardFrom(const media::FilterGraph::ShownFrame& shown) {
+  media::FilterGraph::ShownFrame next;
+  if (SeekToFrame(shown.stop_ns) && graph_builder_->GetShownFrame(&next) == media::S_OK &&
+      next.stop_ns > shown.stop_ns)
+    return true;
+  SeekToFrame(shown.start_ns);
+  return false;
 }
 
 // A seek to a position in units reaches the frame that starts within that unit; half a unit

@@ -45,7 +45,8 @@ class CMovie {
   void EnablePitchShift(bool enable);
   // Steps by `frames` pictures of the movie's own frame rate, forward or back, landing exactly
   // on that picture (the position becomes its start); paused afterwards. A movie without a
-  // fixed rate, and every single step, goes picture by picture by time stamp. A step beyond
+  // fixed rate, and every single step, goes picture by picture by time stamp; without a fixed
+  // rate a step back from the middle of a picture (not reached by a step) may skip one. A step beyond
   // either end stops at the first or last picture. False when it did not move (already at that
   // end, `frames` 0, no graph or no picture).
   bool StepFrames(int32_t frames);
@@ -61,6 +62,7 @@ class CMovie {
   void SetFilterRate(double rate);
   bool JumpFrames(const media::FilterGraph::ShownFrame& shown, int32_t frames, int64_t end_ns);
   bool StepOnePicture(bool forward, int64_t end_ns);
+  bool StepForwardFrom(const media::FilterGraph::ShownFrame& shown);
   bool SeekToFrame(int64_t frame_start_ns);
   bool SeekToUnits(int64_t units);
 

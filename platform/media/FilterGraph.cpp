@@ -367,9 +367,12 @@ HRESULT FilterGraph::GetShownFrame(ShownFrame* frame) {
         GST_BUFFER_DURATION_IS_VALID(buffer) ? GST_BUFFER_DURATION(buffer) : found.nominal_ns;
     const GstClockTime stop =
         gst_segment_to_stream_time(segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer) + length);
+    // A picture reached by a seek into its middle comes clipped to start at the seek's target;
+    // at a fixed rate its own start is one period before its stop.
+    const int64_t period = found.nominal_ns > 0 ? found.nominal_ns : int64_t(length);
     if (length > 0 && GST_CLOCK_TIME_IS_VALID(stop)) {
       found.stop_ns = int64_t(stop);
-      found.start_ns = std::max<int64_t>(0, found.stop_ns - int64_t(length));
+      found.start_ns = std::max<int64_t>(0, found.stop_ns - period);
     }
   }
   gst_sample_unref(sample);

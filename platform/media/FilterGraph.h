@@ -178,8 +178,9 @@ class FilterGraph final : public IGraphBuilder,
 
   // The picture that the video sink shows now, in stream time (nanoseconds, not units: frame
   // times are rarely whole units). nominal_ns is the stream's frame period from its caps, 0
-  // when the stream declares no fixed rate; a picture without a duration of its own is taken
-  // to last nominal_ns.
+  // when the stream declares no fixed rate. The decoder clips a picture reached by a seek into
+  // its middle to start at the seek's target: with a fixed rate start_ns is then the stop less
+  // one period, without one it is that target.
   struct ShownFrame {
     int64_t start_ns = -1;
     int64_t stop_ns = -1;
