@@ -242,21 +242,30 @@ TEST_F(ControlFormTest, ShortcutsDoWhatThePanelDoesInEveryWindowButInTextFields)
       c.by_panel(*form_);
       expected = ctrl_.calls;
     }
-    for (QWidget* target : {static_cast<QWidget*>(movie), static_cast<QWidget*>(form_.get())}) {
-      fresh(c);
+    for (int window = 0; window < 2; ++window) {
+      fresh(c);  // before the target is taken: the panel is a new one
+      QWidget* target = window == 0 ? static_cast<QWidget*>(movie) : form_.get();
       target->activateWindow();
       target->setFocus();
       QTest::keyClick(target, c.key.key(), c.key.keyboardModifiers());
       EXPECT_EQ(ctrl_.calls, expected) << c.name << " in " << target->metaObject()->className();
     }
     fresh(c);
+    main.activateWindow();
     movie->time_text()->setFocus();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&main));
+    for (int wait = 0; wait < 100 && QApplication::focusWidget() != movie->time_text(); ++wait)
+      QTest::qWait(20);
+    ASSERT_EQ(QApplication::focusWidget(), movie->time_text());
     QTest::keyClick(movie->time_text(), c.key.key(), c.key.keyboardModifiers());
     EXPECT_EQ(ctrl_.calls, QStringList()) << c.name << " in the time field";
   }
   // A native step leaves the movies paused: the play button offers play again.
   fresh(cases[0]);
   form_->start_button()->click();
+  movie->setFocus();  // out of the time field
+  for (int wait = 0; wait < 100 && QApplication::focusWidget() == movie->time_text(); ++wait)
+    QTest::qWait(20);
   QTest::keyClick(movie, Qt::Key_Right);
   EXPECT_EQ(form_->start_button()->text(), "再生");
   EXPECT_FALSE(form_->is_playing());
