@@ -206,14 +206,7 @@ bool CMovie::StepOnePicture(bool forward, int64_t end_ns) {
     return false;
   if (forward)
     return shown.stop_ns < end_ns && StepForwardFrom(shown);
-  if (shown.start_ns <= 0)
-    return false;
-  // The previous picture is found by a time just before this one's start; its own start is
-  // known only once it is shown.
-  if (!SeekToUnits((shown.start_ns - kNsPerUnit) / kNsPerUnit) ||
-      graph_builder_->GetShownFrame(&shown) != media::S_OK)
-    return false;
-  return SeekToFrame(shown.start_ns);
+  return StepBackFrom(shown);
 }
 
 // The container's duration may reach beyond the last picture: a seek there shows no later
@@ -223,6 +216,27 @@ bool CMovie::StepForwardFrom(const media::FilterGraph::ShownFrame& shown) {
   if (SeekToFrame(shown.stop_ns) && graph_builder_->GetShownFrame(&next) == media::S_OK &&
       next.stop_ns > shown.stop_ns)
     return true;
+  SeekToFrame(shown.start_ns);
+  return false;
+}
+
+// At a fixed rate the first probe, just before the picture's start, shows the previous one.
+// Without one the start known may lie inside the picture (where a seek clipped it): probes go
+// further back, each twice as far, until an earlier picture shows; it is then the previous
+// one unless that lasts less than half the distance gone, and the position stays inside it.
+bool CMovie::StepBackFrom(const media::FilterGraph::ShownFrame& shown) {
+  if (shown.start_ns <= 0)
+    return false;
+  media::FilterGraph::ShownFrame earlier;
+  for (int64_t distance = kNsPerUnit;; distance *= 2) {
+    const int64_t target = std::max<int64_t>(0, shown.start_ns - distance);
+    if (!SeekToUnits(target / kNsPerUnit) || graph_builder_->GetShownFrame(&earlier) != media::S_OK)
+      break;
+    if (earlier.stop_ns < shown.stop_ns)
+      return SeekToFrame(earlier.start_ns);
+    if (target == 0)
+      break;
+  }
   SeekToFrame(shown.start_ns);
   return false;
 }

@@ -46,7 +46,8 @@ class CMovie {
   // Steps by `frames` pictures of the movie's own frame rate, forward or back, landing exactly
   // on that picture (the position becomes its start); paused afterwards. A movie without a
   // fixed rate, and every single step, goes picture by picture by time stamp; without a fixed
-  // rate a step back from the middle of a picture (not reached by a step) may skip one. A step beyond
+  // rate a step back shows the previous picture but leaves the position inside it, not at its
+  // start (the decoder tells a picture's start only to a seek that reaches it at its start). A step beyond
   // either end stops at the first or last picture. False when it did not move (already at that
   // end, `frames` 0, no graph or no picture).
   bool StepFrames(int32_t frames);
@@ -63,6 +64,7 @@ class CMovie {
   bool JumpFrames(const media::FilterGraph::ShownFrame& shown, int32_t frames, int64_t end_ns);
   bool StepOnePicture(bool forward, int64_t end_ns);
   bool StepForwardFrom(const media::FilterGraph::ShownFrame& shown);
+  bool StepBackFrom(const media::FilterGraph::ShownFrame& shown);
   bool SeekToFrame(int64_t frame_start_ns);
   bool SeekToUnits(int64_t units);
 
