@@ -47,9 +47,9 @@ class CMovie {
   // on that picture (the position becomes its start); paused afterwards. A movie without a
   // fixed rate, and every single step, goes picture by picture by time stamp; without a fixed
   // rate a step back shows the previous picture but leaves the position inside it, not at its
-  // start (the decoder tells a picture's start only to a seek that reaches it at its start). A step beyond
-  // either end stops at the first or last picture. False when it did not move (already at that
-  // end, `frames` 0, no graph or no picture).
+  // start (the decoder tells a picture's start only to a seek that reaches it at its start).
+  // A step beyond either end stops at the first or last picture. False when it did not move
+  // (already at that end, `frames` 0, no graph or no picture).
   bool StepFrames(int32_t frames);
   // The picture's aspect ratio, 4:3 without a graph or without a picture.
   void GetAspectRatio(int32_t& x, int32_t& y);
