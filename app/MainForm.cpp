@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "laps/LapFile.h"
 #include "laps/LapForm.h"
 #include "platform/ui/FileDialogFilter.h"
 #include "platform/ui/MenuMerge.h"
@@ -74,6 +75,7 @@ void MainForm::BuildMenus() {
   file->addSeparator();
   open_lap_ = file->addAction(QStringLiteral("ﾗｯﾌﾟを開く..."));
   save_lap_ = file->addAction(QStringLiteral("ﾗｯﾌﾟを保存..."));
+  save_csv_ = file->addAction(QStringLiteral("CSVで保存..."));
   QMenu* window = menuBar()->addMenu(QStringLiteral("ｳｨﾝﾄﾞｳ"));
   align_ = window->addAction(QStringLiteral("整列"));
   auto_alignment_ = window->addAction(QStringLiteral("自動整列"));
@@ -87,6 +89,7 @@ void MainForm::BuildMenus() {
   connect(open_movie_, &QAction::triggered, this, &MainForm::open_movie__Click);
   connect(open_lap_, &QAction::triggered, this, &MainForm::open_lap__Click);
   connect(save_lap_, &QAction::triggered, this, &MainForm::save_lap__Click);
+  connect(save_csv_, &QAction::triggered, this, &MainForm::save_csv__Click);
   connect(align_, &QAction::triggered, this, &MainForm::align__Click);
   connect(auto_alignment_, &QAction::triggered, this, &MainForm::auto_alignment__Click);
   connect(start_sound_, &QAction::triggered, this, &MainForm::start_sound__Click);
@@ -115,6 +118,14 @@ void MainForm::BuildDialogs() {
   saveFileDialog->setFileMode(QFileDialog::AnyFile);
   saveFileDialog->setDefaultSuffix(QStringLiteral("xml"));
   saveFileDialog->setNameFilters(xml);
+
+  save_csv_file_dialog_ = new QFileDialog(this);
+  save_csv_file_dialog_->setOption(QFileDialog::DontUseNativeDialog);
+  save_csv_file_dialog_->setAcceptMode(QFileDialog::AcceptSave);
+  save_csv_file_dialog_->setFileMode(QFileDialog::AnyFile);
+  save_csv_file_dialog_->setDefaultSuffix(QStringLiteral("csv"));
+  save_csv_file_dialog_->setNameFilters(
+      ui::FileDialogFilters(QStringLiteral("CSV files (*.csv)|*.csv") + all));
 }
 
 void MainForm::PlaceWindows() {
@@ -140,7 +151,11 @@ void MainForm::showEvent(QShowEvent* event) {
 
 void MainForm::MainForm_Load() {
   PlaceWindows();  // the window manager may have moved or framed the window meanwhile
-  OpenMovies(files_);
+  // "Open with" of a file manager hands over a lap file as the only argument.
+  if (files_.size() == 1 && laps::LooksLikeLapFile(files_.front()))
+    LoadLapFile(files_.front());
+  else
+    OpenMovies(files_);
   loaded_ = true;
 }
 
@@ -249,6 +264,11 @@ void MainForm::Stop() {
 void MainForm::SeekCurrentPosition(double step_seconds) {
   for (size_t i = 0; i < vfs_.size(); ++i)
     vfs_[i]->SeekCurrentPosition(step_seconds);
+}
+
+void MainForm::StepFrames(int32_t frames) {
+  for (size_t i = 0; i < vfs_.size(); ++i)
+    vfs_[i]->StepFrames(frames);
 }
 
 void MainForm::SetRate(double rate) {

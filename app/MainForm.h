@@ -72,6 +72,7 @@ class MainForm : public QMainWindow, public ControlInterface, public GridInterfa
   void ToggleVideoFormControlsShowing() override;
   bool IsVideoFormControlsShowing() override { return show_video_form_controls_; }
   void SetBaseMovieIndex(int32_t index) override;
+  void StepFrames(int32_t frames) override;
 
   // GridInterface.
   void RowSelected(int32_t row) override;
@@ -88,6 +89,7 @@ class MainForm : public QMainWindow, public ControlInterface, public GridInterfa
   QAction* open_movie_item() const { return open_movie_; }
   QAction* open_lap_item() const { return open_lap_; }
   QAction* save_lap_item() const { return save_lap_; }
+  QAction* save_csv_item() const { return save_csv_; }
   QAction* align_item() const { return align_; }
   QAction* auto_alignment_item() const { return auto_alignment_; }
   QAction* start_sound_item() const { return start_sound_; }
@@ -96,6 +98,10 @@ class MainForm : public QMainWindow, public ControlInterface, public GridInterfa
   QFileDialog* open_movie_file_dialog() const { return open_movie_file_dialog_; }
   QFileDialog* open_xml_file_dialog() const { return open_xml_file_dialog_; }
   QFileDialog* save_file_dialog() const { return saveFileDialog; }
+  QFileDialog* save_csv_file_dialog() const { return save_csv_file_dialog_; }
+  // Writes the lap table as CSV (LapTableText.h) with the movies' file names, through the lap
+  // file's save; a failure is shown as the lap file's is. True when written.
+  bool SaveCsv(const QString& path);
   // True once the files of the command line have been opened.
   bool loaded() const { return loaded_; }
 
@@ -120,6 +126,7 @@ class MainForm : public QMainWindow, public ControlInterface, public GridInterfa
   void open_movie__Click();
   void open_lap__Click();
   void save_lap__Click();
+  void save_csv__Click();
   void align__Click();
   void auto_alignment__Click();
   // "音でｽﾀｰﾄを合わせる": every server looks for the start signal in its movie's sound, from
@@ -138,6 +145,8 @@ class MainForm : public QMainWindow, public ControlInterface, public GridInterfa
   QAction* align_ = nullptr;
   QAction* save_lap_ = nullptr;
   QFileDialog* saveFileDialog = nullptr;
+  QAction* save_csv_ = nullptr;
+  QFileDialog* save_csv_file_dialog_ = nullptr;
   QAction* open_lap_ = nullptr;
   QFileDialog* open_xml_file_dialog_ = nullptr;
   QAction* open_movie_ = nullptr;

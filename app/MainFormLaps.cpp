@@ -1,11 +1,13 @@
 // The lap operations of the main window and its lap-file commands: the lists live in a LapModel,
 // the positions come from the movie windows, the lap table shows the result.
 #include <QFileDialog>
+#include <QFileInfo>
 
 #include "app/MainForm.h"
 #include "laps/LapFile.h"
 #include "laps/LapForm.h"
 #include "laps/LapMessages.h"
+#include "laps/LapTableText.h"
 #include "ui/VideoForm.h"
 
 namespace quorvex {
@@ -96,6 +98,28 @@ void MainForm::save_lap__Click() {
     file.file_names << vf->GetFileName();
   file.time_list = time_list_.time_list();
   laps::SaveLapFile(this, saveFileDialog->selectedFiles().first(), file);
+}
+
+void MainForm::save_csv__Click() {
+  if (!time_list_.HasLapData()) {
+    laps::ShowNoLapDataMessage(this);
+    return;
+  }
+  if (save_csv_file_dialog_->exec() != QDialog::Accepted ||
+      save_csv_file_dialog_->selectedFiles().isEmpty())
+    return;
+  SaveCsv(save_csv_file_dialog_->selectedFiles().first());
+}
+
+bool MainForm::SaveCsv(const QString& path) {
+  QStringList names;
+  for (VideoForm* vf : vfs_)
+    names << QFileInfo(vf->GetFileName()).fileName();
+  const QByteArray bytes = laps::CsvBytes(lf_->Texts(), names, LapForm::kColumnsPerMovie);
+  const std::optional<QString> error = laps::SaveFileBytes(path, bytes);
+  if (error)
+    laps::ShowSaveFailedMessage(this, *error);
+  return !error;
 }
 
 void MainForm::open_lap__Click() {

@@ -6,4 +6,25 @@ Role ChooseRole(const std::vector<std::string>& args) {
   return args.size() == 2 && args[0] == "/s" ? Role::kServer : Role::kUserInterface;
 }
 
+TerminalRequest ChooseTerminalRequest(const std::vector<std::string>& args) {
+  for (const std::string& arg : args) {
+    if (arg == "--help")
+      return TerminalRequest::kHelp;
+    if (arg == "--version")
+      return TerminalRequest::kVersion;
+  }
+  return TerminalRequest::kNone;
+}
+
+std::string TerminalAnswer(TerminalRequest request) {
+  if (request == TerminalRequest::kVersion)
+    return "quorvex " QUORVEX_VERSION "\n";
+  return "Usage: quorvex [MOVIE...]\n"
+         "Shows the movies side by side and plays them together; takes lap times.\n"
+         "Every argument is the path of a movie to open.\n"
+         "\n"
+         "  --help     show this text and exit\n"
+         "  --version  show the version and exit\n";
+}
+
 }  // namespace quorvex

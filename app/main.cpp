@@ -1,4 +1,7 @@
 #include <QApplication>
+#include <QFile>
+
+#include <cstdio>
 
 #include "app/MainForm.h"
 #include "app/Role.h"
@@ -14,11 +17,17 @@ int RunUserInterface(int argc, char** argv) {
   // Embedding another process's video window needs X11 (XWayland on Wayland desktops).
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
     qputenv("QT_QPA_PLATFORM", "xcb");
-  QApplication app(argc, argv);
+  // Qt takes options of its own ("-style", "-display", "-reverse", ...) out of the arguments
+  // it is given; here every argument is a movie path, so Qt sees the program name alone.
+  int qt_argc = 1;
+  char program[] = "quorvex";
+  char* qt_argv[] = {argc > 0 ? argv[0] : program, nullptr};
+  QApplication app(qt_argc, qt_argv);
   // The designs name "MS UI Gothic" for the half-width katakana texts.
   quorvex::ui::SubstituteUiGothicFont();
-  QStringList files = QApplication::arguments();
-  files.removeFirst();
+  QStringList files;
+  for (int i = 1; i < argc; ++i)
+    files << QFile::decodeName(argv[i]);  // the bytes the user gave, as file names are read
   quorvex::MainForm form(files);
   form.move(0, 0);
   form.show();
@@ -33,6 +42,12 @@ int main(int argc, char** argv) {
     // The video sink draws from GStreamer's threads: Xlib must be thread-safe before any call.
     InitXlibThreads();
     return quorvex::RunServer(argc, argv);
+  }
+  // Answered before Qt starts: no display is needed for them.
+  const quorvex::TerminalRequest request = quorvex::ChooseTerminalRequest(args);
+  if (request != quorvex::TerminalRequest::kNone) {
+    std::fputs(quorvex::TerminalAnswer(request).c_str(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
   }
   return RunUserInterface(argc, argv);
 }

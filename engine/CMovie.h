@@ -47,12 +47,16 @@ class CMovie {
   void Stop();
   bool IsPlaying();
   void EnablePitchShift(bool enable);
+  // Steps by `frames` pictures of the movie's own frame rate, forward or back, landing exactly
+  // on that picture (the position becomes its start); paused afterwards. A movie without a
+  // fixed rate, and every single step, goes picture by picture by time stamp; without a fixed
+  // rate a step back shows the previous picture but leaves the position inside it, not at its
+  // start (the decoder tells a picture's start only to a seek that reaches it at its start).
+  // A step beyond either end stops at the first or last picture. False when it did not move
+  // (already at that end, `frames` 0, no graph or no picture).
+  bool StepFrames(int32_t frames);
   // The picture's aspect ratio, 4:3 without a graph or without a picture.
   void GetAspectRatio(int32_t& x, int32_t& y);
-
-  // Steps by `frames` pictures of the movie's own frame rate (negative: backward) and stands
-  // paused on that picture; its start is the position afterwards. False when it cannot.
-  bool StepFrames(int32_t frames);
 
   // The graph's notification: `message` with lparam `instance` is posted to window `hwnd`
   // whenever an event is queued (0 stops it).
@@ -75,6 +79,12 @@ class CMovie {
 
  private:
   void SetFilterRate(double rate);
+  bool JumpFrames(const media::Graph::Shown& shown, int32_t frames, int64_t end_ns);
+  bool StepOnePicture(bool forward, int64_t end_ns);
+  bool StepForwardFrom(const media::Graph::Shown& shown);
+  bool StepBackFrom(const media::Graph::Shown& shown);
+  bool SeekToFrame(int64_t frame_start_ns);
+  bool SeekToUnits(int64_t units);
 
   std::unique_ptr<media::Graph> graph_;
   Clock* clock_ = nullptr;              // kept alive by the graph

@@ -277,6 +277,13 @@ int32_t CMovieClient::put_Volume(int32_t volume) {
   return channel::ReadField<int32_t>(return_view_, 0);
 }
 
+int32_t CMovieClient::StepFrames(int32_t frames) {
+  const channel::StepFramesParam p{channel::kStepFrames, frames};
+  if (!SendCommand(p.code, &p, sizeof p))
+    return E_ABORT;
+  return channel::ReadField<int32_t>(return_view_, 0);
+}
+
 int32_t CMovieClient::FindStartSound() {
   if (!SendCodeOnly(channel::kFindStartSound))
     return E_ABORT;

@@ -79,6 +79,9 @@ class CMovieClient {
   // The search's state (channel::StartSoundState) and, when found, the onset's stream time.
   // kStartSoundFailed when the server is lost.
   int32_t GetStartSound(int64_t* onset_units);
+  // Steps by `frames` pictures of the movie's own rate (negative: back); paused afterwards.
+  // S_OK when it moved, S_FALSE at either end of the movie.
+  int32_t StepFrames(int32_t frames);
 
   // Copies `size_bytes` of `record` to the parameter block and sends `code` to the server
   // window. False when the server is lost (then, and for every later command, nothing is sent

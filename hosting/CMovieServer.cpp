@@ -105,6 +105,9 @@ void CMovieServer::Dispatch(int32_t code) {
     case ch::kPutVolume:
       PutVolume();
       break;
+    case ch::kStepFrames:
+      StepFrames();
+      break;
     case ch::kFindStartSound:
       FindStartSound();
       break;
@@ -289,6 +292,14 @@ void CMovieServer::GetStartSound() {
   Reply<int32_t>(offsetof(ch::StartSoundReply, state), state);
   Reply<int64_t>(offsetof(ch::StartSoundReply, onset_units),
                  state == ch::kStartSoundFound ? status.onset_units : 0);
+}
+
+void CMovieServer::StepFrames() {
+  const auto frames = Param<int32_t>(offsetof(ch::StepFramesParam, frames));
+  const HRESULT hr = !graph_ready_                ? E_UNEXPECTED
+                     : movie_->StepFrames(frames) ? media::S_OK
+                                                  : media::S_FALSE;
+  Reply<int32_t>(0, hr);
 }
 
 }  // namespace quorvex

@@ -30,9 +30,10 @@ class CMovieServer {
   CMovieServer(const CMovieServer&) = delete;
   CMovieServer& operator=(const CMovieServer&) = delete;
 
-  // Executes the command `code` (0x8064..0x8077): reads its record from the parameter block,
-  // writes its reply into the return block. Commands that need a graph, sent before a
-  // successful InitializeGraph, do nothing or reply a failure (E_UNEXPECTED, values 0).
+  // Executes the command `code` (0x8064..0x8077 but 0x8074, the close): reads its record from
+  // the parameter block, writes its reply into the return block. Commands that need a graph,
+  // sent before a successful InitializeGraph, do nothing or reply a failure (E_UNEXPECTED,
+  // values 0).
   void Dispatch(int32_t code);
 
   // One per command; each reads its parameters from and writes its reply to the blocks.
@@ -56,6 +57,7 @@ class CMovieServer {
   // reply comes at once. GetStartSound replies its state.
   void FindStartSound();
   void GetStartSound();
+  void StepFrames();
 
  private:
   template <typename T>

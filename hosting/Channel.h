@@ -36,7 +36,7 @@ enum Code : int32_t {
   kGetCurrentPosition = 0x8072,
   kPutVolume = 0x8073,
   kClose = 0x8074,
-  // 0x8075 is taken by the frame step.
+  kStepFrames = 0x8075,  // after the original commands: the movie's own frames
   // Starts a search for the start signal in the sound, from the current position on, in the
   // background; returns at once. GetStartSound polls it.
   kFindStartSound = 0x8076,
@@ -100,6 +100,14 @@ struct PutVolumeParam {
   int32_t code;
   int32_t volume;
 };
+// Steps by `frames` pictures of the movie's own frame rate (negative: backward), landing on the
+// start of that picture; the movie is paused afterwards. Replied with a ResultReply: S_OK when
+// it moved, S_FALSE when it could not (already at that end, no picture), E_UNEXPECTED
+// without a graph.
+struct StepFramesParam {
+  int32_t code;
+  int32_t frames;
+};
 
 // ---- Replies (written by the server into the return block) ----
 
@@ -116,9 +124,11 @@ struct AspectRatioReply {
   int32_t x;
   int32_t y;
 };
-struct ResultReply {  // SetNotifyWindow, put_Volume, FindStartSound
-  int32_t result;     // FindStartSound: S_OK started, E_UNEXPECTED without a graph,
-};                    // E_NOTIMPL without sound, E_FAIL without a current position
+// SetNotifyWindow, put_Volume, StepFrames, FindStartSound. FindStartSound: S_OK started,
+// E_UNEXPECTED without a graph, E_NOTIMPL without sound, E_FAIL without a current position.
+struct ResultReply {
+  int32_t result;
+};
 struct ValueReply {   // GetDuration, GetCurrentPosition
   int32_t result;
   int64_t value_units;
@@ -170,6 +180,8 @@ QUORVEX_CHECK_FIELD(SetPositionsParam, stop_flags, 32);
 QUORVEX_CHECK_SIZE(SetPositionsParam, 40);
 QUORVEX_CHECK_FIELD(PutVolumeParam, volume, 4);
 QUORVEX_CHECK_SIZE(PutVolumeParam, 8);
+QUORVEX_CHECK_FIELD(StepFramesParam, frames, 4);
+QUORVEX_CHECK_SIZE(StepFramesParam, 8);
 QUORVEX_CHECK_FIELD(HandshakeReply, server_window, 0);
 QUORVEX_CHECK_FIELD(BoolReply, value, 0);
 QUORVEX_CHECK_FIELD(RateReply, rate, 0);

@@ -248,21 +248,29 @@ QByteArray LapFileBytes(const LapFile& file, const QLocale& locale) {
   return bytes;
 }
 
+bool LooksLikeLapFile(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) && file.read(1024).contains("<QuorvexLapFile");
+}
+
+std::optional<QString> SaveFileBytes(const QString& path, const QByteArray& bytes) {
+  QSaveFile out(path);
+  if (!out.open(QIODevice::WriteOnly))
+    return out.errorString();
+  if (out.write(bytes) != bytes.size()) {
+    const QString error = out.errorString();
+    out.cancelWriting();
+    return error;
+  }
+  if (!out.commit())
+    return out.errorString();
+  return std::nullopt;
+}
+
 std::optional<QString> WriteLapFile(const QString& path, const LapFile& file,
                                     const QLocale& locale) {
   try {
-    const QByteArray bytes = LapFileBytes(file, locale);
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
-      return out.errorString();
-    if (out.write(bytes) != bytes.size()) {
-      const QString error = out.errorString();
-      out.cancelWriting();
-      return error;
-    }
-    if (!out.commit())
-      return out.errorString();
-    return std::nullopt;
+    return SaveFileBytes(path, LapFileBytes(file, locale));
   } catch (const LapFileError& e) {
     return e.description();
   }

@@ -57,6 +57,11 @@ void GetListFromXml(const QDomNode& element, QStringList& list);
 // with InvalidFormatString().
 void GetListFromXml2(const QDomNode& element, std::vector<QStringList>& lists);
 
+// True when the file at `path` begins like a lap file (its first kilobyte names the element
+// "QuorvexLapFile"): the program then loads it as one instead of opening it as a movie. Reads
+// no more than that kilobyte; says nothing about whether the rest is sound.
+bool LooksLikeLapFile(const QString& path);
+
 // Reads a lap file from its bytes: exactly one element "QuorvexLapFile" anywhere, holding
 // exactly the two nodes "file_name" and "lap" (comments, processing instructions and text
 // count as nodes; white space between elements does not), at least one movie, as many value
@@ -70,9 +75,12 @@ LapFileReadResult ReadLapFile(const QString& path, const QLocale& locale = QLoca
 // LapFileError when `file` cannot be written as a lap file (no movie, lists of different
 // lengths or without a base, a path holding characters that XML cannot carry).
 QByteArray LapFileBytes(const LapFile& file, const QLocale& locale = QLocale::system());
-// Writes LapFileBytes to `path` through a temporary file beside it, renamed over `path` only
-// when complete: a failure leaves an existing file as it was. Returns the failure's
-// description, or nullopt on success.
+// Writes `bytes` to `path` through a temporary file beside it, renamed over `path` only when
+// complete: a failure leaves an existing file as it was. Returns the failure's description, or
+// nullopt on success. The one save of every file the lap commands write.
+std::optional<QString> SaveFileBytes(const QString& path, const QByteArray& bytes);
+// Writes LapFileBytes to `path` with SaveFileBytes. Returns the failure's description, or
+// nullopt on success.
 std::optional<QString> WriteLapFile(const QString& path, const LapFile& file,
                                     const QLocale& locale = QLocale::system());
 

@@ -1,6 +1,8 @@
 #include "laps/LapForm.h"
 
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
@@ -363,12 +365,46 @@ std::vector<int> LapForm::SelectedRows() const {
 }
 
 bool LapForm::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == dataGridView1 && event->type() == QEvent::KeyPress &&
-      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+  if (watched != dataGridView1 || event->type() != QEvent::KeyPress)
+    return QWidget::eventFilter(watched, event);
+  const auto* key = static_cast<QKeyEvent*>(event);
+  if (key->key() == Qt::Key_Delete) {
     DeleteSelectedRow();
     return true;
   }
+  if (key->matches(QKeySequence::Copy)) {  // the table's own copy takes one cell
+    CopyRows();
+    return true;
+  }
   return QWidget::eventFilter(watched, event);
+}
+
+laps::LapTableTexts LapForm::Texts(const std::vector<int>& rows) const {
+  laps::LapTableTexts texts;
+  texts.headers << QString();
+  for (int c = 0; c < dataGridView1->columnCount(); ++c) {
+    const QTableWidgetItem* header = dataGridView1->horizontalHeaderItem(c);
+    texts.headers << (header ? header->text() : QString());
+  }
+  std::vector<int> wanted = rows;
+  if (wanted.empty()) {
+    for (int r = 0; r < dataGridView1->rowCount(); ++r)
+      wanted.push_back(r);
+  }
+  for (int r : wanted) {
+    const QTableWidgetItem* header = dataGridView1->verticalHeaderItem(r);
+    QStringList line{header ? header->text() : QString()};
+    for (int c = 0; c < dataGridView1->columnCount(); ++c) {
+      const QTableWidgetItem* cell = dataGridView1->item(r, c);
+      line << (cell ? cell->text() : QString());
+    }
+    texts.rows.push_back(line);
+  }
+  return texts;
+}
+
+void LapForm::CopyRows() {
+  QGuiApplication::clipboard()->setText(laps::TabSeparatedText(Texts(SelectedRows())));
 }
 
 void LapForm::DeleteSelectedRow() {

@@ -24,6 +24,7 @@
 
 #include "laps/GridInterface.h"
 #include "laps/LapModel.h"
+#include "laps/LapTableText.h"
 
 class QCloseEvent;
 class QTableWidget;
@@ -68,6 +69,10 @@ class LapForm : public QWidget {
   QTableWidget* grid() const { return dataGridView1; }
   // The grid column named `name` ("column_total_1", ...), -1 when there is none.
   int ColumnByName(const QString& name) const;
+  // The texts shown in `rows` (every row when empty), with the column headers.
+  laps::LapTableTexts Texts(const std::vector<int>& rows = {}) const;
+  // Columns of one movie's group (total, lap, difference).
+  static constexpr int kColumnsPerMovie = 3;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -80,6 +85,8 @@ class LapForm : public QWidget {
   void dataGridView1_SelectionChanged();
   // The delete key: UserDeletingRow (may cancel), removal of the row, UserDeletedRow.
   void DeleteSelectedRow();
+  // Ctrl+C: the selected rows (all when none is selected) to the clipboard, tab-separated.
+  void CopyRows();
   // Returns false to cancel the deletion of the first of the `selected` rows.
   bool dataGridView1_UserDeletingRow(const std::vector<int>& selected);
   void dataGridView1_UserDeletedRow();

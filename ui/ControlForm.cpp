@@ -1,13 +1,21 @@
 #include "ui/ControlForm.h"
 
+#include <QAbstractSpinBox>
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGridLayout>
+#include <QKeyEvent>
+#include <QKeySequence>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextEdit>
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/ui/Fonts.h"
@@ -17,6 +25,27 @@
 namespace quorvex {
 
 namespace {
+
+constexpr auto kCtrl = Qt::ControlModifier;
+constexpr auto kShift = Qt::ShiftModifier;
+
+// The step buttons' keys, "-0.33" ... "+0.33".
+const QKeyCombination kStepKeys[6] = {
+    kCtrl | kShift | Qt::Key_Left, kShift | Qt::Key_Left,  kCtrl | Qt::Key_Left,
+    kCtrl | Qt::Key_Right,         kShift | Qt::Key_Right, kCtrl | kShift | Qt::Key_Right};
+
+QString KeyText(QKeyCombination key) {
+  return QKeySequence(key).toString(QKeySequence::NativeText);
+}
+
+// Where typed keys are text: the shortcuts keep away from them.
+bool IsTextField(const QObject* object) {
+  return qobject_cast<const QLineEdit*>(object) || qobject_cast<const QTextEdit*>(object) ||
+         qobject_cast<const QPlainTextEdit*>(object) ||
+         qobject_cast<const QAbstractSpinBox*>(object) ||
+         (qobject_cast<const QComboBox*>(object) &&
+          static_cast<const QComboBox*>(object)->isEditable());
+}
 
 QPushButton* MakeButton(const QString& text, QWidget* parent, QRect geometry) {
   auto* b = new QPushButton(text, parent);
@@ -46,6 +75,8 @@ ControlForm::ControlForm(ControlInterface& ctrl, QWidget* owner) : QWidget(nullp
   play_rate__SelectedIndexChanged();
   connect(play_rate_, &QComboBox::currentIndexChanged, this,
           &ControlForm::play_rate__SelectedIndexChanged);
+  SetShortcutToolTips();
+  qApp->installEventFilter(this);  // removed by QObject when the panel goes
 }
 
 void ControlForm::BuildStepRow() {
@@ -103,6 +134,66 @@ void ControlForm::BuildContextMenu() {
   setContextMenuPolicy(Qt::CustomContextMenu);
   connect(this, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& pos) { contextMenuStrip1->popup(mapToGlobal(pos)); });
+}
+
+void ControlForm::SetShortcutToolTips() {
+  start_button_->setToolTip(KeyText(QKeyCombination(Qt::Key_Space)));
+  for (size_t i = 0; i < 6; ++i)
+    step_buttons_[i]->setToolTip(KeyText(kStepKeys[i]));
+  play_rate_->setToolTip(KeyText(QKeyCombination(Qt::Key_Up)) + QStringLiteral(" / ") +
+                         KeyText(QKeyCombination(Qt::Key_Down)));
+  time_add_button_->setToolTip(KeyText(QKeyCombination(Qt::Key_Insert)) + QStringLiteral(", ") +
+                               KeyText(Qt::KeypadModifier | Qt::Key_Enter));
+  base_time_set_button_->setToolTip(KeyText(kCtrl | Qt::Key_Backspace));
+}
+
+bool ControlForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress || QApplication::activeModalWidget() != nullptr ||
+      QApplication::activePopupWidget() != nullptr || IsTextField(watched) ||
+      IsTextField(QApplication::focusWidget()))
+    return false;
+  return HandleShortcut(static_cast<const QKeyEvent&>(*event));
+}
+
+bool ControlForm::HandleShortcut(const QKeyEvent& key) {
+  const QKeyCombination combination = key.keyCombination();
+  const Qt::KeyboardModifiers mods = combination.keyboardModifiers() & (kCtrl | kShift);
+  for (size_t i = 0; i < 6; ++i) {
+    if (combination == kStepKeys[i]) {
+      step_buttons_[i]->click();
+      return true;
+    }
+  }
+  const bool plain = (combination.keyboardModifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+  switch (combination.key()) {
+    case Qt::Key_Space:
+      return plain && (start_button_->click(), true);
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+      return plain && (StepFrames(combination.key() == Qt::Key_Left ? -1 : 1), true);
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+      return plain && (MoveRate(combination.key() == Qt::Key_Up ? -1 : 1), true);
+    case Qt::Key_Insert:
+      return mods == Qt::NoModifier && (time_add_button_->click(), true);
+    case Qt::Key_Enter:  // the number pad's; Return is the dialogs' and the buttons'
+      return mods == Qt::NoModifier && (time_add_button_->click(), true);
+    case Qt::Key_Backspace:
+      return mods == kCtrl && (base_time_set_button_->click(), true);
+    default:
+      return false;
+  }
+}
+
+void ControlForm::StepFrames(int32_t frames) {
+  ctrl_.StepFrames(frames);
+  is_playing_ = false;
+  start_button_->setText(QStringLiteral("再生"));
+}
+
+void ControlForm::MoveRate(int delta) {
+  const int index = std::clamp(play_rate_->currentIndex() + delta, 0, play_rate_->count() - 1);
+  play_rate_->setCurrentIndex(index);  // the list's own handler tells the controller
 }
 
 double ControlForm::SelectedRate() const {

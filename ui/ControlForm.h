@@ -4,6 +4,14 @@
 // buttons. It keeps no movie state beyond its play/stop toggle; every action is one call on the
 // ControlInterface it was given, which fans it out to every movie window.
 //
+// Keyboard: while the panel lives, its shortcuts work in every window of the program, except
+// while a text field has the focus or a modal dialog is open (their keys are their own). Each
+// one does exactly what its button or list does: Space play/stop; Ctrl, Shift and Ctrl+Shift
+// with Left/Right the steps of one, five and ten frames; Up/Down the previous/next rate;
+// Insert and the number pad's Enter "セット"; Ctrl+Backspace "クリア". Left/Right alone step
+// every movie by one frame of its own rate (no button; the movies are paused, and the play
+// button shows "再生" again).
+//
 // Ownership and threads: an owned tool window of `owner` (deleted with it), with a greyed close
 // box; a user's request to close it closes the owner instead. UI thread only.
 
@@ -15,6 +23,7 @@
 
 class QAction;
 class QComboBox;
+class QKeyEvent;
 class QMenu;
 class QPushButton;
 
@@ -42,12 +51,19 @@ class ControlForm : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // The program-wide shortcuts (installed on the application).
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildStepRow();
   void BuildBottomRow();
   void BuildContextMenu();
   double SelectedRate() const;
+  void SetShortcutToolTips();
+  // True when `key` is a shortcut and was acted on.
+  bool HandleShortcut(const QKeyEvent& key);
+  void StepFrames(int32_t frames);
+  void MoveRate(int delta);
 
   void start_button__Click();
   void step_button__Click(int i);

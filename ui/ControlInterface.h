@@ -33,6 +33,9 @@ class ControlInterface {
   virtual bool IsVideoFormControlsShowing() = 0;
   // Makes movie `index` the base of the lap differences.
   virtual void SetBaseMovieIndex(int32_t index) = 0;
+  // Steps every movie by `frames` frames of its own frame rate (signed); every movie is paused
+  // afterwards.
+  virtual void StepFrames(int32_t frames) = 0;
 };
 
 // The step buttons' moves in seconds: one, five and ten frame periods of 29.97 frames per

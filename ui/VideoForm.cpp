@@ -358,6 +358,13 @@ void VideoForm::SetCurrentPosition(double seconds) {
   SeekTo(SecondsToUnits(seconds));
 }
 
+void VideoForm::StepFrames(int32_t frames) {
+  if (!mov_)
+    return;
+  mov_->StepFrames(frames);
+  CheckServer();
+}
+
 void VideoForm::SeekCurrentPosition(double delta_seconds) {
   if (!mov_)
     return;

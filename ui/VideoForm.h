@@ -90,6 +90,8 @@ class VideoForm : public QMdiSubWindow, public ui::MenuStripHost {
   // Polls that search: channel::StartSoundState (kStartSoundFailed without a movie or when the
   // server is lost); `seconds` receives the onset's position when found.
   int32_t GetStartSound(double* seconds);
+  // Steps by `frames` frames of the movie's own rate (signed); the movie is paused afterwards.
+  void StepFrames(int32_t frames);
   // The position shown as time zero in the time field; works without a movie too.
   void SetBaseTime(double seconds);
   QString GetFileName() const { return file_name_; }

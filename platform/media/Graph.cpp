@@ -278,27 +278,6 @@ bool Graph::StepHeld(uint32_t buffers) {
          pictures_ != seen;
 }
 
-bool Graph::StepFrames(int32_t frames) {
-  if (!opened_ || !has_video() || frames == 0)
-    return false;
-  if (playing_ || stopped_)
-    Pause();
-  std::optional<Shown> now = shown();
-  if (!now || now->duration_ns <= 0)
-    return false;
-  // The middle of the picture `frames` away: what lies there is that picture, whatever the
-  // rounding of its stamps.
-  const int64_t target = std::max<int64_t>(
-      now->start_ns + int64_t(frames) * now->duration_ns + now->duration_ns / 2, 0);
-  if (const auto end = Duration(); end && target >= *end)
-    return false;
-  const bool ok = Seek(target, stop_ns_, false);
-  std::lock_guard lock(picture_mutex_);
-  if (ok && shown_)
-    position_ns_ = shown_->start_ns;
-  return ok;
-}
-
 // ---- The picture path ----
 
 void Graph::OnPicture(GstSample* sample) {
@@ -321,6 +300,7 @@ void Graph::PresentLocked(GstSample* sample) {
   Shown times;
   if (!PictureMaker::Times(sample, &times.start_ns, &times.duration_ns))
     return;
+  times.nominal_ns = PictureMaker::FramePeriod(sample);
   shown_ = times;
   shown_since_play_ = true;
   if (!video_window_ || area_width_ <= 0 || video_window_->owner() == 0)
@@ -333,7 +313,7 @@ void Graph::PresentLocked(GstSample* sample) {
 }
 
 void Graph::DrawLocked(std::shared_ptr<const Picture> picture) {
-  shown_ = Shown{picture->start_ns, picture->duration_ns};
+  shown_ = Shown{picture->start_ns, picture->duration_ns, picture->nominal_ns};
   if (video_window_)
     video_window_->Draw(*picture);
   shown_pic_ = std::move(picture);

@@ -73,8 +73,6 @@ class Graph {
   // Shows the picture at `position_ns` (frame-accurate, or the key frame at or before it),
   // and plays up to `stop_ns` (nullopt: the end). While stopped it only moves the kept position.
   bool Seek(int64_t position_ns, std::optional<int64_t> stop_ns, bool key_frame);
-  // Steps by `frames` pictures of the movie (negative: backward) from the one shown, paused.
-  bool StepFrames(int32_t frames);
   // The play rate changed: pictures and sound processed for the old rate are dropped (the
   // graph is flushed and prerolled again at its position unless stopped).
   bool RateChanged();
@@ -99,7 +97,10 @@ class Graph {
   bool AspectRatio(int32_t* x, int32_t* y) const;
 
   struct Shown {
+    // A picture reached by a seek into its middle starts there: the decoder clips it.
     int64_t start_ns = 0, duration_ns = 0;
+    int64_t nominal_ns = 0;  // one frame at the stream's fixed rate; 0 when it has none
+    int64_t stop_ns() const { return start_ns + duration_ns; }
   };
   // The picture on screen (or held, before it is drawn).
   std::optional<Shown> shown() const;

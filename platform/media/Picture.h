@@ -19,6 +19,7 @@ namespace quorvex::media {
 struct Picture {
   int64_t start_ns = 0;     // stream time of the picture's first instant
   int64_t duration_ns = 0;  // 0 when the stream does not say
+  int64_t nominal_ns = 0;   // one frame at the stream's fixed rate; 0 when it has none
   int32_t width = 0, height = 0;
   std::vector<uint8_t> pixels;  // 32-bit pixels in the display's byte order, rows of width * 4
 

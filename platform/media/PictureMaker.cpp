@@ -31,6 +31,15 @@ bool PictureMaker::Times(GstSample* sample, int64_t* start_ns, int64_t* duration
   return true;
 }
 
+int64_t PictureMaker::FramePeriod(GstSample* sample) {
+  GstCaps* caps = sample ? gst_sample_get_caps(sample) : nullptr;
+  const GstStructure* s = caps && gst_caps_get_size(caps) ? gst_caps_get_structure(caps, 0) : nullptr;
+  int n = 0, d = 0;
+  if (!s || !gst_structure_get_fraction(s, "framerate", &n, &d) || n <= 0 || d <= 0)
+    return 0;
+  return int64_t(gst_util_uint64_scale_int(GST_SECOND, d, n));
+}
+
 bool PictureMaker::Prepare(const GstVideoInfo& in, int32_t width, int32_t height) {
   if (converter_ && gst_video_info_is_equal(&in, &in_) && GST_VIDEO_INFO_WIDTH(&out_) == width &&
       GST_VIDEO_INFO_HEIGHT(&out_) == height)
@@ -66,6 +75,7 @@ std::shared_ptr<Picture> PictureMaker::Make(GstSample* sample, int32_t width, in
   auto picture = std::make_shared<Picture>();
   if (!Times(sample, &picture->start_ns, &picture->duration_ns))
     picture->start_ns = -1;
+  picture->nominal_ns = FramePeriod(sample);
   picture->width = width;
   picture->height = height;
   picture->pixels.resize(size_t(width) * size_t(height) * 4);

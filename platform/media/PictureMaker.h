@@ -27,6 +27,8 @@ class PictureMaker {
   // Stream time of a sample's buffer start and its duration (0 when unknown); false without
   // a time stamp.
   static bool Times(GstSample* sample, int64_t* start_ns, int64_t* duration_ns);
+  // One frame at the stream's fixed rate (from its caps); 0 for a variable rate.
+  static int64_t FramePeriod(GstSample* sample);
 
  private:
   bool Prepare(const GstVideoInfo& in, int32_t width, int32_t height);

@@ -147,8 +147,8 @@ TEST_F(MainFormTest, EmptyMainWindowIsPlacedWithItsMenusAndDialogs) {
 
   EXPECT_EQ(MenuTexts(f.menuBar()),
             (QStringList{"ﾌｧｲﾙ", "  動画を開く... [Ctrl+O]", "  ---", "  ﾗｯﾌﾟを開く...",
-                         "  ﾗｯﾌﾟを保存...", "ｳｨﾝﾄﾞｳ", "  整列", "  自動整列 (x)", "ﾂｰﾙ",
-                         "  音でｽﾀｰﾄを合わせる"}));
+                         "  ﾗｯﾌﾟを保存...", "  CSVで保存...", "ｳｨﾝﾄﾞｳ", "  整列", "  自動整列 (x)",
+                         "ﾂｰﾙ", "  音でｽﾀｰﾄを合わせる"}));
   const QString all = "すべてのﾌｧｲﾙ (*)";
   const QStringList xml{"XML files (*.xml *.XML)", all};
   EXPECT_EQ(f.open_movie_file_dialog()->nameFilters(),
@@ -390,6 +390,28 @@ TEST_F(MainFormTest, PanelDrivesEveryMovie) {
   }
   Click(f.cf()->start_button());
   EXPECT_EQ(Playing(), (std::vector<bool>{false, false, false}));
+}
+
+// Left/Right in the main window step every movie by one frame of its own rate (25 and 60 fps)
+// and leave them all paused, the panel's button offering play again.
+TEST_F(MainFormTest, ArrowKeysStepEveryMovieByOneOfItsOwnFrames) {
+  MainForm& f = Start({MoviePath("h264-25fps.mp4"), MoviePath("h264-60fps.mp4")});
+  for (VideoForm* vf : f.vfs())
+    vf->SetCurrentPosition(0.41);  // inside frame 10 at 25 fps, frame 24 at 60 fps
+  QTest::keyClick(&f, Qt::Key_Right);
+  std::vector<double> at = Positions();
+  EXPECT_NEAR(at[0], 11 / 25.0, 2e-7);
+  EXPECT_NEAR(at[1], 25 / 60.0, 2e-7);
+  QTest::keyClick(&f, Qt::Key_Left);
+  QTest::keyClick(&f, Qt::Key_Left);
+  at = Positions();
+  EXPECT_NEAR(at[0], 9 / 25.0, 2e-7);
+  EXPECT_NEAR(at[1], 23 / 60.0, 2e-7);
+  Click(f.cf()->start_button());
+  EXPECT_EQ(Playing(), (std::vector<bool>{true, true}));
+  QTest::keyClick(&f, Qt::Key_Right);
+  EXPECT_EQ(Playing(), (std::vector<bool>{false, false}));
+  EXPECT_EQ(f.cf()->start_button()->text(), "再生");
 }
 
 // Base and mark through the panel, a row selection seeking every movie, the refusal of a mark

@@ -116,7 +116,7 @@ TEST(Channel, CodesOutsideTheCommandRangeChangeNeitherBlock) {
   std::memcpy(ret.data(), client.return_view(), ret.size());
   ipc::MessageConnection other;
   ASSERT_EQ(other.Connect(client.server_window()), ipc::SendStatus::kOk);
-  for (uint32_t code : {0x8063u, uint32_t(channel::kLastCommand + 1), 0x8001u, 0u, 0xFFFFFFFFu}) {
+  for (uint32_t code : {0x8063u, uint32_t(channel::kLastCommand) + 1, 0x8001u, 0u, 0xFFFFFFFFu}) {
     ASSERT_EQ(other.Send({code, 7, 9}, 5s), ipc::SendStatus::kOk) << code;
   }
   EXPECT_EQ(std::memcmp(param.data(), client.param_view(), param.size()), 0);

@@ -3,6 +3,7 @@
 // closing movies, scrolling, the window manager's close request; and the lap messages.
 #include <gtest/gtest.h>
 
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QFile>
 #include <QHeaderView>
@@ -11,8 +12,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "laps/LapFile.h"
 #include "laps/LapForm.h"
 #include "laps/LapMessages.h"
+#include "laps/LapTableText.h"
 #include "platform/ui/Fonts.h"
 #include "platform/ui/OwnedWindow.h"
 #include "tests/laps/XCloseRequest.h"
@@ -413,6 +416,93 @@ TEST_F(LapMessages, TellTheUser) {
       EXPECT_GT(seen[i].text.size(), prefix.size()) << i;
     }
   }
+}
+
+// Reads CSV as a spreadsheet program does: quoted fields may hold commas, quotes and line
+// breaks; lines end in CRLF.
+std::vector<QStringList> ReadCsv(const QString& text) {
+  std::vector<QStringList> lines(1);
+  QString field;
+  bool quoted = false;
+  for (int i = 0; i < text.size(); ++i) {
+    const QChar c = text[i];
+    if (quoted && c == u'"' && i + 1 < text.size() && text[i + 1] == u'"') {
+      field += c;
+      ++i;
+    } else if (c == u'"') {
+      quoted = !quoted;
+    } else if (!quoted && c == u',') {
+      lines.back() << field;
+      field.clear();
+    } else if (!quoted && c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') {
+      lines.back() << field;
+      field.clear();
+      lines.emplace_back();
+      ++i;
+    } else {
+      field += c;
+    }
+  }
+  if (lines.back().isEmpty() && field.isEmpty())
+    lines.pop_back();
+  return lines;
+}
+
+// The lap table's export: Ctrl+C copies the selected rows (every row when none is selected)
+// with their headers, exactly as shown; the CSV of a 3-movie, 4-row table, written through the
+// lap file's save under a comma-decimal locale, reads back to the shown texts.
+TEST(LapExportTest, ClipboardAndCsvHoldTheShownTexts) {
+  const QLocale before;
+  QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+  Host host;
+  host.Fill({{1.0, 2.5, 4.25, 7.0}, {1.5, 3.25, 5.0, 8.75}, {0.5, 1.75, 3.5, 6.5}});
+  host.lf->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(host.lf));
+  QTableWidget* grid = host.lf->grid();
+  ASSERT_EQ(grid->rowCount(), 4);
+  ASSERT_EQ(grid->columnCount(), 9);
+  QStringList headers{QString()};
+  for (int c = 0; c < 9; ++c)
+    headers << grid->horizontalHeaderItem(c)->text();
+  const auto shown = [grid](int r) {
+    QStringList line{grid->verticalHeaderItem(r)->text()};
+    for (int c = 0; c < grid->columnCount(); ++c)
+      line << (grid->item(r, c) ? grid->item(r, c)->text() : QString());
+    return line;
+  };
+  EXPECT_EQ(shown(2)[1], "3,25") << "a total as the table shows it";
+
+  const auto copy = [grid] {
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(grid, Qt::Key_C, Qt::ControlModifier);
+    return QGuiApplication::clipboard()->text();
+  };
+  const auto tsv = [](const QList<QStringList>& lines) {
+    QString text;
+    for (const QStringList& line : lines)
+      text += line.join(u'\t') + u'\n';
+    return text;
+  };
+  grid->clearSelection();
+  EXPECT_EQ(copy(), tsv({headers, shown(0), shown(1), shown(2), shown(3)}));
+  grid->selectRow(2);
+  EXPECT_EQ(copy(), tsv({headers, shown(2)}));
+
+  QTemporaryDir dir;
+  const QString path = dir.filePath("laps.csv");
+  const QStringList names{"a,b.mp4", "say \"go\".mp4", "走り.mp4"};
+  ASSERT_EQ(laps::SaveFileBytes(path, laps::CsvBytes(host.lf->Texts(), names, 3)), std::nullopt);
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray bytes = file.readAll();
+  ASSERT_TRUE(bytes.startsWith("\xEF\xBB\xBF")) << "byte-order mark";
+  const std::vector<QStringList> lines = ReadCsv(QString::fromUtf8(bytes.mid(3)));
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[0], QStringList({"", names[0], "", "", names[1], "", "", names[2], "", ""}));
+  EXPECT_EQ(lines[1], headers);
+  for (int r = 0; r < 4; ++r)
+    EXPECT_EQ(lines[size_t(r) + 2], shown(r)) << "row " << r;
+  QLocale::setDefault(before);
 }
 
 }  // namespace

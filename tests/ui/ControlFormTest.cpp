@@ -5,6 +5,7 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include <functional>
 #include <memory>
 
 #include "platform/ui/Fonts.h"
@@ -13,6 +14,7 @@
 #include "tests/ui/Printers.h"
 #include "tests/ui/RecordingControl.h"
 #include "ui/ControlForm.h"
+#include "ui/VideoForm.h"
 
 namespace quorvex {
 namespace {
@@ -175,6 +177,103 @@ TEST(ControlFormClosing, UserCloseClosesTheOwnerInstead) {
   EXPECT_FALSE(form->close());
   EXPECT_TRUE(QTest::qWaitFor([&] { return !owner.isVisible(); }, 5000));
   EXPECT_FALSE(form->isVisible());
+}
+
+// Every shortcut makes exactly the controller calls that its button or list makes, pressed in
+// another window of the program (a movie window) as well as in the panel; none while the movie
+// window's time field has the focus.
+struct ShortcutCase {
+  const char* name;
+  QKeyCombination key;
+  std::function<void(ControlForm&)> by_panel;  // null: expected_calls instead
+  QStringList expected_calls;
+  int32_t count_time = 0;
+  int rate_index = 0;  // the list's entry before the key
+};
+
+TEST_F(ControlFormTest, ShortcutsDoWhatThePanelDoesInEveryWindowButInTextFields) {
+  const auto click = [](QPushButton* (ControlForm::*b)() const) {
+    return [b](ControlForm& f) { (f.*b)()->click(); };
+  };
+  const auto step = [](int i) { return [i](ControlForm& f) { f.step_button(i)->click(); }; };
+  const auto rate = [](int i) {
+    return [i](ControlForm& f) { f.play_rate()->setCurrentIndex(i); };
+  };
+  const Qt::KeyboardModifiers ctrl = Qt::ControlModifier, shift = Qt::ShiftModifier;
+  const ShortcutCase cases[] = {
+      {"space", QKeyCombination(Qt::Key_Space), click(&ControlForm::start_button), {}},
+      {"ctrl+shift+left", (ctrl | shift) | Qt::Key_Left, step(0), {}},
+      {"shift+left", shift | Qt::Key_Left, step(1), {}},
+      {"ctrl+left", ctrl | Qt::Key_Left, step(2), {}},
+      {"ctrl+right", ctrl | Qt::Key_Right, step(3), {}},
+      {"shift+right", shift | Qt::Key_Right, step(4), {}},
+      {"ctrl+shift+right", (ctrl | shift) | Qt::Key_Right, step(5), {}},
+      {"insert", QKeyCombination(Qt::Key_Insert), click(&ControlForm::time_add_button), {}, 1},
+      {"keypad enter",
+       Qt::KeypadModifier | Qt::Key_Enter,
+       click(&ControlForm::time_add_button),
+       {},
+       1},
+      {"ctrl+backspace", ctrl | Qt::Key_Backspace, click(&ControlForm::base_time_set_button), {}},
+      {"down", QKeyCombination(Qt::Key_Down), rate(3), {}, 0, 2},
+      {"up", QKeyCombination(Qt::Key_Up), rate(1), {}, 0, 2},
+      {"up at the first rate", QKeyCombination(Qt::Key_Up), rate(0), {}},
+      {"left", QKeyCombination(Qt::Key_Left), nullptr, {"StepFrames -1"}},
+      {"right", QKeyCombination(Qt::Key_Right), nullptr, {"StepFrames 1"}},
+  };
+  QMainWindow main;
+  auto* area = new QMdiArea;
+  main.setCentralWidget(area);
+  auto* movie = new VideoForm(ctrl_, 0, area);
+  main.show();
+  movie->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+  // A fresh panel per press, so that the play toggle and the rate start alike.
+  const auto fresh = [&](const ShortcutCase& c) {
+    form_ = std::make_unique<ControlForm>(ctrl_);
+    form_->play_rate()->setCurrentIndex(c.rate_index);
+    ctrl_.count_time = c.count_time;
+    ctrl_.calls.clear();
+  };
+  for (const ShortcutCase& c : cases) {
+    QStringList expected = c.expected_calls;
+    if (c.by_panel) {
+      fresh(c);
+      c.by_panel(*form_);
+      expected = ctrl_.calls;
+    }
+    for (int window = 0; window < 2; ++window) {
+      fresh(c);  // before the target is taken: the panel is a new one
+      QWidget* target = window == 0 ? static_cast<QWidget*>(movie) : form_.get();
+      target->activateWindow();
+      target->setFocus();
+      QTest::keyClick(target, c.key.key(), c.key.keyboardModifiers());
+      EXPECT_EQ(ctrl_.calls, expected) << c.name << " in " << target->metaObject()->className();
+    }
+    fresh(c);
+    main.activateWindow();
+    movie->time_text()->setFocus();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&main));
+    for (int wait = 0; wait < 100 && QApplication::focusWidget() != movie->time_text(); ++wait)
+      QTest::qWait(20);
+    ASSERT_EQ(QApplication::focusWidget(), movie->time_text());
+    QTest::keyClick(movie->time_text(), c.key.key(), c.key.keyboardModifiers());
+    EXPECT_EQ(ctrl_.calls, QStringList()) << c.name << " in the time field";
+  }
+  // A native step leaves the movies paused: the play button offers play again.
+  fresh(cases[0]);
+  form_->start_button()->click();
+  movie->setFocus();  // out of the time field
+  for (int wait = 0; wait < 100 && QApplication::focusWidget() == movie->time_text(); ++wait)
+    QTest::qWait(20);
+  QTest::keyClick(movie, Qt::Key_Right);
+  EXPECT_EQ(form_->start_button()->text(), "再生");
+  EXPECT_FALSE(form_->is_playing());
+  // The buttons name their keys.
+  EXPECT_EQ(form_->step_button(0)->toolTip(),
+            QKeySequence((ctrl | shift) | Qt::Key_Left).toString(QKeySequence::NativeText));
+  EXPECT_EQ(form_->start_button()->toolTip(),
+            QKeySequence(Qt::Key_Space).toString(QKeySequence::NativeText));
 }
 
 }  // namespace

@@ -31,6 +31,7 @@ class RecordingControl : public ControlInterface {
     return Answer("IsVideoFormControlsShowing", controls_showing);
   }
   void SetBaseMovieIndex(int32_t index) override { calls << Call("SetBaseMovieIndex", index); }
+  void StepFrames(int32_t frames) override { calls << Call("StepFrames", frames); }
 
   QStringList calls;
   int32_t count_time = 0;

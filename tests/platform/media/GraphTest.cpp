@@ -51,7 +51,6 @@ TEST_F(GraphTest, OperationsBeforeOpeningFailCleanly) {
   EXPECT_FALSE(graph_.Duration());
   EXPECT_FALSE(graph_.Position());
   EXPECT_FALSE(graph_.Seek(0, std::nullopt, false));
-  EXPECT_FALSE(graph_.StepFrames(1));
   EXPECT_FALSE(graph_.SetVolume(1.0));
   EXPECT_FALSE(graph_.SetOwner(1));
   EXPECT_FALSE(graph_.SetVideoArea(0, 0, 10, 10));
