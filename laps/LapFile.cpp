@@ -253,6 +253,9 @@ std::optional<QString> WriteLapFile(const QString& path, const LapFile& file,
   try {
     const QByteArray bytes = LapFileBytes(file, locale);
     QSaveFile out(path);
+    // A folder where the user may overwrite the file but not create one beside it still
+    // saves, in place; everywhere else the temporary file keeps a failed save harmless.
+    out.setDirectWriteFallback(true);
     if (!out.open(QIODevice::WriteOnly))
       return out.errorString();
     if (out.write(bytes) != bytes.size()) {
