@@ -332,7 +332,8 @@ TEST_F(MainFormTest, EqualAreasKeepTheFewerColumns) {
 }
 
 // While checked, resizes, opening and closing rearrange; unchecked, nothing moves until the
-// next resize after checking again; arranging by hand works whatever the setting.
+// next resize after checking again; arranging by hand works whatever the setting, also when a
+// window opens while it runs.
 TEST_F(MainFormTest, AutomaticArrangementFollowsResizesOnlyWhileChecked) {
   Start(Missing(2));
   auto two = [](int w, int h) { return std::vector<QRect>{{0, 0, w, h}, {w, 0, w, h}}; };
@@ -356,6 +357,12 @@ TEST_F(MainFormTest, AutomaticArrangementFollowsResizesOnlyWhileChecked) {
             (std::vector<QRect>{{0, 0, 400, 400}, {400, 0, 400, 400}, {800, 0, 400, 400}}));
   form_->vfs()[0]->close();
   EXPECT_EQ(Cells(), two(600, 400));
+  // A window opened by the events the arrangement processes gets a cell of the new grid.
+  form_->auto_alignment_item()->trigger();  // off
+  QTimer::singleShot(0, form_.get(), [this] { form_->OpenMovies(Missing(1)); });
+  form_->AlignVideoForms();
+  EXPECT_EQ(Cells(),
+            (std::vector<QRect>{{0, 0, 400, 400}, {400, 0, 400, 400}, {800, 0, 400, 400}}));
 }
 
 // Each movie steps from its own position by the same amount; rates and play/pause reach all.
