@@ -85,7 +85,19 @@ void MainForm::auto_alignment__Click() {
 
 void MainForm::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
+  FollowFrames();
   MainForm_SizeChanged();
+}
+
+void MainForm::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  FollowFrames();  // framing moves the window's inside
+}
+
+bool MainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == cf_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
+    FollowFrames();
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void MainForm::MainForm_SizeChanged() {
