@@ -6,6 +6,7 @@
 #include <QMdiArea>
 
 #include "app/MainForm.h"
+#include "ui/ControlForm.h"
 #include "ui/VideoForm.h"
 
 namespace quorvex {
