@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <system_error>
 #include <thread>
 
 extern char** environ;
@@ -114,11 +115,15 @@ std::optional<int> ChildProcess::Kill(std::chrono::milliseconds timeout) {
   kill(pid_, SIGKILL);
   if (const std::optional<int> status = WaitForExit(timeout))
     return status;
-  std::thread([pid = pid_] {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-  }).detach();
+  try {
+    std::thread([pid = pid_] {
+      int status = 0;
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }).detach();
+  } catch (const std::system_error&) {
+    // No thread to spare: the child stays a zombie until this process ends.
+  }
   status_ = -1;
   return std::nullopt;
 }
