@@ -102,8 +102,10 @@ std::optional<int> ChildProcess::WaitForExit(std::chrono::milliseconds timeout) 
       pollfd p{pidfd_, POLLIN, 0};
       // Readable once the child has exited; a tracer can still hold the exit from us, and
       // then the wait goes on in slices instead of spinning on the ready descriptor.
-      if (poll(&p, 1, int(left.count())) <= 0 || TryReap())
+      if (poll(&p, 1, int(left.count())) <= 0)
         continue;
+      if (TryReap())
+        return status_;
     }
     std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(2)));
   }
