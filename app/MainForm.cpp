@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 
 #include "laps/LapFile.h"
 #include "laps/LapForm.h"
@@ -48,14 +49,17 @@ MainForm::MainForm(const QStringList& files, const ClientOptions& options, QWidg
   BuildDialogs();
   new ui::MdiMenuMerger(menuBar(), mdi_);
 
-  // The upper half of the working area of the window's screen.
+  // The upper half of the working area of the window's screen. Until the window manager has
+  // framed the window, its frame is its inside; FollowFrames then fits the frame to the half.
   const QRect work = screen()->availableGeometry();
-  setGeometry(work.x(), work.y(), work.width(), work.height() / 2);
+  move(work.topLeft());
+  resize(work.width(), work.height() / 2);
 
   lf_ = new LapForm(*this, this);
   lf_->show();
   cf_ = new ControlForm(*this, this);
   cf_->show();
+  cf_->installEventFilter(this);
   PlaceWindows();
 }
 
@@ -128,6 +132,36 @@ void MainForm::BuildDialogs() {
       ui::FileDialogFilters(QStringLiteral("CSV files (*.csv)|*.csv") + all));
 }
 
+namespace {
+
+// Whether the window manager has reported a frame around `window` (never, without one).
+bool HasFrame(const QWidget* window) {
+  const QWindow* handle = window->windowHandle();
+  return handle != nullptr && !handle->frameMargins().isNull();
+}
+
+}  // namespace
+
+void MainForm::FollowFrames() {
+  if (cf_ == nullptr)
+    return;  // still being built
+  // Each frame counts once: afterwards the windows are the user's to move.
+  const bool main_framed = !main_framed_ && HasFrame(this);
+  const bool panel_framed = !panel_framed_ && HasFrame(cf_);
+  if (!main_framed && !panel_framed)
+    return;
+  main_framed_ = main_framed_ || main_framed;
+  panel_framed_ = panel_framed_ || panel_framed;
+  if (main_framed) {
+    const QRect work = screen()->availableGeometry();
+    const QMargins frame = windowHandle()->frameMargins();
+    move(work.topLeft());
+    resize(work.width() - frame.left() - frame.right(),
+           work.height() / 2 - frame.top() - frame.bottom());
+  }
+  PlaceWindows();
+}
+
 void MainForm::PlaceWindows() {
   // The panel and the lap table side by side directly below the main window, the panel left.
   const QRect outer = frameGeometry();
@@ -150,7 +184,6 @@ void MainForm::showEvent(QShowEvent* event) {
 }
 
 void MainForm::MainForm_Load() {
-  PlaceWindows();  // the window manager may have moved or framed the window meanwhile
   // "Open with" of a file manager hands over a lap file as the only argument.
   if (files_.size() == 1 && laps::LooksLikeLapFile(files_.front()))
     LoadLapFile(files_.front());

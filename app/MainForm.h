@@ -108,6 +108,9 @@ class MainForm : public QMainWindow, public ControlInterface, public GridInterfa
  protected:
   void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  // Watches the panel for the window manager's report of its frame.
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
@@ -115,7 +118,14 @@ class MainForm : public QMainWindow, public ControlInterface, public GridInterfa
  private:
   void BuildMenus();
   void BuildDialogs();
+  // The panel and the lap table below the main window's frame, side by side.
   void PlaceWindows();
+  // Once the window manager has reported the main window's frame, fits the frame (not the
+  // inside) to the upper half of the working area; once it has reported the main window's or
+  // the panel's frame, places the panel and the lap table again. Frames come after the window
+  // is shown, at a time of the window manager's choosing: this runs on every move and resize
+  // of the two windows and acts on the first report of each.
+  void FollowFrames();
   void AddVideoForm(const QString& path);
   void RemoveMovie(int index);
   void LoadLapFile(const QString& path);
@@ -140,6 +150,8 @@ class MainForm : public QMainWindow, public ControlInterface, public GridInterfa
   QStringList files_;
   ClientOptions options_;
   bool load_posted_ = false;
+  bool main_framed_ = false;   // the window manager has reported the main window's frame
+  bool panel_framed_ = false;  // ... and the panel's
   bool loaded_ = false;
 
   QAction* align_ = nullptr;

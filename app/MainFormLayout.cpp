@@ -6,6 +6,7 @@
 #include <QMdiArea>
 
 #include "app/MainForm.h"
+#include "ui/ControlForm.h"
 #include "ui/VideoForm.h"
 
 namespace quorvex {
@@ -35,9 +36,18 @@ void MainForm::AlignVideoForms() {
   int32_t columns = 4;
   int32_t rows = 2;
   GetOptimizedLayout(area, columns, rows);
+  size_t shaped_for = vfs_.size();
   // Twice: the first placement can change the client area (scroll bars come and go), and the
-  // second pass fits the windows to what is left. The shape stays.
+  // second pass fits the windows to what is left. The shape stays, unless the events processed
+  // in between (a drop, a close) changed the set of windows: the old shape has no cell for a
+  // new window.
   for (int pass = 0; pass < 2; ++pass) {
+    if (vfs_.size() != shaped_for) {
+      shaped_for = vfs_.size();
+      columns = 4;
+      rows = 2;
+      GetOptimizedLayout(area, columns, rows);
+    }
     const int w = area->width();
     const int h = area->height();
     for (size_t i = 0; i < vfs_.size(); ++i) {
@@ -76,7 +86,19 @@ void MainForm::auto_alignment__Click() {
 
 void MainForm::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
+  FollowFrames();
   MainForm_SizeChanged();
+}
+
+void MainForm::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  FollowFrames();  // framing moves the window's inside
+}
+
+bool MainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == cf_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize))
+    FollowFrames();
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void MainForm::MainForm_SizeChanged() {

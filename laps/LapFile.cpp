@@ -255,6 +255,9 @@ bool LooksLikeLapFile(const QString& path) {
 
 std::optional<QString> SaveFileBytes(const QString& path, const QByteArray& bytes) {
   QSaveFile out(path);
+  // A folder where the user may overwrite the file but not create one beside it still
+  // saves, in place; everywhere else the temporary file keeps a failed save harmless.
+  out.setDirectWriteFallback(true);
   if (!out.open(QIODevice::WriteOnly))
     return out.errorString();
   if (out.write(bytes) != bytes.size()) {

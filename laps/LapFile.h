@@ -76,7 +76,9 @@ LapFileReadResult ReadLapFile(const QString& path, const QLocale& locale = QLoca
 // lengths or without a base, a path holding characters that XML cannot carry).
 QByteArray LapFileBytes(const LapFile& file, const QLocale& locale = QLocale::system());
 // Writes `bytes` to `path` through a temporary file beside it, renamed over `path` only when
-// complete: a failure leaves an existing file as it was. Returns the failure's description, or
+// complete: a failure leaves an existing file as it was. Where no file can be created beside it
+// (a folder without write permission) an existing, writable `path` is written in place instead,
+// and a failure part-way then leaves it incomplete. Returns the failure's description, or
 // nullopt on success. The one save of every file the lap commands write.
 std::optional<QString> SaveFileBytes(const QString& path, const QByteArray& bytes);
 // Writes LapFileBytes to `path` with SaveFileBytes. Returns the failure's description, or

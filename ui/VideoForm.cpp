@@ -134,7 +134,7 @@ void VideoForm::BuildControls() {
 }
 
 void VideoForm::BuildStrip(QWidget* strip) {
-  auto* bar = new ui::TrackBar(Qt::Horizontal, strip);
+  auto* bar = new ui::TrackBar(Qt::Horizontal, ui::TrackBar::Clicks::kReportsClicks, strip);
   bar->setRange(0, 100);
   bar->setPageStep(10);
   bar->setGeometry(ColumnX(0), 2, 288, 19);  // row 0, columns 0-8, top margin 2
@@ -160,7 +160,7 @@ void VideoForm::BuildStrip(QWidget* strip) {
     step_buttons_[size_t(i)] = b;
   }
 
-  auto* volume = new ui::TrackBar(Qt::Vertical, strip);
+  auto* volume = new ui::TrackBar(Qt::Vertical, ui::TrackBar::Clicks::kPages, strip);
   volume->setRange(-10000, 0);
   volume->setValue(0);
   volume->setSingleStep(100);
@@ -535,13 +535,14 @@ bool VideoForm::movie_window0__Panel1_DragEnter(const QMimeData* data) {
   return !IsSingleFile(data).isEmpty();
 }
 
-void VideoForm::movie_window0__Panel1_DragDrop(const QMimeData* data) {
-  const QString path = IsSingleFile(data);
+bool VideoForm::movie_window0__Panel1_DragDrop(const QMimeData* data) {
+  const QString path = IsSingleFile(data);  // the file may have gone since the drag entered
   if (path.isEmpty())
-    return;
+    return false;
   // Opened once the drop has been answered: starting a server takes a while, and the source
   // application waits for the answer.
   QTimer::singleShot(0, this, [this, path] { OpenMovie(path); });
+  return true;
 }
 
 void VideoForm::movie_window0_Panel1_SizeChanged() {
@@ -558,20 +559,20 @@ bool VideoForm::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::DragEnter:
     case QEvent::DragMove: {
       auto* drag = static_cast<QDragMoveEvent*>(event);
-      if (movie_window0__Panel1_DragEnter(drag->mimeData()) &&
-          (drag->possibleActions() & Qt::CopyAction)) {
-        drag->setDropAction(Qt::CopyAction);
-        drag->accept();
-      } else {
-        drag->ignore();
+      if (event->type() == QEvent::DragEnter) {
+        drag_takes_file_ = movie_window0__Panel1_DragEnter(drag->mimeData()) &&
+                           (drag->possibleActions() & Qt::CopyAction);
       }
+      drag->setDropAction(drag_takes_file_ ? Qt::CopyAction : Qt::IgnoreAction);
+      drag->setAccepted(drag_takes_file_);
       return true;
     }
     case QEvent::Drop: {
       auto* drop = static_cast<QDropEvent*>(event);
-      drop->setDropAction(Qt::CopyAction);
-      drop->accept();
-      movie_window0__Panel1_DragDrop(drop->mimeData());
+      const bool taken = drag_takes_file_ && movie_window0__Panel1_DragDrop(drop->mimeData());
+      drag_takes_file_ = false;
+      drop->setDropAction(taken ? Qt::CopyAction : Qt::IgnoreAction);
+      drop->setAccepted(taken);
       return true;
     }
     case QEvent::Resize:

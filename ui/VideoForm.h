@@ -164,7 +164,8 @@ class VideoForm : public QMdiSubWindow, public ui::MenuStripHost {
   void testToolStripMenuItem_Click();
   void set_lap_base__Click();
   bool movie_window0__Panel1_DragEnter(const QMimeData* data);
-  void movie_window0__Panel1_DragDrop(const QMimeData* data);
+  // Returns whether the drop is taken: its file still exists.
+  bool movie_window0__Panel1_DragDrop(const QMimeData* data);
   void movie_window0_Panel1_SizeChanged();
   void VideoForm_FormClosing(QCloseEvent* event);
   int64_t WndProc(int32_t code);
@@ -179,6 +180,9 @@ class VideoForm : public QMdiSubWindow, public ui::MenuStripHost {
   int difference_between_form_height_and_panel_height_ = 0;
   // The window's receiving end for graph notices; made with the first client.
   std::unique_ptr<ipc::MessagePort> port_;
+  // The drag over the panel offered one existing file when it entered; its moves are answered
+  // from this, without testing the file again.
+  bool drag_takes_file_ = false;
 
   SplitContainer* movie_window0_ = nullptr;
   QWidget* tableLayoutPanel1 = nullptr;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <system_error>
 #include <thread>
 
 extern char** environ;
@@ -99,22 +100,34 @@ std::optional<int> ChildProcess::WaitForExit(std::chrono::milliseconds timeout) 
       return std::nullopt;
     if (pidfd_ >= 0) {
       pollfd p{pidfd_, POLLIN, 0};
-      poll(&p, 1, int(left.count()));
-    } else {
-      std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(2)));
+      // Readable once the child has exited; a tracer can still hold the exit from us, and
+      // then the wait goes on in slices instead of spinning on the ready descriptor.
+      if (poll(&p, 1, int(left.count())) <= 0)
+        continue;
+      if (TryReap())
+        return status_;
     }
+    std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(2)));
   }
 }
 
-int ChildProcess::Kill() {
+std::optional<int> ChildProcess::Kill(std::chrono::milliseconds timeout) {
   if (!running())
-    return status_.value_or(-1);
+    return status_;
   kill(pid_, SIGKILL);
-  int status = 0;
-  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  if (const std::optional<int> status = WaitForExit(timeout))
+    return status;
+  try {
+    std::thread([pid = pid_] {
+      int status = 0;
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
+    }).detach();
+  } catch (const std::system_error&) {
+    // No thread to spare: the child stays a zombie until this process ends.
   }
-  status_ = status;
-  return status;
+  status_ = -1;
+  return std::nullopt;
 }
 
 }  // namespace quorvex::ipc

@@ -31,8 +31,11 @@ class ChildProcess {
   std::optional<int> WaitForExit(std::chrono::milliseconds timeout);
   // True until the child has been reaped.
   bool running() const { return pid_ > 0 && !status_; }
-  // SIGKILL and reap; returns the exit status.
-  int Kill();
+  // SIGKILL, then wait at most `timeout` for the exit and reap the child. Returns its exit
+  // status, or nullopt when it has not gone in time (stuck in the kernel, or its exit held by a
+  // tracer): a detached thread then reaps it whenever it goes, and running() is false anyway,
+  // so that the caller (the UI thread) never hangs on it and no zombie stays.
+  std::optional<int> Kill(std::chrono::milliseconds timeout = std::chrono::seconds(2));
 
  private:
   ChildProcess(pid_t pid, int pidfd) : pid_(pid), pidfd_(pidfd) {}
@@ -40,8 +43,8 @@ class ChildProcess {
   bool TryReap();
 
   pid_t pid_ = -1;
-  int pidfd_ = -1;  // -1 where the kernel has no pidfd_open; then the wait polls
-  std::optional<int> status_;
+  int pidfd_ = -1;             // -1 where the kernel has no pidfd_open; then the wait polls
+  std::optional<int> status_;  // -1 also when the child was reaped elsewhere or handed off
 };
 
 }  // namespace quorvex::ipc

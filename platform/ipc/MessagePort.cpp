@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <system_error>
 
 #include "platform/ipc/SocketAddress.h"
@@ -22,6 +23,10 @@ struct MessagePort::Peer {
   int fd = -1;
   bool owner = false;
   std::unique_ptr<QSocketNotifier> notifier;
+  // Replies the full socket did not take yet, oldest first; `writable` is enabled while there
+  // are any.
+  std::deque<Reply> unsent;
+  std::unique_ptr<QSocketNotifier> writable;
 };
 
 namespace {
@@ -82,6 +87,9 @@ void MessagePort::Accept() {
     peer->notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
     Peer* raw = peer.get();
     connect(peer->notifier.get(), &QSocketNotifier::activated, this, [this, raw] { Read(raw); });
+    peer->writable = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
+    peer->writable->setEnabled(false);
+    connect(peer->writable.get(), &QSocketNotifier::activated, this, [raw] { Flush(raw); });
     peers_.push_back(std::move(peer));
   }
 }
@@ -107,16 +115,30 @@ void MessagePort::Read(Peer* peer) {
         proc_(Message{frame.code, frame.wparam, frame.lparam});
         break;
       case FrameKind::kSend: {
-        const Reply reply{frame.seq, proc_(Message{frame.code, frame.wparam, frame.lparam})};
-        // The window procedure may have closed the peer's connection (it cannot, today) or the
-        // sender may have gone; either way a failed reply is not our problem.
-        send(peer->fd, &reply, sizeof reply, MSG_NOSIGNAL | MSG_DONTWAIT);
+        // A reply the full socket cannot take now waits for it: dropped, it would make the
+        // sender give up on a window that is well.
+        peer->unsent.push_back({frame.seq, proc_(Message{frame.code, frame.wparam, frame.lparam})});
+        Flush(peer);
         break;
       }
       default:
         break;
     }
   }
+}
+
+void MessagePort::Flush(Peer* peer) {
+  while (!peer->unsent.empty()) {
+    const ssize_t n =
+        send(peer->fd, &peer->unsent.front(), sizeof(Reply), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+      break;
+    // Sent, or the sender has gone: its closed connection is seen by the read side.
+    peer->unsent.pop_front();
+  }
+  peer->writable->setEnabled(!peer->unsent.empty());
 }
 
 void MessagePort::Drop(Peer* peer) {
@@ -126,6 +148,8 @@ void MessagePort::Drop(Peer* peer) {
       // The notifier is deleted later: we may be inside its activated() signal.
       (*it)->notifier->setEnabled(false);
       (*it)->notifier.release()->deleteLater();
+      (*it)->writable->setEnabled(false);
+      (*it)->writable.release()->deleteLater();
       close((*it)->fd);
       peers_.erase(it);
       break;

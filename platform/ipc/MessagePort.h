@@ -16,7 +16,8 @@ namespace quorvex::ipc {
 // The receiving end of a window: owns a handle and its listening socket, and calls the window
 // procedure for every message that arrives, on the thread of the Qt event loop that owns it.
 // A synchronous sender gets the procedure's return value as its reply, sent after the
-// procedure has returned. Only processes of the same user may connect.
+// procedure has returned; replies that find the connection's socket full are queued, in order,
+// and sent from the event loop as it drains. Only processes of the same user may connect.
 //
 // Posted messages are delivered from the event loop only, so while this thread is blocked in
 // a synchronous send of its own they wait, as posted window messages do.
@@ -41,6 +42,7 @@ class MessagePort : public QObject {
   struct Peer;
   void Accept();
   void Read(Peer* peer);
+  static void Flush(Peer* peer);
   void Drop(Peer* peer);
 
   WindowProc proc_;

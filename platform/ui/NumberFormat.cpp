@@ -129,27 +129,6 @@ bool TakeSign(Scanner& s, const QLocale& locale) {
   return false;
 }
 
-// The integer part: digits, optionally grouped in threes after a first group of one to three.
-bool TakeIntegerPart(Scanner& s, const QLocale& locale, std::string& digits) {
-  const qsizetype first = s.TakeDigits(digits);
-  const QString group = locale.groupSeparator();
-  bool grouped = false;
-  while (true) {
-    const qsizetype before = s.pos();
-    if (!s.Take(group))
-      break;
-    const qsizetype run = s.TakeDigits(digits);
-    if (run == 0) {  // a separator not followed by digits is not part of the number
-      s.Reset(before);
-      break;
-    }
-    if (run != 3)
-      return false;
-    grouped = true;
-  }
-  return !grouped || (first >= 1 && first <= 3);
-}
-
 struct Parsed {
   bool negative = false;
   std::string int_digits;
@@ -160,8 +139,9 @@ struct Parsed {
 bool Scan(QStringView text, const QLocale& locale, Parsed& p) {
   Scanner s(text);
   p.negative = TakeSign(s, locale);
-  if (!TakeIntegerPart(s, locale, p.int_digits))
-    return false;
+  // No group separators: this program never writes them, and accepting them read "43.019"
+  // written under a comma locale as 43019 under a point locale.
+  s.TakeDigits(p.int_digits);
   if (s.Take(locale.decimalPoint()))
     s.TakeDigits(p.frac_digits);
   if (p.int_digits.empty() && p.frac_digits.empty())

@@ -30,11 +30,12 @@ QString FormatSigned2(double value, const QLocale& locale = QLocale::system());
 QString FormatGeneral15(double value, const QLocale& locale = QLocale::system());
 
 // Reads a number written in the regional format: ASCII white space around it, an optional
-// leading sign (the locale's or '+'/'-'), digits with group separators between groups of three
-// in the integer part, the locale's decimal separator, an optional exponent ("e" or "E", an
-// optional sign, digits). Values too small for a double read as zero. Returns nullopt for any
-// other text, for a value too large for a double, and for infinities and NaN, and then sets
-// `error` (when given) to a description of the failure.
+// leading sign (the locale's or '+'/'-'), digits, the locale's decimal separator, an optional
+// exponent ("e" or "E", an optional sign, digits). A group separator is refused: the lap file
+// never contains one, and taking it would read a number written with the other decimal
+// separator ("43.019" under a comma locale) as a thousand times its value. Values too small for a
+// double read as zero. Returns nullopt for any other text, for a value too large for a double, and
+// for infinities and NaN, and then sets `error` (when given) to a description of the failure.
 std::optional<double> ParseNumber(const QString& text, const QLocale& locale = QLocale::system(),
                                   QString* error = nullptr);
 

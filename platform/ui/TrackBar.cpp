@@ -6,7 +6,8 @@
 
 namespace quorvex::ui {
 
-TrackBar::TrackBar(Qt::Orientation orientation, QWidget* parent) : QSlider(orientation, parent) {
+TrackBar::TrackBar(Qt::Orientation orientation, Clicks clicks, QWidget* parent)
+    : QSlider(orientation, parent), clicks_(clicks) {
   setTickPosition(QSlider::NoTicks);
   // actionTriggered comes before the slider takes the new position as its value; taking it
   // here first makes the value current for the handlers (the slider's own setValue that
@@ -26,7 +27,7 @@ bool TrackBar::OnHandle(const QPoint& pos) const {
 }
 
 void TrackBar::mousePressEvent(QMouseEvent* event) {
-  if (event->button() != Qt::LeftButton) {
+  if (event->button() != Qt::LeftButton || clicks_ == Clicks::kPages) {
     QSlider::mousePressEvent(event);
     return;
   }

@@ -1,7 +1,10 @@
 // The window-message transport inside one process and across a fork: delivery through the
-// event loop, replies, posting that never blocks, the owner's departure, strangers and garbage.
+// event loop, replies (also to a sender that does not read them at once), posting that never
+// blocks, the owner's departure, strangers and garbage; and a child process that cannot be
+// reaped after its kill.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ptrace.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,9 +12,12 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include <future>
+#include <numeric>
 #include <random>
 #include <vector>
 
+#include "platform/ipc/ChildProcess.h"
 #include "platform/ipc/MessageConnection.h"
 #include "platform/ipc/MessagePort.h"
 #include "platform/ipc/SocketAddress.h"
@@ -85,6 +91,36 @@ TEST(Transport, ASendFromAnotherProcessGetsTheProcedureResult) {
     return 0;
   });
   EXPECT_EQ(rc, 0);
+}
+
+// Far more sends than the connection's socket holds unread replies of: none is lost, none is
+// out of order.
+TEST(Transport, RepliesToAFullSocketAreQueuedNotDropped) {
+  MessagePort port([](const Message& m) { return m.wparam; });
+  const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK, 0);
+  const SocketAddress addr(SocketNameForHandle(port.handle()));
+  ASSERT_EQ(connect(fd, addr.sockaddr(), addr.length()), 0);
+  constexpr int64_t kSends = 3000;
+  int64_t sent = 0;
+  ASSERT_TRUE(SpinUntil([&] {
+    while (sent < kSends) {
+      const Frame f{FrameKind::kSend, 1, uint64_t(sent), sent, 0};
+      if (send(fd, &f, sizeof f, MSG_NOSIGNAL) != ssize_t(sizeof f))
+        break;
+      ++sent;
+    }
+    return sent == kSends;
+  }));
+  std::vector<int64_t> got;
+  SpinUntil([&] {
+    for (Reply r{}; recv(fd, &r, sizeof r, 0) == ssize_t(sizeof r);)
+      got.push_back(r.result);
+    return got.size() >= size_t(kSends);
+  });
+  close(fd);
+  std::vector<int64_t> all(kSends);
+  std::iota(all.begin(), all.end(), 0);
+  EXPECT_EQ(got, all);
 }
 
 TEST(Transport, PostingToABusyWindowNeverBlocks) {
@@ -182,6 +218,42 @@ TEST(Transport, ASendToNoWindowFailsAtOnce) {
   MessageConnection c;
   EXPECT_EQ(c.Connect(0x7FFFFF01), SendStatus::kNoWindow);
   EXPECT_EQ(c.Send({1, 0, 0}, 5s), SendStatus::kPeerGone);
+}
+
+// A killed child whose exit a tracer holds back stands for one stuck in the kernel: the kill
+// gives up after its time limit instead of hanging, and the child is reaped once it goes.
+TEST(ChildProcessTest, AKillThatCannotReapGivesUpInTimeAndReapsLater) {
+  std::optional<ChildProcess> child = ChildProcess::Spawn("/bin/sleep", {"sleep", "60"});
+  ASSERT_TRUE(child);
+  const pid_t pid = child->pid();
+  int seized[2];
+  ASSERT_EQ(pipe(seized), 0);
+  const pid_t tracer = fork();
+  if (tracer == 0) {
+    const char ok = ptrace(PTRACE_SEIZE, pid, nullptr, nullptr) == 0;
+    if (write(seized[1], &ok, 1) == 1)
+      pause();
+    _exit(0);
+  }
+  char ok = 0;
+  const bool told = read(seized[0], &ok, 1) == 1;
+  close(seized[0]);
+  close(seized[1]);
+  auto end_tracer = [tracer] {  // lets the child's exit through
+    kill(tracer, SIGKILL);
+    waitpid(tracer, nullptr, 0);
+  };
+  if (!told || !ok) {
+    end_tracer();
+    GTEST_SKIP() << "no permission to trace";
+  }
+  auto kill_child = std::async(std::launch::async, [&] { return child->Kill(100ms); });
+  const bool returned = kill_child.wait_for(60s) == std::future_status::ready;
+  end_tracer();
+  ASSERT_TRUE(returned);
+  EXPECT_FALSE(kill_child.get().has_value());
+  EXPECT_FALSE(child->running());
+  EXPECT_TRUE(SpinUntil([&] { return kill(pid, 0) != 0; }));  // gone, zombie included
 }
 
 }  // namespace

@@ -170,8 +170,8 @@ TEST_F(VideoFormTest, ResizesGrowOnlyTheVideoAndTheStripHidesAsTheControllerSays
   EXPECT_EQ(hidden->video_panel()->height(), hidden->split()->height() - 1);
 }
 
-// Without a movie the drive operations do nothing and the bar snaps back; a drag over the video
-// is accepted for exactly one existing file.
+// Without a movie the drive operations do nothing and the position bar snaps back; a drag over the
+// video is accepted for exactly one existing file.
 TEST_F(VideoFormTest, EmptyWindowIgnoresDrivingAndAcceptsOneExistingFileDragged) {
   VideoForm* vf = Make();
   vf->Play();
@@ -189,6 +189,9 @@ TEST_F(VideoFormTest, EmptyWindowIgnoresDrivingAndAcceptsOneExistingFileDragged)
   vf->track_bar()->setFocus();
   QTest::keyClick(vf->track_bar(), Qt::Key_PageUp);
   EXPECT_EQ(vf->track_bar()->value(), 0);
+  // The volume bar has no click-to-position: a click below its handle pages down.
+  QTest::mouseClick(vf->volume_bar(), Qt::LeftButton, {}, QPoint(10, 35));
+  EXPECT_EQ(vf->volume_bar()->value(), -1000);
 
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
@@ -212,6 +215,19 @@ TEST_F(VideoFormTest, EmptyWindowIgnoresDrivingAndAcceptsOneExistingFileDragged)
   EXPECT_FALSE(accepts({QUrl::fromLocalFile(dir.filePath("missing.mp4"))}));
   EXPECT_FALSE(accepts({QUrl("http://example.invalid/a.mp4")}));
   EXPECT_FALSE(accepts({}));
+  // The file is tested when the drag enters and again at the drop, not on every move: one
+  // that has gone meanwhile makes the drop not done.
+  ASSERT_TRUE(accepts({QUrl::fromLocalFile(a)}));
+  ASSERT_TRUE(QFile::remove(a));
+  QMimeData gone;
+  gone.setUrls({QUrl::fromLocalFile(a)});
+  QDragMoveEvent move(QPoint(30, 30), Qt::CopyAction, &gone, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(vf->video_panel(), &move);
+  EXPECT_TRUE(move.isAccepted());
+  QDropEvent drop(QPointF(30, 30), Qt::CopyAction, &gone, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(vf->video_panel(), &drop);
+  EXPECT_FALSE(drop.isAccepted());
+  EXPECT_EQ(drop.dropAction(), Qt::IgnoreAction);
 }
 
 TEST(VolumeFromBar, HalfTheBarAndSilenceAtTheEnd) {

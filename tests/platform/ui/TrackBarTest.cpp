@@ -20,7 +20,7 @@ class TrackBarTest : public testing::Test {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&bar_));
     QObject::connect(&bar_, &TrackBar::Scroll, [this] { scrolled_.push_back(bar_.value()); });
   }
-  TrackBar bar_{Qt::Horizontal};
+  TrackBar bar_{Qt::Horizontal, TrackBar::Clicks::kReportsClicks};
   std::vector<int> scrolled_;
   QSignalSpy clicks_{&bar_, &TrackBar::Click};
 };
