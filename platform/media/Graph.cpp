@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <string_view>
 
 #include "platform/media/BackFiller.h"
 #include "platform/media/GraphBranches.h"
@@ -39,6 +41,10 @@ Graph::Graph() : branches_(std::make_unique<Branches>()) {
   GstRef<GstBus> bus(gst_element_get_bus(pipeline_));
   gst_bus_set_sync_handler(bus.get(), &Callbacks::OnBus, this, nullptr);
   video_window_ = VideoWindow::Open();
+  const char* by_seek = std::getenv("QUORVEX_STEPS_BY_SEEK");
+  steps_by_seek_ = by_seek && std::string_view(by_seek) == "1";
+  if (steps_by_seek_)
+    cache_.set_limit_bytes(0);
   maker_ = std::make_unique<PictureMaker>(video_window_ && !video_window_->bgrx()
                                               ? GST_VIDEO_FORMAT_RGBx
                                               : GST_VIDEO_FORMAT_BGRx);
@@ -186,7 +192,7 @@ bool Graph::Seek(int64_t position_ns, std::optional<int64_t> stop_ns, bool key_f
     in_sync_ = false;
     return true;
   }
-  if (!playing_ && !key_frame && same_stop && ShowNearby(position_ns)) {
+  if (!playing_ && !key_frame && same_stop && !steps_by_seek_ && ShowNearby(position_ns)) {
     position_ns_ = position_ns;
     FillCacheBefore();
     return true;
@@ -324,6 +330,24 @@ std::optional<Graph::Shown> Graph::shown() const {
   return shown_;
 }
 
+uint64_t Graph::pictures_dropped() const {
+  GstElement* sink = nullptr;
+  {
+    std::lock_guard lock(branches_->mutex);
+    sink = branches_->video_sink;
+  }
+  if (!sink)
+    return 0;
+  GstStructure* stats = nullptr;
+  g_object_get(sink, "stats", &stats, nullptr);
+  guint64 dropped = 0;
+  if (stats) {
+    gst_structure_get_uint64(stats, "dropped", &dropped);
+    gst_structure_free(stats);
+  }
+  return dropped;
+}
+
 uint64_t Graph::pictures_received() const {
   std::lock_guard lock(picture_mutex_);
   return pictures_;
@@ -336,7 +360,7 @@ bool Graph::WaitForCacheFill(int timeout_ms) {
 // Starts decoding the pictures before the paused position into the cache, unless it holds
 // them already: the last 2 s, or as many as fit.
 void Graph::FillCacheBefore() {
-  if (playing_ || !video_window_ || !has_video())
+  if (playing_ || steps_by_seek_ || !video_window_ || !has_video())
     return;
   Shown now;
   int32_t width = 0, height = 0;

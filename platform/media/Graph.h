@@ -47,6 +47,8 @@ class Graph {
   // 60 fps pictures drawn at 512x288 (a quarter of a 1080p screen's movie grid), 70 at 640x360.
   static constexpr size_t kDefaultCacheBytes = size_t(64) << 20;
 
+  // QUORVEX_STEPS_BY_SEEK=1 in the environment turns the cache and decoding on off: every step
+  // is a flushing, accurate seek, as before them (for benchmarks that compare the two).
   Graph();
   ~Graph();
   Graph(const Graph&) = delete;
@@ -109,6 +111,8 @@ class Graph {
   PictureCache& cache() { return cache_; }
   // Number of pictures the application sink received (tests count decodes with it).
   uint64_t pictures_received() const;
+  // Pictures the sink dropped for being late, and rendered, since the last flush.
+  uint64_t pictures_dropped() const;
   // Waits until the background filling of the cache has ended (tests and benchmarks).
   bool WaitForCacheFill(int timeout_ms);
 
@@ -166,6 +170,7 @@ class Graph {
   PictureCache cache_{kDefaultCacheBytes};
   std::unique_ptr<BackFiller> filler_;
 
+  bool steps_by_seek_ = false;
   bool opened_ = false;
   bool open_tried_ = false;
   bool stopped_ = true;   // held at position_ns_; the next Pause/Play seeks there

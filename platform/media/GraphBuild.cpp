@@ -118,27 +118,30 @@ bool AspectOf(const GstCaps* caps, int32_t* x, int32_t* y) {
 
 // Where sound with more than two channels lands in stereo: the left and right ones on their
 // side, centre ones on both at -3 dB, surrounds on their side at -3 dB, LFE left out; each
-// output is scaled so that full-scale inputs cannot clip. False for unpositioned channels.
-bool DownmixWeights(const GstStructure* s, std::vector<std::array<float, 2>>* weights) {
-  GstAudioInfo info;
-  GstCaps* caps = gst_caps_new_full(gst_structure_copy(s), nullptr);
-  const bool ok = gst_audio_info_from_caps(&info, caps);
-  gst_caps_unref(caps);
-  if (!ok || GST_AUDIO_INFO_IS_UNPOSITIONED(&info))
-    return false;
+// output is scaled so that full-scale inputs cannot clip. Channels without positions are
+// taken in the usual order of six (FL FR FC LFE RL RR), any other count equally on both sides.
+std::vector<std::array<float, 2>> DownmixWeights(const GstAudioInfo& info) {
   constexpr float kSide = 0.70710678f;
+  const int channels = GST_AUDIO_INFO_CHANNELS(&info);
+  static constexpr GstAudioChannelPosition kSix[] = {
+      GST_AUDIO_CHANNEL_POSITION_FRONT_LEFT, GST_AUDIO_CHANNEL_POSITION_FRONT_RIGHT,
+      GST_AUDIO_CHANNEL_POSITION_FRONT_CENTER, GST_AUDIO_CHANNEL_POSITION_LFE1,
+      GST_AUDIO_CHANNEL_POSITION_REAR_LEFT, GST_AUDIO_CHANNEL_POSITION_REAR_RIGHT};
+  const bool unpositioned = GST_AUDIO_INFO_IS_UNPOSITIONED(&info) ||
+                            GST_AUDIO_INFO_POSITION(&info, 0) == GST_AUDIO_CHANNEL_POSITION_NONE;
+  std::vector<std::array<float, 2>> weights;
   std::array<float, 2> sum{0, 0};
-  for (int i = 0; i < GST_AUDIO_INFO_CHANNELS(&info); ++i) {
+  for (int i = 0; i < channels; ++i) {
+    const GstAudioChannelPosition position =
+        !unpositioned ? GST_AUDIO_INFO_POSITION(&info, i)
+        : channels == 6 ? kSix[i]
+                        : GST_AUDIO_CHANNEL_POSITION_MONO;
     std::array<float, 2> w{0, 0};
-    switch (GST_AUDIO_INFO_POSITION(&info, i)) {
+    switch (position) {
       case GST_AUDIO_CHANNEL_POSITION_FRONT_LEFT: w = {1, 0}; break;
       case GST_AUDIO_CHANNEL_POSITION_FRONT_RIGHT: w = {0, 1}; break;
       case GST_AUDIO_CHANNEL_POSITION_LFE1:
       case GST_AUDIO_CHANNEL_POSITION_LFE2: break;
-      case GST_AUDIO_CHANNEL_POSITION_FRONT_CENTER:
-      case GST_AUDIO_CHANNEL_POSITION_REAR_CENTER:
-      case GST_AUDIO_CHANNEL_POSITION_TOP_CENTER:
-      case GST_AUDIO_CHANNEL_POSITION_MONO: w = {kSide, kSide}; break;
       case GST_AUDIO_CHANNEL_POSITION_REAR_LEFT:
       case GST_AUDIO_CHANNEL_POSITION_SIDE_LEFT:
       case GST_AUDIO_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER:
@@ -149,16 +152,16 @@ bool DownmixWeights(const GstStructure* s, std::vector<std::array<float, 2>>* we
       case GST_AUDIO_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER:
       case GST_AUDIO_CHANNEL_POSITION_WIDE_RIGHT:
       case GST_AUDIO_CHANNEL_POSITION_SURROUND_RIGHT: w = {0, kSide}; break;
-      default: w = {kSide / 2, kSide / 2}; break;
+      default: w = {kSide, kSide}; break;  // centres, mono, tops
     }
-    weights->push_back(w);
+    weights.push_back(w);
     sum[0] += w[0];
     sum[1] += w[1];
   }
-  for (auto& w : *weights)
+  for (auto& w : weights)
     for (int side = 0; side < 2; ++side)
       w[side] = sum[side] > 1 ? w[side] / sum[side] : w[side];
-  return true;
+  return weights;
 }
 
 // audioconvert's mix matrix: one row per output channel, one column per input channel.
@@ -178,6 +181,20 @@ void SetDownmix(GstElement* convert, const std::vector<std::array<float, 2>>& we
   }
   g_object_set_property(G_OBJECT(convert), "mix-matrix", &matrix);
   g_value_unset(&matrix);
+}
+
+// Sets the converter's mix matrix for each stream format before the converter takes it: a
+// decoder may announce its channels unpositioned first and positioned later.
+GstPadProbeReturn OnAudioCaps(GstPad*, GstPadProbeInfo* info, gpointer convert) {
+  GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+  if (GST_EVENT_TYPE(event) != GST_EVENT_CAPS)
+    return GST_PAD_PROBE_OK;
+  GstCaps* caps = nullptr;
+  gst_event_parse_caps(event, &caps);
+  GstAudioInfo audio;
+  if (caps && gst_audio_info_from_caps(&audio, caps) && GST_AUDIO_INFO_CHANNELS(&audio) > 2)
+    SetDownmix(static_cast<GstElement*>(convert), DownmixWeights(audio));
+  return GST_PAD_PROBE_OK;
 }
 
 }  // namespace
@@ -379,9 +396,11 @@ bool Graph::LinkAudio(GstPad* pad, const GstStructure* caps) {
                                          : "audio/x-raw,format=S16LE,layout=interleaved"));
     g_object_set(format, "caps", s16.get(), nullptr);
   }
-  std::vector<std::array<float, 2>> weights;
-  if (convert && channels > 2 && DownmixWeights(caps, &weights))
-    SetDownmix(convert, weights);
+  if (convert && channels > 2) {
+    GstRef<GstPad> in(gst_element_get_static_pad(convert, "sink"));
+    gst_pad_add_probe(in.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &OnAudioCaps, convert,
+                      nullptr);
+  }
   if (volume)
     g_object_set(volume, "volume", branches_->volume_linear, nullptr);
   const Chain head = {queue, convert, format};

@@ -3,6 +3,13 @@
 #include <algorithm>
 
 namespace quorvex::media {
+namespace {
+
+// Frame times are rounded to the container's time base: a picture shorter than the frame
+// period by less than this is whole.
+constexpr int64_t kClipToleranceNs = 1000;
+
+}  // namespace
 
 PictureMaker::PictureMaker(GstVideoFormat out_format) : out_format_(out_format) {
   gst_video_info_init(&in_);
@@ -28,6 +35,13 @@ bool PictureMaker::Times(GstSample* sample, int64_t* start_ns, int64_t* duration
     return false;
   *start_ns = sign > 0 ? int64_t(start) : -int64_t(start);
   *duration_ns = GST_BUFFER_DURATION_IS_VALID(buffer) ? int64_t(GST_BUFFER_DURATION(buffer)) : 0;
+  // A seek into the middle of a picture makes the decoder clip it to start at the target; at a
+  // fixed rate its own start is one frame before its end.
+  const int64_t period = FramePeriod(sample);
+  if (period > 0 && *duration_ns > 0 && *duration_ns < period - kClipToleranceNs) {
+    *start_ns = std::max<int64_t>(*start_ns + *duration_ns - period, 0);
+    *duration_ns = period;
+  }
   return true;
 }
 

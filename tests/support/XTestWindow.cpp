@@ -22,6 +22,10 @@ XTestWindow::XTestWindow(int width, int height) : width_(width), height_(height)
   const int screen = DefaultScreen(d);
   window_ = XCreateSimpleWindow(d, RootWindow(d, screen), 0, 0, unsigned(width), unsigned(height),
                                 0, BlackPixel(d, screen), BlackPixel(d, screen));
+  // Kept by the X server while other tests' windows cover it (run with +bs).
+  XSetWindowAttributes keep{};
+  keep.backing_store = Always;
+  XChangeWindowAttributes(d, window_, CWBackingStore, &keep);
   XMapWindow(d, window_);
   XSync(d, False);
 }
@@ -35,13 +39,10 @@ XTestWindow::~XTestWindow() {
 std::vector<uint32_t> XTestWindow::Grab() const {
   auto* d = static_cast<Display*>(display_);
   XSync(d, False);
-  // Reading the root window's area gives what is on screen, the other process's child window
-  // included (reading our own window would not include a foreign child's contents reliably).
-  int x = 0, y = 0;
-  Window child;
-  XTranslateCoordinates(d, window_, DefaultRootWindow(d), 0, 0, &x, &y, &child);
-  XImage* img = XGetImage(d, DefaultRootWindow(d), x, y, unsigned(width_), unsigned(height_),
-                          AllPlanes, ZPixmap);
+  // The window's own contents, the other process's child window included: with its backing
+  // store they are what was drawn, whatever covers the window on the screen.
+  XImage* img = XGetImage(d, window_, 0, 0, unsigned(width_), unsigned(height_), AllPlanes,
+                          ZPixmap);
   std::vector<uint32_t> pixels;
   if (img == nullptr)
     return pixels;
