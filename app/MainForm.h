@@ -110,7 +110,7 @@ class MainForm : public QMainWindow, public ControlInterface, public GridInterfa
   void BuildMenus();
   void BuildDialogs();
   void PlaceWindows();
-  void AddVideoForm(const QString& path);
+  VideoForm* AddVideoForm();
   void RemoveMovie(int index);
   void LoadLapFile(const QString& path);
   laps::PositionReader Positions();

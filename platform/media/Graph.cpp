@@ -361,7 +361,8 @@ void Graph::FillCacheBefore() {
   int32_t width = 0, height = 0;
   {
     std::lock_guard lock(picture_mutex_);
-    if (!shown_ || shown_->duration_ns <= 0 || shown_->start_ns <= 0 || area_width_ <= 0)
+    if (!shown_ || shown_->duration_ns <= 0 || shown_->start_ns <= first_picture_ns_ ||
+        area_width_ <= 0)
       return;
     now = *shown_;
     width = area_width_;
@@ -370,7 +371,7 @@ void Graph::FillCacheBefore() {
   const auto picture_bytes = int64_t(width) * height * 4 + int64_t(sizeof(Picture));
   const int64_t fit = int64_t(cache_.limit_bytes()) / picture_bytes;
   const int64_t span = std::min(kFillSpanNs, fit * 2 / 3 * now.duration_ns);
-  const int64_t from = std::max<int64_t>(now.start_ns - span, 0);
+  const int64_t from = std::max<int64_t>(now.start_ns - span, first_picture_ns_);
   if (span <= 0 || (cache_.Find(now.start_ns - 1) && cache_.Find(from) &&
                     cache_.Find((from + now.start_ns) / 2)))
     return;

@@ -173,6 +173,8 @@ class Graph {
   // without a seek. A step served from the cache or by decoding on leaves the sound behind.
   bool in_sync_ = false;
   int64_t position_ns_ = 0;
+  // The first picture's start: nothing lies before it (MPEG-TS movies often start later than 0).
+  int64_t first_picture_ns_ = 0;
   std::optional<int64_t> stop_ns_;
   double volume_ = 1.0;
 };

@@ -208,6 +208,31 @@ TEST_F(GraphTest, StepsShowWhatAFreshSeekShows) {
   }
 }
 
+// On MPEG-TS (no index) seeks while paused without a cache, forward, backward, onto a key
+// frame, just before and after one and across several, show the picture and report the
+// position that a fresh accurate seek to the same target does.
+TEST_F(GraphTest, TransportStreamSeeksLandOnTheFrame) {
+  Graph graph;
+  graph.cache().set_limit_bytes(0);
+  Open("h264-mp2.ts", graph);
+  ASSERT_TRUE(graph.Pause());
+  Reference reference("h264-mp2.ts", owner_.width(), owner_.height());
+  ASSERT_TRUE(reference.ok);
+  // Key frames every 30 frames: 90 is one, 89 the last picture before it.
+  for (int frame : {100, 101, 90, 89, 91, 60, 59, 150, 31, 29, 250, 5, 120}) {
+    const int64_t target = FrameTime(frame) + int64_t(kFrameNs / 2);
+    ASSERT_TRUE(graph.Seek(target, std::nullopt, false)) << frame;
+    reference.SeekFresh(target);
+    EXPECT_EQ(graph.Position(), reference.graph.Position()) << frame;
+    const Graph::Shown shown = graph.shown().value_or(Graph::Shown{});
+    const Graph::Shown fresh = reference.graph.shown().value_or(Graph::Shown{-1, 0});
+    EXPECT_EQ(shown.start_ns, fresh.start_ns) << frame;
+    EXPECT_LE(shown.start_ns, target) << frame;
+    EXPECT_GT(shown.start_ns + shown.duration_ns, target) << frame;
+    EXPECT_TRUE(SamePixels(owner_.Grab(), reference.window.Grab())) << frame;
+  }
+}
+
 // The graph holds the filters and the clock given to it, and lets them go with itself, also
 // when the file could not be opened.
 TEST_F(GraphTest, ReleasesWhatItWasGiven) {
