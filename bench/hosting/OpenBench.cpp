@@ -141,3 +141,5 @@ BENCHMARK(BM_SixteenMovies)
     ->Iterations(3);
 
 }  // namespace
+
+BENCHMARK_MAIN();
