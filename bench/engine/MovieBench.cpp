@@ -101,9 +101,8 @@ void SeekWhilePaused(benchmark::State& state, Step step) {
         break;
     }
     int64_t target = FrameTime(frame);
-    if (engine.SetPositions(&target, media::AM_SEEKING_AbsolutePositioning,
-                                               nullptr,
-                                               media::AM_SEEKING_NoPositioning) != media::S_OK) {
+    if (engine.SetPositions(&target, media::AM_SEEKING_AbsolutePositioning, nullptr,
+                            media::AM_SEEKING_NoPositioning) != media::S_OK) {
       state.SkipWithError("seek failed");
       return;
     }
@@ -130,13 +129,15 @@ std::u16string TransportStream720p() {
     return std::u16string(path.begin(), path.end());
   }
   const std::string cmd =
-      "mkdir -p '" + dir + "' && gst-launch-1.0 -q videotestsrc pattern=smpte num-buffers=600 "
+      "mkdir -p '" + dir +
+      "' && gst-launch-1.0 -q videotestsrc pattern=smpte num-buffers=600 "
       "! video/x-raw,width=1280,height=720,framerate=30000/1001 ! timeoverlay "
       "! videoconvert ! video/x-raw,format=I420 ! x264enc speed-preset=ultrafast bframes=0 "
-      "key-int-max=30 ! h264parse ! queue ! mpegtsmux name=m ! filesink location='" + path +
+      "key-int-max=30 ! h264parse ! queue ! mpegtsmux name=m ! filesink location='" +
+      path +
       ".part' audiotestsrc num-buffers=200 samplesperbuffer=4800 ! audio/x-raw,rate=48000,"
-      "channels=2 ! audioconvert ! avenc_mp2 ! queue ! m. >/dev/null 2>&1 && mv '" + path +
-      ".part' '" + path + "'";
+      "channels=2 ! audioconvert ! avenc_mp2 ! queue ! m. >/dev/null 2>&1 && mv '" +
+      path + ".part' '" + path + "'";
   if (std::system(cmd.c_str()) != 0)
     return {};
   return std::u16string(path.begin(), path.end());
@@ -171,8 +172,8 @@ void TransportStreamSeek(benchmark::State& state) {
       state.SkipWithError("seek failed");
       return;
     }
-    ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                           start).count());
+    ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                     .count());
   }
   // Backward seeks (odd ones) need the decoder; forward ones may decode on from the picture.
   std::vector<double> back;

@@ -40,6 +40,7 @@ namespace quorvex::media {
 class VideoWindow;
 class PictureMaker;
 class BackFiller;
+class IndexlessSeek;
 
 class Graph {
  public:
@@ -136,6 +137,7 @@ class Graph {
   void ForgetPictures();
 
   bool SeekPipeline(int64_t position_ns, bool key_frame);
+  bool SeekIndexless(int64_t position_ns, uint64_t stop);
   bool ShowKeptPosition();
   int64_t QueryPosition() const;
 
@@ -164,6 +166,8 @@ class Graph {
   std::unique_ptr<PictureMaker> maker_;       // guarded by picture_mutex_
   PictureCache cache_{kDefaultCacheBytes};
   std::unique_ptr<BackFiller> filler_;
+  std::unique_ptr<IndexlessSeek> indexless_;  // MPEG-TS only; made at the first seek
+  bool indexless_looked_ = false;
 
   bool opened_ = false;
   bool open_tried_ = false;

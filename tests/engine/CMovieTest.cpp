@@ -167,8 +167,7 @@ class CMovieTest : public testing::Test {
       }
       return int64_t(0);
     });
-    ASSERT_EQ(movie_.SetNotifyWindow(notify_window_->handle(), kGraphNotify, 7),
-              S_OK);
+    ASSERT_EQ(movie_.SetNotifyWindow(notify_window_->handle(), kGraphNotify, 7), S_OK);
   }
 
   test::TestWindow owner_{480, 360};
