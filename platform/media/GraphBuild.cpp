@@ -1,17 +1,17 @@
 // Graph: building the graph for a file (Open) and the bus handler. The decoder's pads appear
 // on a streaming thread; each gets its branch there.
 
-#include <gst/app/gstappsink.h>
 #include <gst/gst.h>
+#include <gst/app/gstappsink.h>
 
 #include <gst/audio/audio.h>
 
 #include <array>
 #include <chrono>
-#include <mutex>
-#include <numeric>
-#include <string_view>
 #include <vector>
+#include <numeric>
+#include <mutex>
+#include <string_view>
 
 #include "platform/media/Graph.h"
 #include "platform/media/GraphBranches.h"
@@ -102,8 +102,7 @@ bool LinkToChain(GstPad* pad, GstElement* first) {
 
 // Display aspect ratio of decoded video caps, reduced; false when the caps do not say.
 bool AspectOf(const GstCaps* caps, int32_t* x, int32_t* y) {
-  const GstStructure* s =
-      caps && gst_caps_get_size(caps) ? gst_caps_get_structure(caps, 0) : nullptr;
+  const GstStructure* s = caps && gst_caps_get_size(caps) ? gst_caps_get_structure(caps, 0) : nullptr;
   int w = 0, h = 0, par_n = 1, par_d = 1;
   if (!s || !gst_structure_get_int(s, "width", &w) || !gst_structure_get_int(s, "height", &h) ||
       w <= 0 || h <= 0)
@@ -133,38 +132,25 @@ bool DownmixWeights(const GstStructure* s, std::vector<std::array<float, 2>>* we
   for (int i = 0; i < GST_AUDIO_INFO_CHANNELS(&info); ++i) {
     std::array<float, 2> w{0, 0};
     switch (GST_AUDIO_INFO_POSITION(&info, i)) {
-      case GST_AUDIO_CHANNEL_POSITION_FRONT_LEFT:
-        w = {1, 0};
-        break;
-      case GST_AUDIO_CHANNEL_POSITION_FRONT_RIGHT:
-        w = {0, 1};
-        break;
+      case GST_AUDIO_CHANNEL_POSITION_FRONT_LEFT: w = {1, 0}; break;
+      case GST_AUDIO_CHANNEL_POSITION_FRONT_RIGHT: w = {0, 1}; break;
       case GST_AUDIO_CHANNEL_POSITION_LFE1:
-      case GST_AUDIO_CHANNEL_POSITION_LFE2:
-        break;
+      case GST_AUDIO_CHANNEL_POSITION_LFE2: break;
       case GST_AUDIO_CHANNEL_POSITION_FRONT_CENTER:
       case GST_AUDIO_CHANNEL_POSITION_REAR_CENTER:
       case GST_AUDIO_CHANNEL_POSITION_TOP_CENTER:
-      case GST_AUDIO_CHANNEL_POSITION_MONO:
-        w = {kSide, kSide};
-        break;
+      case GST_AUDIO_CHANNEL_POSITION_MONO: w = {kSide, kSide}; break;
       case GST_AUDIO_CHANNEL_POSITION_REAR_LEFT:
       case GST_AUDIO_CHANNEL_POSITION_SIDE_LEFT:
       case GST_AUDIO_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER:
       case GST_AUDIO_CHANNEL_POSITION_WIDE_LEFT:
-      case GST_AUDIO_CHANNEL_POSITION_SURROUND_LEFT:
-        w = {kSide, 0};
-        break;
+      case GST_AUDIO_CHANNEL_POSITION_SURROUND_LEFT: w = {kSide, 0}; break;
       case GST_AUDIO_CHANNEL_POSITION_REAR_RIGHT:
       case GST_AUDIO_CHANNEL_POSITION_SIDE_RIGHT:
       case GST_AUDIO_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER:
       case GST_AUDIO_CHANNEL_POSITION_WIDE_RIGHT:
-      case GST_AUDIO_CHANNEL_POSITION_SURROUND_RIGHT:
-        w = {0, kSide};
-        break;
-      default:
-        w = {kSide / 2, kSide / 2};
-        break;
+      case GST_AUDIO_CHANNEL_POSITION_SURROUND_RIGHT: w = {0, kSide}; break;
+      default: w = {kSide / 2, kSide / 2}; break;
     }
     weights->push_back(w);
     sum[0] += w[0];
@@ -354,13 +340,13 @@ bool Graph::LinkVideo(GstPad* pad) {
   if (flip)
     gst_util_set_object_arg(G_OBJECT(flip), "video-direction", "auto");
   if (queue) {
-    g_object_set(queue, "max-size-buffers", 0u, "max-size-bytes", kVideoAheadBytes, "max-size-time",
-                 kVideoAheadNs, nullptr);
+    g_object_set(queue, "max-size-buffers", 0u, "max-size-bytes", kVideoAheadBytes,
+                 "max-size-time", kVideoAheadNs, nullptr);
   }
   if (sink) {
     CapsRef raw(gst_caps_from_string("video/x-raw"));  // in system memory, any layout
-    g_object_set(sink, "sync", TRUE, "caps", raw.get(), "qos", TRUE, "max-lateness", kMaxLatenessNs,
-                 "max-buffers", 1u, nullptr);
+    g_object_set(sink, "sync", TRUE, "caps", raw.get(), "qos", TRUE, "max-lateness",
+                 kMaxLatenessNs, "max-buffers", 1u, nullptr);
     GstAppSinkCallbacks callbacks{};
     callbacks.eos = &Callbacks::OnEos;
     callbacks.new_preroll = &Callbacks::OnPreroll;
