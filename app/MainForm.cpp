@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPointer>
 #include <QScreen>
 #include <QTimer>
 #include <QUrl>
@@ -193,24 +194,36 @@ void MainForm::MainForm_Load() {
 }
 
 void MainForm::OpenMovies(const QStringList& paths) {
+  // Every server starts, then every one opens its file, then each first picture is collected:
+  // the movies open side by side instead of one after another.
+  // A warning box on the way runs events: a window closed meanwhile drops out of the list.
+  std::vector<QPointer<VideoForm>> opening;
   for (const QString& path : paths) {
-    AddVideoForm(path);
+    VideoForm* vf = AddVideoForm();
+    if (vf->StartOpening(path))
+      opening.push_back(vf);
     lf_->AddItem();
   }
+  for (const QPointer<VideoForm>& vf : opening)
+    if (vf)
+      vf->SendOpen();
+  for (const QPointer<VideoForm>& vf : opening)
+    if (vf)
+      vf->FinishOpening();
   lf_->ClearRows();
   time_list_.Reset(int(vfs_.size()));
   if (auto_alignment_->isChecked())
     AlignVideoForms();
 }
 
-void MainForm::AddVideoForm(const QString& path) {
+VideoForm* MainForm::AddVideoForm() {
   const int n = int(vfs_.size());
   auto* vf = new VideoForm(*this, n, mdi_, options_);
   vfs_.push_back(vf);
   connect(vf, &VideoForm::FormClosing, this,
           [this, vf](ui::CloseReason reason) { VideoForm_FormClosing(vf, reason); });
   vf->show();
-  vf->OpenMovie(path);
+  return vf;
 }
 
 void MainForm::VideoForm_FormClosing(VideoForm* form, ui::CloseReason reason) {

@@ -126,7 +126,7 @@ class MainForm : public QMainWindow, public ControlInterface, public GridInterfa
   // is shown, at a time of the window manager's choosing: this runs on every move and resize
   // of the two windows and acts on the first report of each.
   void FollowFrames();
-  void AddVideoForm(const QString& path);
+  VideoForm* AddVideoForm();
   void RemoveMovie(int index);
   void LoadLapFile(const QString& path);
   laps::PositionReader Positions();

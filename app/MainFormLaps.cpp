@@ -137,7 +137,7 @@ void MainForm::LoadLapFile(const QString& path) {
     return;
   CloseAllVideoForms();
   for (int m = 0; m < file->file_names.size(); ++m) {
-    AddVideoForm(file->file_names[m]);
+    AddVideoForm()->OpenMovie(file->file_names[m]);
     vfs_.back()->SetBaseTime(file->time_list[size_t(m)].front());
     lf_->AddItem();
   }

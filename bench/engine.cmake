@@ -7,5 +7,6 @@ target_include_directories(bench_engine PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(bench_engine PRIVATE quorvex_engine benchmark::benchmark PkgConfig::X11
                       quorvex_warnings)
 target_compile_definitions(bench_engine PRIVATE
-                           QUORVEX_BENCH_MOVIES="${PROJECT_BINARY_DIR}/movies")
+                           QUORVEX_BENCH_MOVIES="${PROJECT_BINARY_DIR}/movies"
+                           QUORVEX_BENCH_CACHE="${PROJECT_BINARY_DIR}/bench-movies")
 set_target_properties(bench_engine PROPERTIES AUTOMOC OFF)

@@ -27,18 +27,18 @@ std::string OwnExecutable() {
 
 CMovieClient::CMovieClient() : CMovieClient(ClientOptions{}) {}
 
-CMovieClient::CMovieClient(const ClientOptions& options) : options_(options) {
+CMovieClient::CMovieClient(const ClientOptions& options, Start start) : options_(options) {
   if (options_.server_path.empty())
     options_.server_path = OwnExecutable();
   CreateChannelObjects();
   try {
-    StartServer();
+    SpawnServer();
   } catch (...) {
     ReleaseNames();
     throw;
   }
-  ReleaseNames();
-  ++server_index_;
+  if (start == Start::kWait)
+    WaitUntilStarted();
 }
 
 void CMovieClient::CreateChannelObjects() {
@@ -67,30 +67,43 @@ void CMovieClient::CreateChannelObjects() {
   throw ServerStartError("cannot create the channel's shared objects", id_);
 }
 
-void CMovieClient::StartServer() {
+void CMovieClient::SpawnServer() {
   process_info_ = ipc::ChildProcess::Spawn(options_.server_path, {options_.server_path, "/s", id_});
   if (!process_info_)
     throw ServerStartError("cannot start the movie server", id_);
-  // Wait in slices so that a server that dies on the way is noticed at once, not at the end
-  // of the time limit.
-  const auto deadline = std::chrono::steady_clock::now() + options_.start_timeout;
-  for (;;) {
-    if (start_event_->Wait(std::chrono::milliseconds(20)))
-      break;
-    if (process_info_->WaitForExit(std::chrono::milliseconds(0))) {
-      throw ServerStartError("the movie server ended before it was ready", id_);
+}
+
+void CMovieClient::WaitUntilStarted() {
+  if (started_)
+    return;
+  started_ = true;  // once: a failed start is not waited for again
+  try {
+    // Wait in slices so that a server that dies on the way is noticed at once, not at the
+    // end of the time limit.
+    const auto deadline = std::chrono::steady_clock::now() + options_.start_timeout;
+    for (;;) {
+      if (start_event_->Wait(std::chrono::milliseconds(20)))
+        break;
+      if (process_info_->WaitForExit(std::chrono::milliseconds(0)))
+        throw ServerStartError("the movie server ended before it was ready", id_);
+      if (std::chrono::steady_clock::now() >= deadline) {
+        process_info_->Kill();
+        throw ServerStartError("the movie server did not start in time", id_);
+      }
     }
-    if (std::chrono::steady_clock::now() >= deadline) {
+    server_window_ = channel::ReadField<int32_t>(return_view_, 0);
+    if (connection_.Connect(server_window_) != ipc::SendStatus::kOk ||
+        connection_.Attach() != ipc::SendStatus::kOk) {
       process_info_->Kill();
-      throw ServerStartError("the movie server did not start in time", id_);
+      throw ServerStartError("the movie server's window cannot be reached", id_);
     }
+  } catch (...) {
+    ReleaseNames();
+    lost_ = true;
+    throw;
   }
-  server_window_ = channel::ReadField<int32_t>(return_view_, 0);
-  if (connection_.Connect(server_window_) != ipc::SendStatus::kOk ||
-      connection_.Attach() != ipc::SendStatus::kOk) {
-    process_info_->Kill();
-    throw ServerStartError("the movie server's window cannot be reached", id_);
-  }
+  ReleaseNames();
+  ++server_index_;
 }
 
 void CMovieClient::ReleaseNames() {
@@ -103,6 +116,8 @@ void CMovieClient::ReleaseNames() {
 }
 
 CMovieClient::~CMovieClient() {
+  if (!started_)
+    ReleaseNames();  // never waited for: the handshake's names are still there
   if (process_info_ && process_info_->running()) {
     const channel::CodeOnlyParam close{channel::kClose};
     if (SendCommand(close.code, &close, sizeof close)) {
@@ -128,14 +143,33 @@ void CMovieClient::MarkLost() {
 }
 
 bool CMovieClient::SendCommand(int32_t code, const void* record, int32_t size_bytes) {
-  if (lost_)
+  return BeginCommand(code, record, size_bytes) && EndCommand();
+}
+
+bool CMovieClient::BeginCommand(int32_t code, const void* record, int32_t size_bytes) {
+  if (pending_code_ != 0)
+    EndCommand();  // the parameter block is the server's until it has replied
+  if (lost_ || !started_)
     return false;
   if (size_bytes < 0 || size_t(size_bytes) > channel::kBlockBytes)
     return false;
   std::memcpy(param_view_, record, size_t(size_bytes));
+  if (connection_.Start(ipc::Message{uint32_t(code), 0, 0}) != ipc::SendStatus::kOk) {
+    MarkLost();
+    return false;
+  }
+  pending_code_ = code;
+  return true;
+}
+
+bool CMovieClient::EndCommand() {
+  const int32_t code = pending_code_;
+  pending_code_ = 0;
+  if (lost_ || code == 0)
+    return false;
   const auto timeout =
       code == channel::kInitializeGraph ? options_.open_timeout : options_.command_timeout;
-  if (connection_.Send(ipc::Message{uint32_t(code), 0, 0}, timeout) != ipc::SendStatus::kOk) {
+  if (connection_.Finish(timeout) != ipc::SendStatus::kOk) {
     MarkLost();
     return false;
   }
@@ -155,6 +189,10 @@ bool CMovieClient::SendCodeOnly(int32_t code) {
 }
 
 bool CMovieClient::InitializeGraph(const char16_t* file_name, int32_t owner_window) {
+  return BeginInitializeGraph(file_name, owner_window) && EndInitializeGraph();
+}
+
+bool CMovieClient::BeginInitializeGraph(const char16_t* file_name, int32_t owner_window) {
   if (file_name == nullptr)
     return false;
   // A path that does not fit the record with its terminator is refused here: truncating it
@@ -166,7 +204,12 @@ bool CMovieClient::InitializeGraph(const char16_t* file_name, int32_t owner_wind
   p.code = channel::kInitializeGraph;
   std::memcpy(p.path, file_name, (units + 1) * sizeof(char16_t));
   p.owner_window = owner_window;
-  return SendCommand(p.code, &p, sizeof p) && channel::ReadField<uint8_t>(return_view_, 0) != 0;
+  return BeginCommand(p.code, &p, sizeof p);
+}
+
+bool CMovieClient::EndInitializeGraph() {
+  return pending_code_ == channel::kInitializeGraph && EndCommand() &&
+         channel::ReadField<uint8_t>(return_view_, 0) != 0;
 }
 
 void CMovieClient::SetVideoSize(int32_t width, int32_t height) {

@@ -41,10 +41,20 @@ struct ClientOptions {
 // The user-interface process's proxy for one movie playing in a server process. Constructing
 // it starts the server and returns once the server has published its window; every command is
 // one synchronous message; destroying it ends the server before returning. Used on one thread.
+//
+// Several movies open at the same time when each step is taken for all of them before the
+// next: construct with kLater, then WaitUntilStarted and BeginInitializeGraph, then
+// EndInitializeGraph. Every wait keeps its own time limit.
 class CMovieClient {
  public:
+  enum class Start { kWait, kLater };
+
   CMovieClient();
-  explicit CMovieClient(const ClientOptions& options);
+  // Throws ServerStartError when the server cannot be started (kLater: only spawned).
+  explicit CMovieClient(const ClientOptions& options, Start start = Start::kWait);
+  // After kLater: waits until the server has published its window. Throws ServerStartError
+  // (the server is then killed); does nothing when it was waited for already.
+  void WaitUntilStarted();
   ~CMovieClient();
   CMovieClient(const CMovieClient&) = delete;
   CMovieClient& operator=(const CMovieClient&) = delete;
@@ -52,6 +62,11 @@ class CMovieClient {
   // One operation per command. Operations that return a result code return E_ABORT when the
   // server is lost; the others then do nothing (bools are false, the rate 0).
   bool InitializeGraph(const char16_t* file_name, int32_t owner_window);
+  // InitializeGraph in two halves: Begin sends it (false when it could not), End waits for
+  // the reply and returns what InitializeGraph returns. Any other command in between ends the
+  // wait first.
+  bool BeginInitializeGraph(const char16_t* file_name, int32_t owner_window);
+  bool EndInitializeGraph();
   void SetVideoSize(int32_t width, int32_t height);
   void GraphNotifyProc();
   void SetRate(double rate);
@@ -87,6 +102,10 @@ class CMovieClient {
   // window. False when the server is lost (then, and for every later command, nothing is sent
   // and the return block must not be read as a reply).
   bool SendCommand(int32_t code, const void* record, int32_t size_bytes);
+  // SendCommand in two halves: Begin copies the record and sends the code; End waits for the
+  // reply. False when the server is lost.
+  bool BeginCommand(int32_t code, const void* record, int32_t size_bytes);
+  bool EndCommand();
 
   // True once the server has died, hung or closed its end: the movie is gone.
   bool lost() const { return lost_; }
@@ -102,7 +121,7 @@ class CMovieClient {
 
  private:
   void CreateChannelObjects();
-  void StartServer();
+  void SpawnServer();
   void ReleaseNames();
   void MarkLost();
   bool SendCodeOnly(int32_t code);
@@ -118,6 +137,8 @@ class CMovieClient {
   int32_t server_window_ = 0;
   ipc::MessageConnection connection_;
   bool lost_ = false;
+  bool started_ = false;      // the server's window is connected
+  int32_t pending_code_ = 0;  // the command whose reply is awaited; 0: none
 };
 
 }  // namespace quorvex

@@ -242,7 +242,15 @@ void VideoForm::Retitle(bool with_file_name) {
 // ---- Movie ----
 
 void VideoForm::OpenMovie(const QString& path) {
+  if (!StartOpening(path))
+    return;
+  SendOpen();
+  FinishOpening();
+}
+
+bool VideoForm::StartOpening(const QString& path) {
   file_name_.clear();
+  opening_path_.clear();
   Retitle(false);
   mov_.Destroy();
   try {
@@ -250,18 +258,43 @@ void VideoForm::OpenMovie(const QString& path) {
       port_ = std::make_unique<ipc::MessagePort>(
           [this](const ipc::Message& m) { return WndProc(int32_t(m.code)); });
     }
-    mov_.Attach(new CMovieClient(options_));
+    mov_.Attach(new CMovieClient(options_, CMovieClient::Start::kLater));
   } catch (const std::exception& e) {
-    ui::ShowMessageBox(this, QString::fromLocal8Bit(e.what()), windowTitle(),
-                       ui::MessageBoxButtons::kOk, ui::MessageBoxIcon::kWarning);
+    ReportStartError(e);
+    return false;
+  }
+  opening_path_ = path;
+  return true;
+}
+
+void VideoForm::SendOpen() {
+  if (!mov_ || opening_path_.isEmpty())
+    return;
+  try {
+    mov_->WaitUntilStarted();
+  } catch (const std::exception& e) {
+    opening_path_.clear();
+    CloseMovie();
+    ReportStartError(e);
     return;
   }
-  QWidget* panel = video_panel();
-  const std::u16string file = path.toStdU16String();
-  if (!mov_->InitializeGraph(file.c_str(), int32_t(panel->winId()))) {
+  const std::u16string file = opening_path_.toStdU16String();
+  if (!mov_->BeginInitializeGraph(file.c_str(), int32_t(video_panel()->winId()))) {
+    opening_path_.clear();
+    CloseMovie();
+  }
+}
+
+void VideoForm::FinishOpening() {
+  const QString path = opening_path_;
+  opening_path_.clear();
+  if (!mov_ || path.isEmpty())
+    return;
+  if (!mov_->EndInitializeGraph()) {
     CloseMovie();  // not playable (or the server died on it): the window stays empty, silently
     return;
   }
+  QWidget* panel = video_panel();
   mov_->SetVideoSize(panel->width(), panel->height());
   mov_->SetNotifyWindow(port_->handle(), WM_GRAPHNOTIFY, 0);
   mov_->EnablePitchShift(const_pitch_->isChecked());
@@ -271,6 +304,11 @@ void VideoForm::OpenMovie(const QString& path) {
     return;
   file_name_ = path;
   Retitle(true);
+}
+
+void VideoForm::ReportStartError(const std::exception& e) {
+  ui::ShowMessageBox(this, QString::fromLocal8Bit(e.what()), windowTitle(),
+                     ui::MessageBoxButtons::kOk, ui::MessageBoxIcon::kWarning);
 }
 
 void VideoForm::CloseMovie() {

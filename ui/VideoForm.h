@@ -67,6 +67,13 @@ class VideoForm : public QMdiSubWindow, public ui::MenuStripHost {
   // Opens `path`, replacing any movie the window holds. A client that cannot be started is
   // reported in a warning box; a file that cannot be played leaves the window empty, silently.
   void OpenMovie(const QString& path);
+  // OpenMovie in three steps, so that several windows open their movies at the same time:
+  // take each step for every window before the next. StartOpening starts the server (false
+  // when it could not: reported as by OpenMovie), SendOpen waits for it and asks it to open
+  // the file, FinishOpening waits for that and shows the first picture.
+  bool StartOpening(const QString& path);
+  void SendOpen();
+  void FinishOpening();
   // Ends the movie's server; the bar and the time field keep their last values.
   void CloseMovie();
   bool IsValid() const { return mov_.get() != nullptr; }
@@ -149,6 +156,7 @@ class VideoForm : public QMdiSubWindow, public ui::MenuStripHost {
   // After client calls: a lost server ends the movie here and is reported later. Returns
   // whether the movie is still there.
   bool CheckServer();
+  void ReportStartError(const std::exception& e);
   void ReportLostServer(const QString& caption);
   void SeekTo(int64_t units);
   void SetVolume();
@@ -175,6 +183,7 @@ class VideoForm : public QMdiSubWindow, public ui::MenuStripHost {
   CAutoNativePtr<CMovieClient> mov_;
   int64_t base_time_ = 0;  // 100-ns units
   QString file_name_;
+  QString opening_path_;  // between StartOpening and FinishOpening
   int no_ = 0;
   int difference_between_form_width_and_panel_width_ = 0;
   int difference_between_form_height_and_panel_height_ = 0;

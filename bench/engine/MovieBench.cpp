@@ -4,6 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/CMovie.h"
 #include "tests/platform/media/TestWindow.h"
@@ -99,9 +101,8 @@ void SeekWhilePaused(benchmark::State& state, Step step) {
         break;
     }
     int64_t target = FrameTime(frame);
-    if (engine.SetPositions(&target, media::AM_SEEKING_AbsolutePositioning,
-                                               nullptr,
-                                               media::AM_SEEKING_NoPositioning) != media::S_OK) {
+    if (engine.SetPositions(&target, media::AM_SEEKING_AbsolutePositioning, nullptr,
+                            media::AM_SEEKING_NoPositioning) != media::S_OK) {
       state.SkipWithError("seek failed");
       return;
     }
@@ -114,6 +115,82 @@ BENCHMARK_CAPTURE(SeekWhilePaused, back_one_frame, Step::kBack)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK_CAPTURE(SeekWhilePaused, random_frame, Step::kRandom)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// A 720p MPEG-TS movie (no index; 29.97 fps, key frame every 30 frames), made once with
+// gst-launch-1.0 into QUORVEX_BENCH_CACHE (default: <build>/bench-movies).
+std::u16string TransportStream720p() {
+  const char* env = std::getenv("QUORVEX_BENCH_CACHE");
+  const std::string dir = env ? env : QUORVEX_BENCH_CACHE;
+  const std::string path = dir + "/h264-720p-mp2.ts";
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    std::fclose(f);
+    return std::u16string(path.begin(), path.end());
+  }
+  const std::string cmd =
+      "mkdir -p '" + dir +
+      "' && gst-launch-1.0 -q videotestsrc pattern=smpte num-buffers=600 "
+      "! video/x-raw,width=1280,height=720,framerate=30000/1001 ! timeoverlay "
+      "! videoconvert ! video/x-raw,format=I420 ! x264enc speed-preset=ultrafast bframes=0 "
+      "key-int-max=30 ! h264parse ! queue ! mpegtsmux name=m ! filesink location='" +
+      path +
+      ".part' audiotestsrc num-buffers=200 samplesperbuffer=4800 ! audio/x-raw,rate=48000,"
+      "channels=2 ! audioconvert ! avenc_mp2 ! queue ! m. >/dev/null 2>&1 && mv '" +
+      path + ".part' '" + path + "'";
+  if (std::system(cmd.c_str()) != 0)
+    return {};
+  return std::u16string(path.begin(), path.end());
+}
+
+// Frame-accurate seeks of `frames` (alternating direction, so that the position stays in the
+// middle) on the 720p MPEG-TS movie, paused, with the picture cache off: every backward seek
+// goes to the demuxer and decoder.
+void TransportStreamSeek(benchmark::State& state) {
+  const int frames = int(state.range(0));
+  test::InitXThreads();
+  test::TestWindow owner(640, 360);
+  CMovie engine;
+  const std::u16string movie = TransportStream720p();
+  if (!owner.ok() || movie.empty() || !engine.InitializeGraph(movie, owner.id())) {
+    state.SkipWithError("no display or movie");
+    return;
+  }
+  engine.graph()->cache().set_limit_bytes(0);
+  engine.SetVideoSize(640, 360);
+  engine.Pause();
+  int frame = 300;
+  int sign = -1;
+  std::vector<double> ms;
+  for (auto _ : state) {
+    frame += sign * frames;
+    sign = -sign;
+    int64_t target = FrameTime(frame) + int64_t(kFrameUnits / 2);
+    const auto start = std::chrono::steady_clock::now();
+    if (engine.SetPositions(&target, media::AM_SEEKING_AbsolutePositioning, nullptr,
+                            media::AM_SEEKING_NoPositioning) != media::S_OK) {
+      state.SkipWithError("seek failed");
+      return;
+    }
+    ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                     .count());
+  }
+  // Backward seeks (odd ones) need the decoder; forward ones may decode on from the picture.
+  std::vector<double> back;
+  for (size_t i = 0; i < ms.size(); i += 2)
+    back.push_back(ms[i]);
+  const auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+  };
+  state.counters["median_ms"] = median(ms);
+  state.counters["back_median_ms"] = median(back);
+}
+BENCHMARK(TransportStreamSeek)
+    ->ArgName("frames")
+    ->Arg(1)
+    ->Arg(10)
+    ->Iterations(20)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

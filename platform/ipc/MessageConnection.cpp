@@ -63,12 +63,25 @@ SendStatus MessageConnection::Attach() {
 
 SendStatus MessageConnection::Send(const Message& message, std::chrono::milliseconds timeout,
                                    int64_t* result) {
+  const SendStatus s = Start(message);
+  return s == SendStatus::kOk ? Finish(timeout, result) : s;
+}
+
+SendStatus MessageConnection::Start(const Message& message) {
   const uint64_t seq = next_seq_++;
-  if (const SendStatus s =
-          Write(Frame{FrameKind::kSend, message.code, seq, message.wparam, message.lparam});
-      s != SendStatus::kOk) {
-    return s;
-  }
+  awaited_seq_ = 0;
+  const SendStatus s =
+      Write(Frame{FrameKind::kSend, message.code, seq, message.wparam, message.lparam});
+  if (s == SendStatus::kOk)
+    awaited_seq_ = seq;
+  return s;
+}
+
+SendStatus MessageConnection::Finish(std::chrono::milliseconds timeout, int64_t* result) {
+  if (fd_ < 0 || awaited_seq_ == 0)
+    return SendStatus::kPeerGone;
+  const uint64_t seq = awaited_seq_;
+  awaited_seq_ = 0;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(

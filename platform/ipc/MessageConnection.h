@@ -32,6 +32,11 @@ class MessageConnection {
   // failure the connection is closed.
   SendStatus Send(const Message& message, std::chrono::milliseconds timeout,
                   int64_t* result = nullptr);
+  // Send in two halves, so that one thread can have messages to several receivers handled at
+  // the same time: Start writes `message`, Finish waits for its reply as Send does. One
+  // message at a time per connection: a Start before the last one's Finish forgets that one.
+  SendStatus Start(const Message& message);
+  SendStatus Finish(std::chrono::milliseconds timeout, int64_t* result = nullptr);
   // Tells the receiver that this connection is its owner (see MessagePort::ownerLost).
   SendStatus Attach();
 
@@ -40,6 +45,7 @@ class MessageConnection {
 
   int fd_ = -1;
   uint64_t next_seq_ = 1;
+  uint64_t awaited_seq_ = 0;  // the reply Finish waits for; 0: none
 };
 
 // Queues `message` for the window `handle` without waiting. False when the window is gone

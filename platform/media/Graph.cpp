@@ -13,6 +13,7 @@
 #include "platform/media/BackFiller.h"
 #include "platform/media/GraphBranches.h"
 #include "platform/media/GstRef.h"
+#include "platform/media/IndexlessSeek.h"
 #include "platform/media/PictureMaker.h"
 #include "platform/media/VideoWindow.h"
 
@@ -215,23 +216,51 @@ bool Graph::SeekPipeline(int64_t position_ns, bool key_frame) {
   const auto precision = key_frame
                              ? GstSeekFlags(GST_SEEK_FLAG_KEY_UNIT | GST_SEEK_FLAG_SNAP_BEFORE)
                              : GST_SEEK_FLAG_ACCURATE;
-  uint64_t async_done = 0, errors = 0;
-  {
-    std::lock_guard lock(bus_mutex_);
-    async_done = async_done_count_;
-    errors = error_count_;
-  }
   {
     std::lock_guard lock(picture_mutex_);
     end_of_pictures_ = false;
     shown_since_play_ = false;
   }
   const GstClockTime stop = stop_ns_ ? GstClockTime(*stop_ns_) : GST_CLOCK_TIME_NONE;
+  if (!key_frame && SeekIndexless(position_ns, stop))
+    return in_sync_ = true;
+  uint64_t async_done = 0, errors = 0;
+  {
+    std::lock_guard lock(bus_mutex_);
+    async_done = async_done_count_;
+    errors = error_count_;
+  }
   in_sync_ = gst_element_seek(pipeline_, 1.0, GST_FORMAT_TIME,
                               GstSeekFlags(GST_SEEK_FLAG_FLUSH | precision), GST_SEEK_TYPE_SET,
                               GstClockTime(position_ns), GST_SEEK_TYPE_SET, stop) &&
              WaitForPreroll(async_done, errors);
   return in_sync_;
+}
+
+// An accurate seek in a movie without an index that lets the demuxer start near the target
+// (IndexlessSeek). True when it showed the target's picture; otherwise the caller seeks again
+// the ordinary way.
+bool Graph::SeekIndexless(int64_t position_ns, uint64_t stop) {
+  if (!indexless_looked_) {
+    indexless_looked_ = true;
+    if (has_video())
+      indexless_ = IndexlessSeek::For(pipeline_);
+  }
+  if (!indexless_)
+    return false;
+  uint64_t async_done = 0, errors = 0;
+  {
+    std::lock_guard lock(bus_mutex_);
+    async_done = async_done_count_;
+    errors = error_count_;
+  }
+  if (!indexless_->Send(pipeline_, position_ns, stop))
+    return false;
+  const bool prerolled = WaitForPreroll(async_done, errors);
+  indexless_->Disarm();
+  std::lock_guard lock(picture_mutex_);
+  return prerolled && shown_ && shown_->duration_ns > 0 && shown_->start_ns <= position_ns &&
+         position_ns < shown_->start_ns + shown_->duration_ns;
 }
 
 // A paused movie's step to `position_ns` without a seek: the picture from the cache, or the
@@ -275,13 +304,13 @@ bool Graph::StepHeld(uint32_t buffers) {
   std::unique_lock lock(picture_mutex_);
   const uint64_t seen = pictures_;
   lock.unlock();
-  if (!gst_element_send_event(sink, gst_event_new_step(GST_FORMAT_BUFFERS, buffers, 1.0, TRUE,
-                                                       FALSE)))
+  if (!gst_element_send_event(sink,
+                              gst_event_new_step(GST_FORMAT_BUFFERS, buffers, 1.0, TRUE, FALSE)))
     return false;
   lock.lock();
-  return picture_arrived_.wait_for(lock, kPictureLimit,
-                                   [&] { return pictures_ != seen || end_of_pictures_; }) &&
-         pictures_ != seen;
+  return picture_arrived_.wait_for(lock, kPictureLimit, [&] {
+    return pictures_ != seen || end_of_pictures_;
+  }) && pictures_ != seen;
 }
 
 // ---- The picture path ----
@@ -366,7 +395,8 @@ void Graph::FillCacheBefore() {
   int32_t width = 0, height = 0;
   {
     std::lock_guard lock(picture_mutex_);
-    if (!shown_ || shown_->duration_ns <= 0 || shown_->start_ns <= 0 || area_width_ <= 0)
+    if (!shown_ || shown_->duration_ns <= 0 || shown_->start_ns <= first_picture_ns_ ||
+        area_width_ <= 0)
       return;
     now = *shown_;
     width = area_width_;
@@ -375,7 +405,7 @@ void Graph::FillCacheBefore() {
   const auto picture_bytes = int64_t(width) * height * 4 + int64_t(sizeof(Picture));
   const int64_t fit = int64_t(cache_.limit_bytes()) / picture_bytes;
   const int64_t span = std::min(kFillSpanNs, fit * 2 / 3 * now.duration_ns);
-  const int64_t from = std::max<int64_t>(now.start_ns - span, 0);
+  const int64_t from = std::max<int64_t>(now.start_ns - span, first_picture_ns_);
   if (span <= 0 || (cache_.Find(now.start_ns - 1) && cache_.Find(from) &&
                     cache_.Find((from + now.start_ns) / 2)))
     return;

@@ -40,6 +40,7 @@ namespace quorvex::media {
 class VideoWindow;
 class PictureMaker;
 class BackFiller;
+class IndexlessSeek;
 
 class Graph {
  public:
@@ -141,6 +142,7 @@ class Graph {
   void ForgetPictures();
 
   bool SeekPipeline(int64_t position_ns, bool key_frame);
+  bool SeekIndexless(int64_t position_ns, uint64_t stop);
   bool ShowKeptPosition();
   int64_t QueryPosition() const;
 
@@ -169,6 +171,8 @@ class Graph {
   std::unique_ptr<PictureMaker> maker_;       // guarded by picture_mutex_
   PictureCache cache_{kDefaultCacheBytes};
   std::unique_ptr<BackFiller> filler_;
+  std::unique_ptr<IndexlessSeek> indexless_;  // MPEG-TS only; made at the first seek
+  bool indexless_looked_ = false;
 
   bool steps_by_seek_ = false;
   bool opened_ = false;
@@ -179,6 +183,8 @@ class Graph {
   // without a seek. A step served from the cache or by decoding on leaves the sound behind.
   bool in_sync_ = false;
   int64_t position_ns_ = 0;
+  // The first picture's start: nothing lies before it (MPEG-TS movies often start later than 0).
+  int64_t first_picture_ns_ = 0;
   std::optional<int64_t> stop_ns_;
   double volume_ = 1.0;
 };

@@ -16,6 +16,7 @@
 #include "platform/media/Graph.h"
 #include "platform/media/GraphBranches.h"
 #include "platform/media/GstRef.h"
+#include "platform/media/PictureMaker.h"
 #include "platform/media/WatchedDecodeBin.h"
 
 namespace quorvex::media {
@@ -260,8 +261,11 @@ bool Graph::Open(const std::string& path) {
     // The picture held is upright: its caps give the aspect ratio that is shown.
     std::lock_guard pictures(picture_mutex_);
     std::lock_guard lock(branches_->mutex);
-    if (held_)
+    int64_t duration = 0;
+    if (held_) {
       AspectOf(gst_sample_get_caps(held_), &branches_->aspect_x, &branches_->aspect_y);
+      PictureMaker::Times(held_, &first_picture_ns_, &duration);
+    }
   }
   stopped_ = true;
   in_sync_ = true;  // everything stands prerolled at the start: a Pause needs no seek

@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -94,6 +96,45 @@ struct PitchFilterSpy {
   }
 };
 
+// Counts what every video decoder that a graph adds puts out: how often it puts out the
+// picture with the first time stamp it put out. Must outlive the graphs it watches.
+struct DecoderSpy {
+  std::mutex mutex;
+  GstClockTime first = GST_CLOCK_TIME_NONE;  // guarded by mutex
+  int first_count = 0;                       // guarded by mutex
+  gulong hook = g_signal_add_emission_hook(PitchFilterSpy::Signal(), 0, &OnAdded, this, nullptr);
+
+  ~DecoderSpy() { g_signal_remove_emission_hook(PitchFilterSpy::Signal(), hook); }
+  int FirstCount() {
+    std::lock_guard lock(mutex);
+    return first_count;
+  }
+  static gboolean OnAdded(GSignalInvocationHint*, guint, const GValue* values, gpointer self) {
+    GstElement* element = GST_ELEMENT(g_value_get_object(&values[1]));
+    GstElementFactory* factory = gst_element_get_factory(element);
+    const char* klass =
+        factory ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS) : nullptr;
+    if (!klass || !strstr(klass, "Decoder") || !strstr(klass, "Video"))
+      return TRUE;
+    GstPad* src = gst_element_get_static_pad(element, "src");
+    if (src) {
+      gst_pad_add_probe(src, GST_PAD_PROBE_TYPE_BUFFER, &OnBuffer, self, nullptr);
+      gst_object_unref(src);
+    }
+    return TRUE;
+  }
+  static GstPadProbeReturn OnBuffer(GstPad*, GstPadProbeInfo* info, gpointer self) {
+    auto* spy = static_cast<DecoderSpy*>(self);
+    const GstClockTime pts = GST_BUFFER_PTS(GST_PAD_PROBE_INFO_BUFFER(info));
+    std::lock_guard lock(spy->mutex);
+    if (spy->first == GST_CLOCK_TIME_NONE)
+      spy->first = pts;
+    if (pts == spy->first)
+      ++spy->first_count;
+    return GST_PAD_PROBE_OK;
+  }
+};
+
 class CMovieTest : public testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(owner_.ok()); }
@@ -127,8 +168,7 @@ class CMovieTest : public testing::Test {
       }
       return int64_t(0);
     });
-    ASSERT_EQ(movie_.SetNotifyWindow(notify_window_->handle(), kGraphNotify, 7),
-              S_OK);
+    ASSERT_EQ(movie_.SetNotifyWindow(notify_window_->handle(), kGraphNotify, 7), S_OK);
   }
 
   test::TestWindow owner_{480, 360};
@@ -199,6 +239,26 @@ TEST_F(CMovieTest, OpensPlayableMoviesAndReleasesTheGraphWithTheMovie) {
       EXPECT_FALSE(spy_.gone);
     }
     EXPECT_TRUE(spy_.gone);
+  }
+}
+
+// Opening as the movie window does (InitializeGraph, SetVideoSize, Pause) decodes the first
+// picture once and shows it: neither the sizing nor the Pause prerolls again.
+TEST_F(CMovieTest, AnOpenDecodesTheFirstPictureOnce) {
+  for (const char* file : {"h264-aac-16x9.mp4", "h264-mp2.ts", "long-gop-60fps.mp4"}) {
+    SCOPED_TRACE(file);
+    DecoderSpy decoded;
+    CMovie movie;
+    ASSERT_TRUE(movie.InitializeGraph(Path(test::Movie(file)), owner_.id()));
+    movie.SetVideoSize(owner_.width(), owner_.height());
+    movie.Pause();
+    // The queue decodes ahead meanwhile: a second preroll would have come by now.
+    std::this_thread::sleep_for(milliseconds(300));
+    EXPECT_EQ(decoded.FirstCount(), 1);
+    EXPECT_EQ(movie.graph()->pictures_received(), 1u) << "the sink took one picture";
+    ASSERT_TRUE(movie.graph()->shown());
+    std::lock_guard lock(decoded.mutex);
+    EXPECT_EQ(uint64_t(movie.graph()->shown()->start_ns), decoded.first);
   }
 }
 

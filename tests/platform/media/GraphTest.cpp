@@ -135,8 +135,7 @@ TEST_F(GraphTest, PlaysToTheEndInTimeWithoutASoundServer) {
 // A graph in a window of its own that shows the target of every step by a fresh,
 // frame-accurate seek: what a step must show and report.
 struct Reference {
-  explicit Reference(const std::string& movie, int width, int height)
-      : window(width, height, 0) {
+  explicit Reference(const std::string& movie, int width, int height) : window(width, height, 0) {
     ok = graph.Open(test::Movie(movie)) && graph.SetOwner(window.id()) &&
          graph.SetVideoArea(0, 0, width, height) && graph.Pause();
   }
@@ -151,7 +150,6 @@ struct Reference {
 };
 
 bool SamePixels(const std::vector<test::Rgb>& a, const std::vector<test::Rgb>& b) {
-
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](auto& x, auto& y) {
            return x.r == y.r && x.g == y.g && x.b == y.b;
          });
@@ -180,8 +178,8 @@ TEST_F(GraphTest, StepsShowWhatAFreshSeekShows) {
     const int64_t duration = graph.Duration().value_or(0);
     int64_t position = int64_t(c.start_s * 1e9);
     ASSERT_TRUE(graph.Seek(position, std::nullopt, false));
-    for (int step : {+1, -1, +5, -5, -10, -10, +10, +10, -1, -10, +5, +10, +10, -10, -10, -10,
-                     -10, -10, +1, -10, +10}) {
+    for (int step : {+1,  -1,  +5,  -5,  -10, -10, +10, +10, -1,  -10, +5,
+                     +10, +10, -10, -10, -10, -10, -10, +1,  -10, +10}) {
       const int64_t target =
           std::clamp<int64_t>(position + int64_t(std::llround(step * kFrameNs)), 0, duration);
       ASSERT_TRUE(graph.Seek(target, std::nullopt, false)) << step;
@@ -204,6 +202,43 @@ TEST_F(GraphTest, StepsShowWhatAFreshSeekShows) {
     EXPECT_EQ(graph.cache().count(), 1u) << "a resize drops pictures of the old size";
     graph.RateChanged();
     EXPECT_LE(graph.cache().count(), 1u) << "a rate change drops what was cached";
+  }
+}
+
+// On MPEG-TS (no index) seeks while paused without a cache, forward, backward, onto a key
+// frame, just before and after one and across several, show the picture that covers the
+// target, with the pixels of that picture reached by decoding on from its key frame.
+TEST_F(GraphTest, TransportStreamSeeksLandOnTheFrame) {
+  Graph graph;
+  graph.cache().set_limit_bytes(0);
+  Open("h264-mp2.ts", graph);
+  ASSERT_TRUE(graph.Pause());
+  ASSERT_TRUE(graph.shown());
+  const int64_t first = graph.shown()->start_ns;  // stamps in MPEG-TS rarely start at 0
+  test::TestWindow window(owner_.width(), owner_.height(), 0);
+  Graph reference;
+  reference.cache().set_limit_bytes(0);
+  ASSERT_TRUE(reference.Open(test::Movie("h264-mp2.ts")));
+  ASSERT_TRUE(reference.SetOwner(window.id()));
+  ASSERT_TRUE(reference.SetVideoArea(0, 0, owner_.width(), owner_.height()));
+  ASSERT_TRUE(reference.Pause());
+  // Key frames every 30 frames: 90 is one, 89 the last picture before it.
+  for (int frame : {100, 101, 90, 89, 91, 60, 59, 150, 149, 131, 29, 250, 5, 120, 119}) {
+    const int64_t target = first + FrameTime(frame) + int64_t(kFrameNs / 2);
+    ASSERT_TRUE(graph.Seek(target, std::nullopt, false)) << frame;
+    EXPECT_EQ(graph.Position(), target) << frame;
+    // The frame's picture (a seek's decoder clips its start to the target).
+    const Graph::Shown shown = graph.shown().value_or(Graph::Shown{});
+    EXPECT_GE(shown.start_ns, first + FrameTime(frame) - 20'000) << frame;
+    EXPECT_LE(shown.start_ns, target) << frame;
+    EXPECT_GT(shown.start_ns + shown.duration_ns, target) << frame;
+    // The reference lands on the key frame and decodes on to the target, without a seek.
+    ASSERT_TRUE(reference.Seek(first + FrameTime(frame / 30 * 30), std::nullopt, false));
+    ASSERT_TRUE(reference.Seek(target, std::nullopt, false));
+    const Graph::Shown decoded = reference.shown().value_or(Graph::Shown{});
+    EXPECT_LE(decoded.start_ns, shown.start_ns) << frame;
+    EXPECT_GT(decoded.start_ns + decoded.duration_ns, shown.start_ns) << frame;
+    EXPECT_TRUE(SamePixels(owner_.Grab(), window.Grab())) << frame;
   }
 }
 
