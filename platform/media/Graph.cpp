@@ -88,6 +88,7 @@ bool Graph::Play() {
     return false;
   if (filler_)
     filler_->Cancel();  // the processor is the playing movie's now
+  DecodeAhead();
   const bool shown = in_sync_ || ShowKeptPosition();
   {
     std::lock_guard lock(picture_mutex_);
@@ -186,6 +187,7 @@ bool Graph::Seek(int64_t position_ns, std::optional<int64_t> stop_ns, bool key_f
   if (!opened_)
     return false;
   position_ns = std::max<int64_t>(position_ns, 0);
+  DecodeAhead();
   const bool same_stop = stop_ns == stop_ns_;
   stop_ns_ = stop_ns;
   if (stopped_) {

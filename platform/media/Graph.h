@@ -130,6 +130,8 @@ class Graph {
   bool LinkThroughFilter(GstElement* from, GstElement* to);
   void LinkDiscard(GstPad* pad);
   bool WaitForPreroll(uint64_t since_async_done, uint64_t since_error);
+  // Lets the queue decode up to 0.4 s ahead, once the movie is first played or moved.
+  void DecodeAhead();
 
   // The picture path (Graph.cpp).
   void OnPicture(GstSample* sample);

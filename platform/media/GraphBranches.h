@@ -28,6 +28,8 @@ struct Graph::Branches {
   bool through_filter = false;  // an audio stream runs through an added filter
 
   GstElement* video_sink = nullptr;  // the application sink of the movie's picture
+  GstElement* video_queue = nullptr;  // the decoded pictures before it
+  bool decoding_ahead = false;        // the queue holds more than one picture
   int32_t aspect_x = 0, aspect_y = 0;
 };
 

@@ -4,11 +4,8 @@
 #include <gst/gst.h>
 #include <gst/app/gstappsink.h>
 
-#include <gst/audio/audio.h>
 
-#include <array>
 #include <chrono>
-#include <vector>
 #include <numeric>
 #include <mutex>
 #include <string_view>
@@ -115,87 +112,6 @@ bool AspectOf(const GstCaps* caps, int32_t* x, int32_t* y) {
   *x = int32_t(ax / g);
   *y = int32_t(ay / g);
   return true;
-}
-
-// Where sound with more than two channels lands in stereo: the left and right ones on their
-// side, centre ones on both at -3 dB, surrounds on their side at -3 dB, LFE left out; each
-// output is scaled so that full-scale inputs cannot clip. Channels without positions are
-// taken in the usual order of six (FL FR FC LFE RL RR), any other count equally on both sides.
-std::vector<std::array<float, 2>> DownmixWeights(const GstAudioInfo& info) {
-  constexpr float kSide = 0.70710678f;
-  const int channels = GST_AUDIO_INFO_CHANNELS(&info);
-  static constexpr GstAudioChannelPosition kSix[] = {
-      GST_AUDIO_CHANNEL_POSITION_FRONT_LEFT, GST_AUDIO_CHANNEL_POSITION_FRONT_RIGHT,
-      GST_AUDIO_CHANNEL_POSITION_FRONT_CENTER, GST_AUDIO_CHANNEL_POSITION_LFE1,
-      GST_AUDIO_CHANNEL_POSITION_REAR_LEFT, GST_AUDIO_CHANNEL_POSITION_REAR_RIGHT};
-  const bool unpositioned = GST_AUDIO_INFO_IS_UNPOSITIONED(&info) ||
-                            GST_AUDIO_INFO_POSITION(&info, 0) == GST_AUDIO_CHANNEL_POSITION_NONE;
-  std::vector<std::array<float, 2>> weights;
-  std::array<float, 2> sum{0, 0};
-  for (int i = 0; i < channels; ++i) {
-    const GstAudioChannelPosition position =
-        !unpositioned ? GST_AUDIO_INFO_POSITION(&info, i)
-        : channels == 6 ? kSix[i]
-                        : GST_AUDIO_CHANNEL_POSITION_MONO;
-    std::array<float, 2> w{0, 0};
-    switch (position) {
-      case GST_AUDIO_CHANNEL_POSITION_FRONT_LEFT: w = {1, 0}; break;
-      case GST_AUDIO_CHANNEL_POSITION_FRONT_RIGHT: w = {0, 1}; break;
-      case GST_AUDIO_CHANNEL_POSITION_LFE1:
-      case GST_AUDIO_CHANNEL_POSITION_LFE2: break;
-      case GST_AUDIO_CHANNEL_POSITION_REAR_LEFT:
-      case GST_AUDIO_CHANNEL_POSITION_SIDE_LEFT:
-      case GST_AUDIO_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER:
-      case GST_AUDIO_CHANNEL_POSITION_WIDE_LEFT:
-      case GST_AUDIO_CHANNEL_POSITION_SURROUND_LEFT: w = {kSide, 0}; break;
-      case GST_AUDIO_CHANNEL_POSITION_REAR_RIGHT:
-      case GST_AUDIO_CHANNEL_POSITION_SIDE_RIGHT:
-      case GST_AUDIO_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER:
-      case GST_AUDIO_CHANNEL_POSITION_WIDE_RIGHT:
-      case GST_AUDIO_CHANNEL_POSITION_SURROUND_RIGHT: w = {0, kSide}; break;
-      default: w = {kSide, kSide}; break;  // centres, mono, tops
-    }
-    weights.push_back(w);
-    sum[0] += w[0];
-    sum[1] += w[1];
-  }
-  for (auto& w : weights)
-    for (int side = 0; side < 2; ++side)
-      w[side] = sum[side] > 1 ? w[side] / sum[side] : w[side];
-  return weights;
-}
-
-// audioconvert's mix matrix: one row per output channel, one column per input channel.
-void SetDownmix(GstElement* convert, const std::vector<std::array<float, 2>>& weights) {
-  GValue matrix = G_VALUE_INIT;
-  gst_value_array_init(&matrix, 2);
-  for (int side = 0; side < 2; ++side) {
-    GValue row = G_VALUE_INIT;
-    gst_value_array_init(&row, guint(weights.size()));
-    for (const auto& w : weights) {
-      GValue v = G_VALUE_INIT;
-      g_value_init(&v, G_TYPE_FLOAT);
-      g_value_set_float(&v, w[side]);
-      gst_value_array_append_and_take_value(&row, &v);
-    }
-    gst_value_array_append_and_take_value(&matrix, &row);
-  }
-  g_object_set_property(G_OBJECT(convert), "mix-matrix", &matrix);
-  g_value_unset(&matrix);
-}
-
-// Sets the converter's mix matrix for each stream format before the converter takes it: a
-// decoder may announce its channels unpositioned first and positioned later.
-GstPadProbeReturn OnAudioCaps(GstPad*, GstPadProbeInfo* info, gpointer convert) {
-  GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
-  if (GST_EVENT_TYPE(event) != GST_EVENT_CAPS)
-    return GST_PAD_PROBE_OK;
-  GstCaps* caps = nullptr;
-  gst_event_parse_caps(event, &caps);
-  GstAudioInfo audio;
-  if (caps && gst_audio_info_from_caps(&audio, caps) && GST_AUDIO_INFO_CHANNELS(&audio) > 2)
-    SetDownmix(static_cast<GstElement*>(convert), DownmixWeights(audio));
-  return GST_PAD_PROBE_OK;
 }
 
 }  // namespace
@@ -357,8 +273,10 @@ bool Graph::LinkVideo(GstPad* pad) {
   if (flip)
     gst_util_set_object_arg(G_OBJECT(flip), "video-direction", "auto");
   if (queue) {
-    g_object_set(queue, "max-size-buffers", 0u, "max-size-bytes", kVideoAheadBytes,
-                 "max-size-time", kVideoAheadNs, nullptr);
+    // One picture until the movie is used: an open decodes its first picture and no more,
+    // so that many movies opened together reach their first pictures sooner.
+    g_object_set(queue, "max-size-buffers", 1u, "max-size-bytes", 0u, "max-size-time",
+                 guint64(0), nullptr);
   }
   if (sink) {
     CapsRef raw(gst_caps_from_string("video/x-raw"));  // in system memory, any layout
@@ -378,11 +296,22 @@ bool Graph::LinkVideo(GstPad* pad) {
     return false;
   }
   branches_->video_sink = sink;
+  branches_->video_queue = queue;
   return true;
 }
 
+void Graph::DecodeAhead() {
+  std::lock_guard lock(branches_->mutex);
+  if (!branches_->video_queue || branches_->decoding_ahead)
+    return;
+  branches_->decoding_ahead = true;
+  g_object_set(branches_->video_queue, "max-size-buffers", 0u, "max-size-bytes",
+               kVideoAheadBytes, "max-size-time", kVideoAheadNs, nullptr);
+}
+
 // Every audio stream goes through the filter as interleaved S16, mono or stereo: sound with
-// more channels is mixed down to stereo first.
+// more channels is mixed down to stereo first, by the converter's standard mix (centre into
+// both sides at -3 dB, each side's surrounds into it, outputs scaled so that they cannot clip).
 bool Graph::LinkAudio(GstPad* pad, const GstStructure* caps) {
   int channels = 0;
   gst_structure_get_int(caps, "channels", &channels);
@@ -399,11 +328,6 @@ bool Graph::LinkAudio(GstPad* pad, const GstStructure* caps) {
                                          ? "audio/x-raw,format=S16LE,layout=interleaved,channels=2"
                                          : "audio/x-raw,format=S16LE,layout=interleaved"));
     g_object_set(format, "caps", s16.get(), nullptr);
-  }
-  if (convert && channels > 2) {
-    GstRef<GstPad> in(gst_element_get_static_pad(convert, "sink"));
-    gst_pad_add_probe(in.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &OnAudioCaps, convert,
-                      nullptr);
   }
   if (volume)
     g_object_set(volume, "volume", branches_->volume_linear, nullptr);
