@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -415,6 +416,38 @@ TEST_F(CMovieTest, ARotationTaggedClipStandsUpright) {
   const test::Rgb top = at(width / 2, 3), bottom = at(width / 2, owner_.height() - 3);
   EXPECT_TRUE(top.r > 200 && top.g < 60 && top.b < 60) << "red along the top";
   EXPECT_TRUE(bottom.r < 60) << "not red at the bottom";
+}
+
+}  // namespace
+}  // namespace quorvex
+
+namespace quorvex {
+namespace {
+
+// Values from the channel that would overflow are held or refused: relative seeks beyond the
+// 64-bit range stop at the ends of the movie, an absurd rate changes nothing, an area larger
+// than any screen draws nothing and breaks nothing (UBSan watches the arithmetic).
+TEST_F(CMovieTest, ValuesThatWouldOverflowAreHeldOrRefused) {
+  Open("h264-aac-16x9.mp4");
+  int64_t duration = 0;
+  ASSERT_EQ(movie_.GetDuration(&duration), S_OK);
+  SeekTo(kSecond);
+  int64_t far = std::numeric_limits<int64_t>::max();
+  ASSERT_EQ(movie_.SetPositions(&far, media::AM_SEEKING_RelativePositioning |
+                                          media::AM_SEEKING_ReturnTime,
+                                nullptr, 0),
+            S_OK);
+  EXPECT_EQ(Position(), duration);
+  far = std::numeric_limits<int64_t>::min();
+  ASSERT_EQ(movie_.SetPositions(&far, media::AM_SEEKING_RelativePositioning, nullptr, 0), S_OK);
+  EXPECT_EQ(Position(), 0);
+  for (double rate : {1e300, -1.0, 0.0, 1e-300, std::numeric_limits<double>::quiet_NaN()}) {
+    movie_.SetRate(rate);
+    EXPECT_EQ(movie_.GetRate(), 1.0) << rate;
+  }
+  movie_.SetVideoSize(std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::max());
+  movie_.SetVideoSize(owner_.width(), owner_.height());
+  EXPECT_EQ(Position(), 0) << "still there";
 }
 
 }  // namespace
