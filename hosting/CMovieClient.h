@@ -31,9 +31,10 @@ class ServerStartError : public std::runtime_error {
 struct ClientOptions {
   std::string server_path;  // empty: this program (/proc/self/exe)
   std::chrono::milliseconds start_timeout{15000};
-  // Longer than the longest wait of the server for one command (a preroll of up to 10 s after
-  // a step that could not be served, 4 s): a slow but healthy server is never killed.
-  std::chrono::milliseconds command_timeout{20000};
+  // Longer than the longest wait of the server for one command (a step that decodes on, up to
+  // 8 s, then a seek near the key frame and an ordinary one, up to 10 s each): a slow but
+  // healthy server is never killed.
+  std::chrono::milliseconds command_timeout{35000};
   std::chrono::milliseconds open_timeout{30000};  // InitializeGraph builds and prerolls a graph
   std::chrono::milliseconds exit_timeout{5000};
 };

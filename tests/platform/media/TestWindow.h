@@ -15,6 +15,7 @@ void InitXThreads();
 struct Rgb {
   uint8_t r = 0, g = 0, b = 0;
   bool IsBlack() const { return r < 16 && g < 16 && b < 16; }
+  bool operator==(const Rgb&) const = default;
 };
 
 class TestWindow {
