@@ -179,6 +179,7 @@ TEST(ChannelFaults, AHungServerIsKilledAfterTheTimeLimit) {
 TEST(ChannelFaults, ASlowServerIsNotKilled) {
   auto client = std::make_unique<CMovieClient>(TestOptions());
   const pid_t pid = client->server_pid();
+  ASSERT_EQ(client->GetRate(), 1.0) << "attached and answering before it is slowed down";
   ASSERT_EQ(kill(pid, SIGSTOP), 0);
   std::thread waker([pid] {
     std::this_thread::sleep_for(6s);
