@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "hosting/Channel.h"
+#include "hosting/ChannelObjects.h"
 #include "platform/ipc/ChildProcess.h"
 #include "platform/ipc/MessageConnection.h"
 #include "platform/ipc/MessagePort.h"
@@ -53,22 +54,15 @@ void CMovieClient::CreateChannelObjects() {
   const uint32_t tick = ipc::GetTickCount();
   for (uint32_t attempt = 0; attempt < 1000; ++attempt) {
     id_ = channel::FormatIdentifier(tick + attempt, server_index_);
-    start_event_ = ipc::NamedEvent::Create(channel::StartEventName(id_));
-    if (!start_event_)
-      continue;
-    param_map_ = ipc::SharedBlock::Create(channel::ParamMapName(id_), channel::kBlockBytes);
-    return_map_ = param_map_
-                      ? ipc::SharedBlock::Create(channel::ReturnMapName(id_), channel::kBlockBytes)
-                      : nullptr;
-    if (param_map_ && return_map_) {
+    channel::Objects objects = channel::Objects::Create(id_);
+    if (objects.complete()) {
+      start_event_ = std::move(objects.start_event);
+      param_map_ = std::move(objects.param_map);
+      return_map_ = std::move(objects.return_map);
       param_view_ = param_map_->data();
       return_view_ = return_map_->data();
       return;
     }
-    ReleaseNames();
-    start_event_.reset();
-    param_map_.reset();
-    return_map_.reset();
   }
   throw ServerStartError("cannot create the channel's shared objects", id_);
 }
@@ -115,11 +109,8 @@ void CMovieClient::WaitUntilStarted() {
 
 void CMovieClient::ReleaseNames() {
   // Both sides keep their mappings; the names are needed only for the handshake.
-  if (id_.empty())
-    return;
-  ipc::NamedEvent::Unlink(channel::StartEventName(id_));
-  ipc::SharedBlock::Unlink(channel::ParamMapName(id_));
-  ipc::SharedBlock::Unlink(channel::ReturnMapName(id_));
+  if (!id_.empty())
+    channel::RemoveNames(id_);
 }
 
 CMovieClient::~CMovieClient() {
