@@ -13,13 +13,8 @@ using audio::FormatType;
 using audio::HRESULT;
 using audio::IMediaSample;
 using audio::IMemAllocator;
-using audio::MajorType;
 using audio::MediaType;
-using audio::SubType;
 using audio::VFW_E_BUFFER_OVERFLOW;
-using audio::VFW_E_INVALIDMEDIATYPE;
-using audio::VFW_E_NO_ALLOCATOR;
-using audio::VFW_S_NO_MORE_ITEMS;
 using media::E_FAIL;
 using media::E_INVALIDARG;
 using media::E_OUTOFMEMORY;
@@ -130,44 +125,17 @@ HRESULT CPitchShiftFilter::CheckInputType(const MediaType* type) const {
   return sixteen_bits && channels && consistent ? S_OK : S_FALSE;
 }
 
-HRESULT CPitchShiftFilter::CheckTransform(const MediaType*, const MediaType*) const {
-  return S_OK;
-}
-
-HRESULT CPitchShiftFilter::GetMediaType(int32_t position, MediaType* type) const {
-  if (!type) {
-    return E_POINTER;
-  }
-  if (position < 0) {
-    return E_INVALIDARG;
-  }
-  if (position > 0 || !input_type_) {
-    return VFW_S_NO_MORE_ITEMS;
-  }
-  *type = *input_type_;
-  return S_OK;
-}
-
-HRESULT CPitchShiftFilter::CheckOutputType(const MediaType* type) const {
-  if (!type) {
-    return E_POINTER;
-  }
-  return type->majortype == MajorType::kAudio && type->subtype == SubType::kPcm ? S_OK : S_FALSE;
-}
-
-HRESULT CPitchShiftFilter::ConnectInput(const MediaType& type, IMemAllocator* upstream) {
+HRESULT CPitchShiftFilter::ConnectInput(const MediaType& type) {
   const HRESULT accepted = CheckInputType(&type);
   if (accepted != S_OK) {
     return FAILED(accepted) ? accepted : audio::VFW_E_TYPE_NOT_ACCEPTED;
   }
   input_type_ = type;
-  upstream_allocator_ = upstream;
   return S_OK;
 }
 
 void CPitchShiftFilter::DisconnectInput() {
   input_type_.reset();
-  upstream_allocator_ = nullptr;
   block_frames_ = 0;
 }
 
@@ -181,13 +149,6 @@ HRESULT CPitchShiftFilter::DecideBufferSize(IMemAllocator* allocator,
   }
   request->cBuffers = 1;
   request->cbAlign = 1;
-  if (!upstream_allocator_) {
-    return VFW_E_NO_ALLOCATOR;
-  }
-  ALLOCATOR_PROPERTIES upstream;
-  if (const HRESULT hr = upstream_allocator_->GetProperties(&upstream); FAILED(hr)) {
-    return hr;
-  }
   const audio::WAVEFORMATEX& wave = input_type_->wave;
   const int64_t per_second = wave.nAvgBytesPerSec / wave.nBlockAlign;
   const int64_t frames = (per_second + kBlockFrames - 1) / kBlockFrames * kBlockFrames;
@@ -230,10 +191,6 @@ int64_t CPitchShiftFilter::OutputBytesBound(int32_t input_bytes) const {
 HRESULT CPitchShiftFilter::Transform(IMediaSample* input, IMediaSample* output) {
   if (!input || !output) {
     return E_POINTER;
-  }
-  std::optional<MediaType> type;
-  if (input->GetMediaType(&type) == S_OK) {
-    return VFW_E_INVALIDMEDIATYPE;
   }
   const HRESULT hr = Copy(input, output);
   return FAILED(hr) ? hr : S_OK;

@@ -69,39 +69,30 @@ class CPitchShiftFilter {
   bool IsPitchShiftEnabled() const;
   static int32_t StretchFactor(double rate);
 
-  // Media types. The input takes wave formats of 16 bits and 1 or 2 channels whose record is
-  // consistent (block align = 2 x channels, bytes per second = rate x block align, rate > 0):
-  // S_OK, anything else S_FALSE. The output offers exactly the input's type at position 0 and
-  // takes any PCM audio type.
+  // The input takes wave formats of 16 bits and 1 or 2 channels whose record is consistent
+  // (block align = 2 x channels, bytes per second = rate x block align, rate > 0): S_OK,
+  // anything else S_FALSE.
   audio::HRESULT CheckInputType(const audio::MediaType* type) const;
-  audio::HRESULT CheckTransform(const audio::MediaType* input,
-                                const audio::MediaType* output) const;
-  audio::HRESULT GetMediaType(int32_t position, audio::MediaType* type) const;
-  audio::HRESULT CheckOutputType(const audio::MediaType* type) const;
 
   // Connects the input with `type`; a type that CheckInputType refuses gives
-  // VFW_E_TYPE_NOT_ACCEPTED and changes nothing. `upstream` is the allocator the input was
-  // given (not owned; must stay valid until DecideBufferSize has run; null when there is
-  // none, which DecideBufferSize reports as VFW_E_NO_ALLOCATOR). Disconnecting makes
-  // Transform fail until the next DecideBufferSize.
-  audio::HRESULT ConnectInput(const audio::MediaType& type, audio::IMemAllocator* upstream);
+  // VFW_E_TYPE_NOT_ACCEPTED and changes nothing. Disconnecting makes Transform fail until the
+  // next DecideBufferSize.
+  audio::HRESULT ConnectInput(const audio::MediaType& type);
   void DisconnectInput();
-  bool IsInputConnected() const { return input_type_.has_value(); }
 
   // Sizes the buffers from the input's format and asks `allocator` for one output buffer of
   // 32B bytes, alignment 1. E_UNEXPECTED without an input connection, E_POINTER for missing
-  // arguments, the failure of the upstream allocator's GetProperties or of SetProperties,
-  // E_OUTOFMEMORY for a rate whose buffers would not fit 32-bit sizes, E_FAIL when less was
-  // granted. Everything held is dropped and the shifters cleared, so a new format never
-  // meets bytes of the old one.
+  // arguments, the failure of the allocator's SetProperties, E_OUTOFMEMORY for a rate whose buffers
+  // would not fit 32-bit sizes, E_FAIL when less was granted. Everything held is dropped and the
+  // shifters cleared, so a new format never meets bytes of the old one.
   audio::HRESULT DecideBufferSize(audio::IMemAllocator* allocator,
                                   audio::ALLOCATOR_PROPERTIES* request);
 
   // Processes `input` into `output`, whose properties (times, media times) the caller has
-  // already copied from `input`. VFW_E_INVALIDMEDIATYPE for an input that carries a media
-  // type (a format change in the stream; nothing is processed), E_POINTER for a missing
-  // sample, E_UNEXPECTED before DecideBufferSize, VFW_E_BUFFER_OVERFLOW when `output` is
-  // smaller than OutputBytesBound(input length); S_OK otherwise, also for an empty output.
+  // already copied from `input`. A format change comes as a new connection, not in the
+  // stream. E_POINTER for a missing sample, E_UNEXPECTED before DecideBufferSize,
+  // VFW_E_BUFFER_OVERFLOW when `output` is smaller than OutputBytesBound(input length); S_OK
+  // otherwise, also for an empty output.
   audio::HRESULT Transform(audio::IMediaSample* input, audio::IMediaSample* output);
 
   // An output capacity that is always enough for the next Transform of `input_bytes` bytes
@@ -155,7 +146,6 @@ class CPitchShiftFilter {
   int32_t block_frames_ = 0;  // F: frames per second rounded up to 4096; 0 before sizing
   int32_t piece_bytes_ = 0;   // the largest input taken in at once
   std::optional<audio::MediaType> input_type_;
-  audio::IMemAllocator* upstream_allocator_ = nullptr;
   std::ostream* diagnostics_;
 };
 

@@ -4,7 +4,6 @@ namespace quorvex::audio {
 
 using media::E_INVALIDARG;
 using media::E_POINTER;
-using media::S_FALSE;
 using media::S_OK;
 
 MediaType PcmType(uint16_t channels, uint32_t rate, uint16_t bits) {
@@ -89,29 +88,12 @@ HRESULT MemorySample::SetMediaTime(const int64_t* start, const int64_t* stop) {
   return S_OK;
 }
 
-HRESULT MemorySample::GetMediaType(std::optional<MediaType>* type) {
-  if (!type) {
-    return E_POINTER;
-  }
-  *type = type_;
-  return type_ ? S_OK : S_FALSE;
-}
-
 HRESULT GrantingAllocator::SetProperties(const ALLOCATOR_PROPERTIES* request,
                                          ALLOCATOR_PROPERTIES* actual) {
   if (!request || !actual) {
     return E_POINTER;
   }
-  properties_ = *request;
-  *actual = properties_;
-  return S_OK;
-}
-
-HRESULT GrantingAllocator::GetProperties(ALLOCATOR_PROPERTIES* properties) {
-  if (!properties) {
-    return E_POINTER;
-  }
-  *properties = properties_;
+  *actual = *request;
   return S_OK;
 }
 

@@ -1,15 +1,14 @@
 #pragma once
 
 // The small media vocabulary that the pitch-shift filter works on, free of GStreamer: a media
-// type with its wave-format record, a media sample (a view of bytes with time stamps, media
-// times and an optional attached type) and an allocator's properties. The GStreamer element
-// maps caps and buffers onto these; tests build them by hand.
+// type with its wave-format record, a media sample (a view of bytes with time stamps and media
+// times) and an allocator's properties. The GStreamer element maps caps and buffers onto these;
+// tests build them by hand.
 //
 // Units: times are signed 64-bit values that the filter only compares and carries; the
 // element uses nanoseconds, the framework's own unit is 100 ns. Lengths are bytes.
 
 #include <cstdint>
-#include <optional>
 
 #include "platform/media/Results.h"
 
@@ -18,11 +17,8 @@ namespace quorvex::audio {
 using media::HRESULT;
 
 // Codes of the sample and pin contract (values as the framework defines them).
-inline constexpr HRESULT VFW_S_NO_MORE_ITEMS = 0x00040103;
 inline constexpr HRESULT VFW_S_NO_STOP_TIME = 0x00040270;
-inline constexpr HRESULT VFW_E_INVALIDMEDIATYPE = int32_t(0x80040200u);
 inline constexpr HRESULT VFW_E_NOT_CONNECTED = int32_t(0x80040209u);
-inline constexpr HRESULT VFW_E_NO_ALLOCATOR = int32_t(0x8004020Au);
 inline constexpr HRESULT VFW_E_BUFFER_OVERFLOW = int32_t(0x8004020Du);
 inline constexpr HRESULT VFW_E_TYPE_NOT_ACCEPTED = int32_t(0x8004022Au);
 inline constexpr HRESULT VFW_E_SAMPLE_TIME_NOT_SET = int32_t(0x80040249u);
@@ -81,9 +77,6 @@ class IMediaSample {
   virtual HRESULT GetMediaTime(int64_t* start, int64_t* stop) = 0;
   // Null start clears them.
   virtual HRESULT SetMediaTime(const int64_t* start, const int64_t* stop) = 0;
-  // S_OK and a copy of the attached type when the sample carries one (a format change in
-  // the stream), S_FALSE otherwise.
-  virtual HRESULT GetMediaType(std::optional<MediaType>* type) = 0;
 };
 
 // A sample over memory that it does not own: `capacity_bytes` bytes at `data` must outlive it.
@@ -100,9 +93,6 @@ class MemorySample final : public IMediaSample {
   HRESULT SetTime(const int64_t* start, const int64_t* stop) override;
   HRESULT GetMediaTime(int64_t* start, int64_t* stop) override;
   HRESULT SetMediaTime(const int64_t* start, const int64_t* stop) override;
-  HRESULT GetMediaType(std::optional<MediaType>* type) override;
-
-  void SetMediaType(std::optional<MediaType> type) { type_ = type; }
 
  private:
   uint8_t* data_;
@@ -115,7 +105,6 @@ class MemorySample final : public IMediaSample {
   bool has_media_time_ = false;
   int64_t media_start_ = 0;
   int64_t media_stop_ = 0;
-  std::optional<MediaType> type_;
 };
 
 // What a filter asks of the allocator of its output, and what it is granted.
@@ -131,18 +120,13 @@ class IMemAllocator {
   virtual ~IMemAllocator() = default;
   virtual HRESULT SetProperties(const ALLOCATOR_PROPERTIES* request,
                                 ALLOCATOR_PROPERTIES* actual) = 0;
-  virtual HRESULT GetProperties(ALLOCATOR_PROPERTIES* properties) = 0;
 };
 
-// Grants every request as asked and remembers it: the allocator of an adapter that provides
+// Grants every request as asked: the allocator of an adapter that provides
 // the memory itself once it knows the size.
 class GrantingAllocator final : public IMemAllocator {
  public:
   HRESULT SetProperties(const ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) override;
-  HRESULT GetProperties(ALLOCATOR_PROPERTIES* properties) override;
-
- private:
-  ALLOCATOR_PROPERTIES properties_;
 };
 
 }  // namespace quorvex::audio

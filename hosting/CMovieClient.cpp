@@ -6,6 +6,12 @@
 #include <thread>
 
 #include "hosting/Channel.h"
+#include "hosting/ChannelObjects.h"
+#include "platform/ipc/ChildProcess.h"
+#include "platform/ipc/MessageConnection.h"
+#include "platform/ipc/MessagePort.h"
+#include "platform/ipc/NamedEvent.h"
+#include "platform/ipc/SharedBlock.h"
 #include "platform/ipc/Tick.h"
 #include "platform/media/Results.h"
 
@@ -27,7 +33,8 @@ std::string OwnExecutable() {
 
 CMovieClient::CMovieClient() : CMovieClient(ClientOptions{}) {}
 
-CMovieClient::CMovieClient(const ClientOptions& options, Start start) : options_(options) {
+CMovieClient::CMovieClient(const ClientOptions& options, Start start)
+    : options_(options), connection_(std::make_unique<ipc::MessageConnection>()) {
   if (options_.server_path.empty())
     options_.server_path = OwnExecutable();
   CreateChannelObjects();
@@ -47,30 +54,24 @@ void CMovieClient::CreateChannelObjects() {
   const uint32_t tick = ipc::GetTickCount();
   for (uint32_t attempt = 0; attempt < 1000; ++attempt) {
     id_ = channel::FormatIdentifier(tick + attempt, server_index_);
-    start_event_ = ipc::NamedEvent::Create(channel::StartEventName(id_));
-    if (!start_event_)
-      continue;
-    param_map_ = ipc::SharedBlock::Create(channel::ParamMapName(id_), channel::kBlockBytes);
-    return_map_ = param_map_
-                      ? ipc::SharedBlock::Create(channel::ReturnMapName(id_), channel::kBlockBytes)
-                      : nullptr;
-    if (param_map_ && return_map_) {
+    channel::Objects objects = channel::Objects::Create(id_);
+    if (objects.complete()) {
+      start_event_ = std::move(objects.start_event);
+      param_map_ = std::move(objects.param_map);
+      return_map_ = std::move(objects.return_map);
       param_view_ = param_map_->data();
       return_view_ = return_map_->data();
       return;
     }
-    ReleaseNames();
-    start_event_.reset();
-    param_map_.reset();
-    return_map_.reset();
   }
   throw ServerStartError("cannot create the channel's shared objects", id_);
 }
 
 void CMovieClient::SpawnServer() {
-  process_info_ = ipc::ChildProcess::Spawn(options_.server_path, {options_.server_path, "/s", id_});
-  if (!process_info_)
+  auto child = ipc::ChildProcess::Spawn(options_.server_path, {options_.server_path, "/s", id_});
+  if (!child)
     throw ServerStartError("cannot start the movie server", id_);
+  process_info_ = std::make_unique<ipc::ChildProcess>(std::move(*child));
 }
 
 void CMovieClient::WaitUntilStarted() {
@@ -92,8 +93,8 @@ void CMovieClient::WaitUntilStarted() {
       }
     }
     server_window_ = channel::ReadField<int32_t>(return_view_, 0);
-    if (connection_.Connect(server_window_) != ipc::SendStatus::kOk ||
-        connection_.Attach() != ipc::SendStatus::kOk) {
+    if (connection_->Connect(server_window_) != ipc::SendStatus::kOk ||
+        connection_->Attach() != ipc::SendStatus::kOk) {
       process_info_->Kill();
       throw ServerStartError("the movie server's window cannot be reached", id_);
     }
@@ -108,14 +109,12 @@ void CMovieClient::WaitUntilStarted() {
 
 void CMovieClient::ReleaseNames() {
   // Both sides keep their mappings; the names are needed only for the handshake.
-  if (id_.empty())
-    return;
-  ipc::NamedEvent::Unlink(channel::StartEventName(id_));
-  ipc::SharedBlock::Unlink(channel::ParamMapName(id_));
-  ipc::SharedBlock::Unlink(channel::ReturnMapName(id_));
+  if (!id_.empty())
+    channel::RemoveNames(id_);
 }
 
 CMovieClient::~CMovieClient() {
+  events_ = {};  // a loss found while closing is nobody's news
   if (!started_)
     ReleaseNames();  // never waited for: the handshake's names are still there
   if (process_info_ && process_info_->running()) {
@@ -126,7 +125,8 @@ CMovieClient::~CMovieClient() {
     if (process_info_->running())
       process_info_->Kill();
   }
-  connection_.Close();
+  connection_->Close();
+  port_.reset();
   return_view_ = nullptr;
   param_view_ = nullptr;
   return_map_.reset();
@@ -134,12 +134,41 @@ CMovieClient::~CMovieClient() {
   start_event_.reset();
 }
 
+pid_t CMovieClient::server_pid() const {
+  return process_info_ ? process_info_->pid() : -1;
+}
+
+void CMovieClient::SetEvents(ClientEvents events) {
+  events_ = std::move(events);
+}
+
+int32_t CMovieClient::WatchGraphEvents() {
+  if (!port_) {
+    port_ = std::make_unique<ipc::MessagePort>([this](const ipc::Message& m) {
+      if (m.code == uint32_t(channel::kGraphNotify))
+        OnGraphNotice();
+      return int64_t(0);
+    });
+  }
+  return SetNotifyWindow(port_->handle(), channel::kGraphNotify, 0);
+}
+
+void CMovieClient::OnGraphNotice() {
+  GraphNotifyProc();
+  if (!lost_ && events_.reached_end)
+    events_.reached_end();
+}
+
 void CMovieClient::MarkLost() {
+  if (lost_)
+    return;
   lost_ = true;
-  connection_.Close();
+  connection_->Close();
   // A server that stopped answering may still be alive (stopped, or stuck in a decoder).
   if (process_info_ && process_info_->running())
     process_info_->Kill();
+  if (events_.lost)
+    events_.lost();
 }
 
 bool CMovieClient::SendCommand(int32_t code, const void* record, int32_t size_bytes) {
@@ -154,7 +183,7 @@ bool CMovieClient::BeginCommand(int32_t code, const void* record, int32_t size_b
   if (size_bytes < 0 || size_t(size_bytes) > channel::kBlockBytes)
     return false;
   std::memcpy(param_view_, record, size_t(size_bytes));
-  if (connection_.Start(ipc::Message{uint32_t(code), 0, 0}) != ipc::SendStatus::kOk) {
+  if (connection_->Start(ipc::Message{uint32_t(code), 0, 0}) != ipc::SendStatus::kOk) {
     MarkLost();
     return false;
   }
@@ -169,7 +198,7 @@ bool CMovieClient::EndCommand() {
     return false;
   const auto timeout =
       code == channel::kInitializeGraph ? options_.open_timeout : options_.command_timeout;
-  if (connection_.Finish(timeout) != ipc::SendStatus::kOk) {
+  if (connection_->Finish(timeout) != ipc::SendStatus::kOk) {
     MarkLost();
     return false;
   }

@@ -1,18 +1,23 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <optional>
 #include <stdexcept>
 #include <string>
 
-#include "platform/ipc/ChildProcess.h"
-#include "platform/ipc/MessageConnection.h"
-#include "platform/ipc/NamedEvent.h"
-#include "platform/ipc/SharedBlock.h"
-
 namespace quorvex {
+
+namespace ipc {
+class ChildProcess;
+class MessageConnection;
+class MessagePort;
+class NamedEvent;
+class SharedBlock;
+}  // namespace ipc
 
 // Thrown by the client's constructor when no server could be started and reached.
 class ServerStartError : public std::runtime_error {
@@ -39,6 +44,16 @@ struct ClientOptions {
   std::chrono::milliseconds exit_timeout{5000};
 };
 
+// What a client tells its owner, on the client's thread. Either may be empty.
+struct ClientEvents {
+  // The server's graph posted a notice to the client's port and the server has handled it
+  // (GraphNotifyProc): at the end of the movie, the movie is now paused on its last picture.
+  std::function<void()> reached_end;
+  // The server died, hung or closed its end; called once, from inside the call that found it.
+  // The client is then in the middle of that call: the owner must not destroy it from here.
+  std::function<void()> lost;
+};
+
 // The user-interface process's proxy for one movie playing in a server process. Constructing
 // it starts the server and returns once the server has published its window; every command is
 // one synchronous message; destroying it ends the server before returning. Used on one thread.
@@ -56,9 +71,17 @@ class CMovieClient {
   // After kLater: waits until the server has published its window. Throws ServerStartError
   // (the server is then killed); does nothing when it was waited for already.
   void WaitUntilStarted();
+  // Ends the server; the events are no longer called from here on.
   ~CMovieClient();
   CMovieClient(const CMovieClient&) = delete;
   CMovieClient& operator=(const CMovieClient&) = delete;
+
+  // Replaces the receivers of the client's events.
+  void SetEvents(ClientEvents events);
+  // Makes the client's notification port (once; needs the thread's Qt event loop) and asks the
+  // server to post its graph notices there: each is answered with GraphNotifyProc and then
+  // reported as reached_end. Returns SetNotifyWindow's result.
+  int32_t WatchGraphEvents();
 
   // One operation per command. Operations that return a result code return E_ABORT when the
   // server is lost; the others then do nothing (bools are false, the rate 0).
@@ -112,7 +135,7 @@ class CMovieClient {
   bool lost() const { return lost_; }
 
   const std::string& identifier() const { return id_; }
-  pid_t server_pid() const { return process_info_ ? process_info_->pid() : -1; }
+  pid_t server_pid() const;
   int32_t server_window() const { return server_window_; }
   const unsigned char* return_view() const { return return_view_; }
   const unsigned char* param_view() const { return param_view_; }
@@ -126,17 +149,20 @@ class CMovieClient {
   void ReleaseNames();
   void MarkLost();
   bool SendCodeOnly(int32_t code);
+  void OnGraphNotice();
 
   ClientOptions options_;
   std::string id_;
-  std::optional<ipc::ChildProcess> process_info_;
+  std::unique_ptr<ipc::ChildProcess> process_info_;
   std::unique_ptr<ipc::NamedEvent> start_event_;
   std::unique_ptr<ipc::SharedBlock> param_map_;
   std::unique_ptr<ipc::SharedBlock> return_map_;
   unsigned char* param_view_ = nullptr;
   unsigned char* return_view_ = nullptr;
   int32_t server_window_ = 0;
-  ipc::MessageConnection connection_;
+  std::unique_ptr<ipc::MessageConnection> connection_;
+  std::unique_ptr<ipc::MessagePort> port_;  // made by WatchGraphEvents
+  ClientEvents events_;
   bool lost_ = false;
   bool started_ = false;      // the server's window is connected
   int32_t pending_code_ = 0;  // the command whose reply is awaited; 0: none

@@ -1,8 +1,11 @@
 #include "hosting/CMovieServer.h"
 
+#include <iterator>
+
 #include "engine/CMovie.h"
 #include "engine/StartSoundFinder.h"
 #include "hosting/Channel.h"
+#include "hosting/ChannelObjects.h"
 #include "platform/media/Results.h"
 
 namespace quorvex {
@@ -18,19 +21,16 @@ CMovieServer::CMovieServer(int32_t window, const std::string& id)
       id_(id),
       movie_(std::make_unique<CMovie>()),
       finder_(std::make_unique<StartSoundFinder>()) {
-  start_event_ = ipc::NamedEvent::Open(ch::StartEventName(id_));
-  param_map_ = ipc::SharedBlock::Open(ch::ParamMapName(id_), ch::kBlockBytes);
-  return_map_ = ipc::SharedBlock::Open(ch::ReturnMapName(id_), ch::kBlockBytes);
-  if (!start_event_ || !param_map_ || !return_map_) {
+  ch::Objects objects = ch::Objects::Open(id_);
+  if (!objects.complete())
     throw ChannelOpenError("no channel " + id_);
-  }
+  start_event_ = std::move(objects.start_event);
+  param_map_ = std::move(objects.param_map);
+  return_map_ = std::move(objects.return_map);
   param_view_ = param_map_->data();
   return_view_ = return_map_->data();
-  // The client unlinks too; whoever comes second finds nothing, which is fine. Doing it here
-  // as well leaves no names behind if the client dies during the handshake.
-  ipc::NamedEvent::Unlink(ch::StartEventName(id_));
-  ipc::SharedBlock::Unlink(ch::ParamMapName(id_));
-  ipc::SharedBlock::Unlink(ch::ReturnMapName(id_));
+  // The client removes them too (see ChannelObjects.h).
+  ch::RemoveNames(id_);
   ch::WriteField<int32_t>(return_view_, 0, window_);
   start_event_->Signal();
 }
@@ -55,67 +55,59 @@ void CMovieServer::Reply(size_t offset, const T& value) {
   ch::WriteField<T>(return_view_, offset, value);
 }
 
+namespace {
+
+// Every command the server executes, with its handler; the close (0x8074) is the server
+// window's own business and is not here.
+struct CommandEntry {
+  int32_t code;
+  void (CMovieServer::*handler)();
+};
+
+constexpr CommandEntry kCommands[] = {
+    {ch::kInitializeGraph, &CMovieServer::InitializeGraph},
+    {ch::kSetVideoSize, &CMovieServer::SetVideoSize},
+    {ch::kGraphNotifyProc, &CMovieServer::GraphNotifyProc},
+    {ch::kSetRate, &CMovieServer::SetRate},
+    {ch::kGetRate, &CMovieServer::GetRate},
+    {ch::kPause, &CMovieServer::Pause},
+    {ch::kRun, &CMovieServer::Run},
+    {ch::kStop, &CMovieServer::Stop},
+    {ch::kIsPlaying, &CMovieServer::IsPlaying},
+    {ch::kEnablePitchShift, &CMovieServer::EnablePitchShift},
+    {ch::kGetAspectRatio, &CMovieServer::GetAspectRatio},
+    {ch::kSetNotifyWindow, &CMovieServer::SetNotifyWindow},
+    {ch::kGetDuration, &CMovieServer::GetDuration},
+    {ch::kSetPositions, &CMovieServer::SetPositions},
+    {ch::kGetCurrentPosition, &CMovieServer::GetCurrentPosition},
+    {ch::kPutVolume, &CMovieServer::PutVolume},
+    {ch::kStepFrames, &CMovieServer::StepFrames},
+    {ch::kFindStartSound, &CMovieServer::FindStartSound},
+    {ch::kGetStartSound, &CMovieServer::GetStartSound},
+};
+
+// One entry per code of the range but the close: a command added to the codes without a
+// handler, or listed twice, does not compile.
+constexpr bool CoversEveryCommandOnce() {
+  for (int32_t code = ch::kFirstCommand; code <= ch::kLastCommand; ++code) {
+    int found = 0;
+    for (const CommandEntry& c : kCommands)
+      found += c.code == code ? 1 : 0;
+    if (found != (code == ch::kClose ? 0 : 1))
+      return false;
+  }
+  return std::size(kCommands) == size_t(ch::kLastCommand - ch::kFirstCommand);
+}
+static_assert(CoversEveryCommandOnce());
+
+}  // namespace
+
 void CMovieServer::Dispatch(int32_t code) {
-  switch (code) {
-    case ch::kInitializeGraph:
-      InitializeGraph();
-      break;
-    case ch::kSetVideoSize:
-      SetVideoSize();
-      break;
-    case ch::kGraphNotifyProc:
-      GraphNotifyProc();
-      break;
-    case ch::kSetRate:
-      SetRate();
-      break;
-    case ch::kGetRate:
-      GetRate();
-      break;
-    case ch::kPause:
-      Pause();
-      break;
-    case ch::kRun:
-      Run();
-      break;
-    case ch::kStop:
-      Stop();
-      break;
-    case ch::kIsPlaying:
-      IsPlaying();
-      break;
-    case ch::kEnablePitchShift:
-      EnablePitchShift();
-      break;
-    case ch::kGetAspectRatio:
-      GetAspectRatio();
-      break;
-    case ch::kSetNotifyWindow:
-      SetNotifyWindow();
-      break;
-    case ch::kGetDuration:
-      GetDuration();
-      break;
-    case ch::kSetPositions:
-      SetPositions();
-      break;
-    case ch::kGetCurrentPosition:
-      GetCurrentPosition();
-      break;
-    case ch::kPutVolume:
-      PutVolume();
-      break;
-    case ch::kStepFrames:
-      StepFrames();
-      break;
-    case ch::kFindStartSound:
-      FindStartSound();
-      break;
-    case ch::kGetStartSound:
-      GetStartSound();
-      break;
-    default:
-      break;
+  for (const CommandEntry& c : kCommands) {
+    if (c.code == code) {
+      (this->*c.handler)();
+      return;
+    }
   }
 }
 
@@ -246,9 +238,9 @@ void CMovieServer::SetPositions() {
 }
 
 void CMovieServer::PutVolume() {
-  const HRESULT hr =
-      graph_ready_ ? movie_->put_Volume(Param<int32_t>(offsetof(ch::PutVolumeParam, volume)))
-                   : E_UNEXPECTED;
+  const HRESULT hr = graph_ready_
+                         ? movie_->put_Volume(Param<int32_t>(offsetof(ch::PutVolumeParam, volume)))
+                         : E_UNEXPECTED;
   Reply<int32_t>(0, hr);
 }
 

@@ -24,7 +24,6 @@
 
 #include "engine/MovieUtils.h"
 #include "hosting/Channel.h"
-#include "platform/ipc/MessagePort.h"
 #include "platform/media/Results.h"
 #include "platform/ui/Fonts.h"
 #include "platform/ui/MessageBox.h"
@@ -254,10 +253,6 @@ bool VideoForm::StartOpening(const QString& path) {
   Retitle(false);
   mov_.Destroy();
   try {
-    if (!port_) {
-      port_ = std::make_unique<ipc::MessagePort>(
-          [this](const ipc::Message& m) { return WndProc(int32_t(m.code)); });
-    }
     mov_.Attach(new CMovieClient(options_, CMovieClient::Start::kLater));
   } catch (const std::exception& e) {
     ReportStartError(e);
@@ -294,13 +289,16 @@ void VideoForm::FinishOpening() {
     CloseMovie();  // not playable (or the server died on it): the window stays empty, silently
     return;
   }
+  // A loss before this point is a movie that could not be opened: the window stays empty,
+  // silently. From here on it is reported.
+  mov_->SetEvents({[this] { timer1_Tick(); }, [this] { ServerLost(); }});
   QWidget* panel = video_panel();
   mov_->SetVideoSize(panel->width(), panel->height());
-  mov_->SetNotifyWindow(port_->handle(), WM_GRAPHNOTIFY, 0);
+  mov_->WatchGraphEvents();
   mov_->EnablePitchShift(const_pitch_->isChecked());
   mov_->Pause();
   SetVolume();
-  if (!CheckServer())
+  if (!IsValid())
     return;
   file_name_ = path;
   Retitle(true);
@@ -315,19 +313,18 @@ void VideoForm::CloseMovie() {
   mov_.Destroy();
 }
 
-bool VideoForm::CheckServer() {
-  if (!mov_)
-    return false;
-  if (!mov_->lost())
-    return true;
+void VideoForm::ServerLost() {
   const QString caption = windowTitle();
-  CloseMovie();
   file_name_.clear();
   Retitle(false);
   // Told once the current event is over: the loss may be found in the middle of a fan-out or a
-  // layout pass, which a modal box's nested event loop must not interrupt.
-  QTimer::singleShot(0, this, [this, caption] { ReportLostServer(caption); });
-  return false;
+  // layout pass, which a modal box's nested event loop must not interrupt. The client, whose
+  // call is still running, goes then too, unless a new movie has replaced it meanwhile.
+  QTimer::singleShot(0, this, [this, caption] {
+    if (mov_ && mov_->lost())
+      CloseMovie();
+    ReportLostServer(caption);
+  });
 }
 
 void VideoForm::ReportLostServer(const QString& caption) {
@@ -336,49 +333,44 @@ void VideoForm::ReportLostServer(const QString& caption) {
 }
 
 void VideoForm::Play() {
-  if (!mov_)
+  if (!IsValid())
     return;
   if (!mov_->IsPlaying())
     mov_->Run();
-  CheckServer();
 }
 
 void VideoForm::Pause() {
-  if (!mov_)
+  if (!IsValid())
     return;
   mov_->Pause();
-  CheckServer();
 }
 
 void VideoForm::Stop() {
-  if (!mov_)
+  if (!IsValid())
     return;
   mov_->Stop();
-  CheckServer();
 }
 
 void VideoForm::SetRate(double rate) {
-  if (!mov_)
+  if (!IsValid())
     return;
   const double current = mov_->GetRate();
-  if (!CheckServer() || rate == current)
+  if (!IsValid() || rate == current)
     return;
   const bool was_playing = mov_->IsPlaying();
   mov_->Stop();
   mov_->SetRate(rate);
   mov_->Pause();
-  if (!CheckServer())
-    return;
   if (was_playing)
     Play();
 }
 
 double VideoForm::GetCurrentPosition() {
-  if (!mov_)
+  if (!IsValid())
     return 0.0;
   int64_t pos = 0;
   const media::HRESULT hr = mov_->GetCurrentPosition(&pos);
-  if (!CheckServer() || media::FAILED(hr))
+  if (media::FAILED(hr))
     return 0.0;
   return double(pos) / kUnitsPerSecond;
 }
@@ -387,31 +379,27 @@ void VideoForm::SeekTo(int64_t units) {
   int64_t current = units;
   mov_->SetPositions(&current, media::AM_SEEKING_AbsolutePositioning, nullptr,
                      media::AM_SEEKING_NoPositioning);
-  CheckServer();
 }
 
 void VideoForm::SetCurrentPosition(double seconds) {
-  if (!mov_)
+  if (!IsValid())
     return;
   SeekTo(SecondsToUnits(seconds));
 }
 
 void VideoForm::StepFrames(int32_t frames) {
-  if (!mov_)
+  if (!IsValid())
     return;
   mov_->StepFrames(frames);
-  CheckServer();
 }
 
 void VideoForm::SeekCurrentPosition(double delta_seconds) {
-  if (!mov_)
+  if (!IsValid())
     return;
   int64_t cur = 0;
   int64_t dur = 0;
   mov_->GetCurrentPosition(&cur);
   mov_->GetDuration(&dur);
-  if (!CheckServer())
-    return;
   int64_t next = SaturatingAdd(cur, SecondsToUnits(delta_seconds));
   if (next < 0)
     next = 0;
@@ -421,18 +409,18 @@ void VideoForm::SeekCurrentPosition(double delta_seconds) {
 }
 
 bool VideoForm::FindStartSound() {
-  if (!mov_)
+  if (!IsValid())
     return false;
   const media::HRESULT hr = mov_->FindStartSound();
-  return CheckServer() && media::SUCCEEDED(hr);
+  return media::SUCCEEDED(hr);
 }
 
 int32_t VideoForm::GetStartSound(double* seconds) {
-  if (!mov_)
+  if (!IsValid())
     return channel::kStartSoundFailed;
   int64_t onset = 0;
   const int32_t state = mov_->GetStartSound(&onset);
-  if (!CheckServer())
+  if (!IsValid())
     return channel::kStartSoundFailed;
   if (seconds)
     *seconds = double(onset) / kUnitsPerSecond;
@@ -464,9 +452,8 @@ int VideoForm::CalcActualVideoArea(int formWidth, int formHeight) {
   const int h = std::max(formHeight - difference_between_form_height_and_panel_height_, 16);
   int32_t ax = 4;
   int32_t ay = 3;
-  if (mov_) {
+  if (IsValid()) {
     mov_->GetAspectRatio(ax, ay);
-    CheckServer();
   }
   int32_t vw = 0;
   int32_t vh = 0;
@@ -475,34 +462,31 @@ int VideoForm::CalcActualVideoArea(int formWidth, int formHeight) {
 }
 
 void VideoForm::SetVolume() {
-  if (!mov_)
+  if (!IsValid())
     return;
   mov_->put_Volume(VolumeFromBar(volume_bar_->value()));
-  CheckServer();
 }
 
 void VideoForm::SeekByTrackBar() {
-  if (!mov_) {
+  if (!IsValid()) {
     track_bar0_->setValue(0);
     return;
   }
   int64_t dur = 0;
   mov_->GetDuration(&dur);
-  if (!CheckServer())
-    return;
   SeekTo(int64_t(track_bar0_->value() / 100.0 * double(dur)));
 }
 
 // ---- Events ----
 
 void VideoForm::timer1_Tick() {
-  if (!mov_)
+  if (!IsValid())
     return;
   int64_t pos = 0;
   int64_t dur = 0;
   mov_->GetCurrentPosition(&pos);
   mov_->GetDuration(&dur);
-  if (!CheckServer())
+  if (!IsValid())  // lost on the way: the bar and the time field keep their last values
     return;
   if (pos > dur)
     pos = dur;
@@ -545,10 +529,9 @@ void VideoForm::const_pitch__Click(bool checked) {
   // The item clicked has flipped its own tick; the other follows, so the two stay equal.
   const_pitch_->setChecked(checked);
   const_pitch2_->setChecked(checked);
-  if (!mov_)
+  if (!IsValid())
     return;
   mov_->EnablePitchShift(const_pitch_->isChecked());
-  CheckServer();
 }
 
 void VideoForm::testToolStripMenuItem_Click() {
@@ -584,10 +567,9 @@ bool VideoForm::movie_window0__Panel1_DragDrop(const QMimeData* data) {
 }
 
 void VideoForm::movie_window0_Panel1_SizeChanged() {
-  if (!mov_)
+  if (!IsValid())
     return;
   mov_->SetVideoSize(video_panel()->width(), video_panel()->height());
-  CheckServer();
 }
 
 bool VideoForm::eventFilter(QObject* watched, QEvent* event) {
@@ -631,14 +613,6 @@ void VideoForm::VideoForm_FormClosing(QCloseEvent*) {
   if (reason == ui::CloseReason::kUserClosing)
     CloseMovie();
   emit FormClosing(reason);
-}
-
-int64_t VideoForm::WndProc(int32_t code) {
-  if (code == WM_GRAPHNOTIFY && mov_) {
-    mov_->GraphNotifyProc();
-    CheckServer();
-  }
-  return 0;
 }
 
 }  // namespace quorvex

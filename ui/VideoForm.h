@@ -7,11 +7,12 @@
 //
 // A window exists with or without a movie; every operation that talks to the server does
 // nothing while it holds none. A server that dies or stops answering turns the window into one
-// without a movie and tells the user (a warning box, shown once the current event is over).
+// without a movie at once and tells the user (a warning box, shown once the current event is
+// over, when the lost client is also released).
 //
 // Ownership and threads: a sub-window of the area it is given (deleted when closed, or with the
 // area); the client and its server end with the window. UI thread only: the timer is a Qt
-// timer and graph notices arrive through the window's message port from the event loop.
+// timer and the client's events arrive from the event loop or from inside the client's calls.
 
 #include <QMdiSubWindow>
 
@@ -38,10 +39,6 @@ class QTimer;
 
 namespace quorvex {
 
-namespace ipc {
-class MessagePort;
-}
-
 class SplitContainer;
 
 // The volume for a position of the volume bar (-10000..0), in hundredths of a decibel: half the
@@ -53,9 +50,6 @@ class VideoForm : public QMdiSubWindow, public ui::MenuStripHost {
   Q_OBJECT
 
  public:
-  // The graph notification the movie's server posts to this window's port.
-  static constexpr int32_t WM_GRAPHNOTIFY = 0x8001;
-
   // Number `number` is the window's 0-based index in the main window's list. `ctrl` must
   // outlive the window; IsVideoFormControlsShowing is asked once, here. With an `area` the
   // window becomes its sub-window at once (its frame is then known for the size differences).
@@ -76,7 +70,8 @@ class VideoForm : public QMdiSubWindow, public ui::MenuStripHost {
   void FinishOpening();
   // Ends the movie's server; the bar and the time field keep their last values.
   void CloseMovie();
-  bool IsValid() const { return mov_.get() != nullptr; }
+  // Whether the window holds a movie whose server is still there.
+  bool IsValid() const { return mov_.get() != nullptr && !mov_->lost(); }
 
   void Play();  // runs the movie unless the server reports it playing
   void Pause();
@@ -153,9 +148,9 @@ class VideoForm : public QMdiSubWindow, public ui::MenuStripHost {
   void BuildMenus();
   void TakeSizeDifferences(QMdiArea* area);
   void Retitle(bool with_file_name);
-  // After client calls: a lost server ends the movie here and is reported later. Returns
-  // whether the movie is still there.
-  bool CheckServer();
+  // The client's lost event, from inside one of its calls: the window is emptied now; the
+  // client is released and the loss reported once the current event is over.
+  void ServerLost();
   void ReportStartError(const std::exception& e);
   void ReportLostServer(const QString& caption);
   void SeekTo(int64_t units);
@@ -176,7 +171,6 @@ class VideoForm : public QMdiSubWindow, public ui::MenuStripHost {
   bool movie_window0__Panel1_DragDrop(const QMimeData* data);
   void movie_window0_Panel1_SizeChanged();
   void VideoForm_FormClosing(QCloseEvent* event);
-  int64_t WndProc(int32_t code);
 
   ControlInterface& ctrl_;
   ClientOptions options_;
@@ -187,8 +181,6 @@ class VideoForm : public QMdiSubWindow, public ui::MenuStripHost {
   int no_ = 0;
   int difference_between_form_width_and_panel_width_ = 0;
   int difference_between_form_height_and_panel_height_ = 0;
-  // The window's receiving end for graph notices; made with the first client.
-  std::unique_ptr<ipc::MessagePort> port_;
   // The drag over the panel offered one existing file when it entered; its moves are answered
   // from this, without testing the file again.
   bool drag_takes_file_ = false;

@@ -26,8 +26,7 @@ struct ElementState {
   std::unique_ptr<CPitchShiftFilter> filter = std::make_unique<CPitchShiftFilter>();
 
   // Streaming thread only (caps, events and buffers all arrive on it).
-  GrantingAllocator upstream;  // stands for the allocator the input was given
-  GrantingAllocator output;    // records what the filter asks of the output
+  GrantingAllocator output;  // takes what the filter asks of the output
   GstAudioInfo info{};
   bool configured = false;
   GstSegment segment{};  // the input's segment, stop included
@@ -212,7 +211,7 @@ gboolean SetCaps(GstBaseTransform* trans, GstCaps* incaps, GstCaps*) {
                                                  uint32_t(GST_AUDIO_INFO_RATE(&info)),
                                                  uint16_t(GST_AUDIO_INFO_WIDTH(&info)));
   state.configured = false;
-  if (state.filter->ConnectInput(type, &state.upstream) != quorvex::media::S_OK) {
+  if (state.filter->ConnectInput(type) != quorvex::media::S_OK) {
     GST_WARNING_OBJECT(trans, "refused caps %" GST_PTR_FORMAT, incaps);
     return FALSE;
   }

@@ -43,9 +43,8 @@ void BM_FilterSecondOfAudio(benchmark::State& state) {
   const int32_t factor = int32_t(state.range(0));
   const bool pitch = state.range(1) != 0;
   auto filter = std::make_unique<CPitchShiftFilter>();
-  GrantingAllocator upstream;
   GrantingAllocator output_allocator;
-  filter->ConnectInput(PcmType(kChannels, kRate, 16), &upstream);
+  filter->ConnectInput(PcmType(kChannels, kRate, 16));
   ALLOCATOR_PROPERTIES request;
   if (filter->DecideBufferSize(&output_allocator, &request) != 0) {
     state.SkipWithError("cannot size the filter");

@@ -15,6 +15,8 @@
 #include "hosting/Channel.h"
 #include "platform/ipc/ChildProcess.h"
 #include "platform/ipc/MessageConnection.h"
+#include "platform/ipc/NamedEvent.h"
+#include "platform/ipc/SharedBlock.h"
 #include "tests/support/TestEnv.h"
 
 namespace quorvex {

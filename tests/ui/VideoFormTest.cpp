@@ -422,5 +422,23 @@ TEST_F(VideoFormTest, KilledServerIsReportedAndLeavesAnEmptyWindow) {
   EXPECT_EQ(seen.size(), 1u);
 }
 
+// A loss found by the first of several commands of one operation empties the window at once;
+// the rest of the operation goes on harmlessly, and the client is released and the user told
+// only once the operation has returned.
+TEST_F(VideoFormTest, LossInsideAnOperationEmptiesTheWindowAtOnceAndIsToldAfterIt) {
+  VideoForm* vf = Open("h264-aac-16x9.mp4");
+  vf->Play();
+  std::vector<test::SeenBox> seen;
+  std::unique_ptr<test::ModalWatcher> w(test::ModalWatcher::AnsweringBoxes(QMessageBox::Ok, &seen));
+  ASSERT_EQ(kill(vf->client()->server_pid(), SIGKILL), 0);
+  vf->SetRate(0.5);  // GetRate finds the loss; IsPlaying, Stop, SetRate, Pause follow
+  EXPECT_FALSE(vf->IsValid());
+  EXPECT_EQ(vf->windowTitle(), "No.1");
+  EXPECT_TRUE(seen.empty());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !seen.empty(); }, 10000));
+  EXPECT_EQ(seen.front().caption, "No.1: h264-aac-16x9.mp4");
+  EXPECT_EQ(vf->client(), nullptr);
+}
+
 }  // namespace
 }  // namespace quorvex
