@@ -272,7 +272,7 @@ bool Graph::ShowNearby(int64_t position_ns) {
     return false;
   if (auto picture = cache_.Find(position_ns)) {
     std::lock_guard lock(picture_mutex_);
-    DrawLocked(std::move(picture));
+    DrawLocked(*picture);
     in_sync_ = false;
     return true;
   }
@@ -345,15 +345,14 @@ void Graph::PresentLocked(GstSample* sample) {
   std::shared_ptr<const Picture> picture = maker_->Make(sample, area_width_, area_height_);
   if (!picture)
     return;
-  DrawLocked(picture);
+  DrawLocked(*picture);
   cache_.Insert(std::move(picture), times.start_ns);
 }
 
-void Graph::DrawLocked(std::shared_ptr<const Picture> picture) {
-  shown_ = Shown{picture->start_ns, picture->duration_ns, picture->nominal_ns};
+void Graph::DrawLocked(const Picture& picture) {
+  shown_ = Shown{picture.start_ns, picture.duration_ns, picture.nominal_ns};
   if (video_window_)
-    video_window_->Draw(*picture);
-  shown_pic_ = std::move(picture);
+    video_window_->Draw(picture);
 }
 
 std::optional<Graph::Shown> Graph::shown() const {

@@ -137,7 +137,7 @@ class Graph {
   void OnPicture(GstSample* sample);
   void OnEndOfPictures();
   void PresentLocked(GstSample* sample);
-  void DrawLocked(std::shared_ptr<const Picture> picture);
+  void DrawLocked(const Picture& picture);
   bool ShowNearby(int64_t position_ns);
   bool StepHeld(uint32_t buffers);
   void FillCacheBefore();
@@ -164,7 +164,6 @@ class Graph {
   mutable std::mutex picture_mutex_;
   std::condition_variable picture_arrived_;
   GstSample* held_ = nullptr;                 // guarded by picture_mutex_; the sink's latest
-  std::shared_ptr<const Picture> shown_pic_;  // guarded by picture_mutex_; drawn now
   std::optional<Shown> shown_;                // guarded by picture_mutex_
   bool shown_since_play_ = false;             // guarded by picture_mutex_
   uint64_t pictures_ = 0;                     // guarded by picture_mutex_
