@@ -45,7 +45,7 @@ class IndexlessSeek;
 class Graph {
  public:
   // Bytes of drawn pictures kept per movie for steps without decoding: 64 MiB holds 2 s of
-  // 60 fps pictures drawn at 512x288 (a quarter of a 1080p screen's movie grid), 70 at 640x360.
+  // 60 fps pictures drawn at 480x270 (a 4x4 grid of movies on a 1080p screen), 70 at 640x360.
   static constexpr size_t kDefaultCacheBytes = size_t(64) << 20;
 
   // QUORVEX_STEPS_BY_SEEK=1 in the environment turns the cache and decoding on off: every step
