@@ -59,6 +59,16 @@ std::string ToUtf8(const std::u16string& text) {
   return out;
 }
 
+// A time of the graph as the channel carries it: 100 ns units, E_FAIL when there is none.
+HRESULT ReplyUnits(std::optional<int64_t> ns, int64_t* units) {
+  if (!units)
+    return E_POINTER;
+  if (!ns)
+    return media::E_FAIL;
+  *units = *ns / kNsPerUnit;
+  return S_OK;
+}
+
 int64_t SaturatingAdd(int64_t a, int64_t b) {
   int64_t sum = 0;
   if (__builtin_add_overflow(a, b, &sum))
@@ -303,23 +313,11 @@ HRESULT CMovie::SetNotifyWindow(int32_t hwnd, int32_t message, int32_t instance)
 }
 
 HRESULT CMovie::GetDuration(int64_t* units) {
-  if (!units)
-    return E_POINTER;
-  const auto ns = graph_ ? graph_->Duration() : std::nullopt;
-  if (!ns)
-    return media::E_FAIL;
-  *units = *ns / kNsPerUnit;
-  return S_OK;
+  return ReplyUnits(graph_ ? graph_->Duration() : std::nullopt, units);
 }
 
 HRESULT CMovie::GetCurrentPosition(int64_t* units) {
-  if (!units)
-    return E_POINTER;
-  const auto ns = graph_ ? graph_->Position() : std::nullopt;
-  if (!ns)
-    return media::E_FAIL;
-  *units = *ns / kNsPerUnit;
-  return S_OK;
+  return ReplyUnits(graph_ ? graph_->Position() : std::nullopt, units);
 }
 
 HRESULT CMovie::SetPositions(int64_t* current, uint32_t current_flags, int64_t* stop,
