@@ -76,23 +76,6 @@ TEST(Transport, PostedMessagesArriveInOrderThroughTheEventLoop) {
   EXPECT_FALSE(PostMessage(-5, {1, 0, 0}));
 }
 
-TEST(Transport, ASendFromAnotherProcessGetsTheProcedureResult) {
-  MessagePort port([](const Message& m) { return int64_t(m.code) * 1000 + m.wparam - m.lparam; });
-  const int32_t handle = port.handle();
-  const int rc = InChild([handle] {
-    MessageConnection c;
-    if (c.Connect(handle) != SendStatus::kOk)
-      return 1;
-    int64_t r = 0;
-    for (int i = 0; i < 100; ++i) {
-      if (c.Send({uint32_t(i), 7, 2}, 5s, &r) != SendStatus::kOk || r != i * 1000 + 5)
-        return 2;
-    }
-    return 0;
-  });
-  EXPECT_EQ(rc, 0);
-}
-
 // Far more sends than the connection's socket holds unread replies of: none is lost, none is
 // out of order.
 TEST(Transport, RepliesToAFullSocketAreQueuedNotDropped) {

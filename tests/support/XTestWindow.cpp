@@ -10,6 +10,7 @@
 namespace quorvex::test {
 
 XTestWindow::XTestWindow(int width, int height) : width_(width), height_(height) {
+  XInitThreads();  // the graph under test draws from its streaming threads
   // An X server started without -noreset resets when its last client leaves and drops the
   // connections that arrive meanwhile: try again briefly before giving up.
   Display* d = XOpenDisplay(nullptr);

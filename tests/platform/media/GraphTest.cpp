@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "platform/media/GstRef.h"
-#include "tests/platform/media/TestWindow.h"
 #include "tests/support/TestEnv.h"
+#include "tests/support/XTestWindow.h"
 
 namespace quorvex::media {
 namespace {
@@ -31,7 +31,6 @@ class GraphTest : public testing::Test {
  protected:
   void Open(const char* movie, Graph& graph) {
     ASSERT_TRUE(graph.Open(test::Movie(movie))) << movie;
-    ASSERT_TRUE(owner_.ok());
     ASSERT_TRUE(graph.SetOwner(owner_.id()));
     ASSERT_TRUE(graph.SetVideoArea(0, 0, owner_.width(), owner_.height()));
   }
@@ -39,7 +38,7 @@ class GraphTest : public testing::Test {
 
   int64_t Position() { return graph_.Position().value_or(-1); }
 
-  test::TestWindow owner_{200, 100};  // before the graph: outlives it
+  test::XTestWindow owner_{200, 100};  // before the graph: outlives it
   Graph graph_;
 };
 
@@ -135,7 +134,7 @@ TEST_F(GraphTest, PlaysToTheEndInTimeWithoutASoundServer) {
 // A graph in a window of its own that shows the target of every step by a fresh,
 // frame-accurate seek: what a step must show and report.
 struct Reference {
-  explicit Reference(const std::string& movie, int width, int height) : window(width, height, 0) {
+  explicit Reference(const std::string& movie, int width, int height) : window(width, height) {
     ok = graph.Open(test::Movie(movie)) && graph.SetOwner(window.id()) &&
          graph.SetVideoArea(0, 0, width, height) && graph.Pause();
   }
@@ -144,11 +143,10 @@ struct Reference {
     graph.Seek(target, std::nullopt, false);
     graph.Pause();
   }
-  test::TestWindow window;
+  test::XTestWindow window;
   Graph graph;
   bool ok = false;
 };
-
 
 struct StepCase {
   const char* movie;
@@ -210,7 +208,7 @@ TEST_F(GraphTest, TransportStreamSeeksLandOnTheFrame) {
   ASSERT_TRUE(graph.Pause());
   ASSERT_TRUE(graph.shown());
   const int64_t first = graph.shown()->start_ns;  // stamps in MPEG-TS rarely start at 0
-  test::TestWindow window(owner_.width(), owner_.height(), 0);
+  test::XTestWindow window(owner_.width(), owner_.height());
   Graph reference;
   reference.cache().set_limit_bytes(0);
   ASSERT_TRUE(reference.Open(test::Movie("h264-mp2.ts")));

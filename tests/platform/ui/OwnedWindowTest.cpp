@@ -51,25 +51,6 @@ class Child : public QMdiSubWindow {
   Reasons* reasons_;
 };
 
-TEST(OwnedWindow, UserCloseOfAnOwnedWindowClosesTheOwnerAndThenIt) {
-  Owner owner;
-  auto* owned = new Owned;
-  MakeOwnedToolWindow(owned, &owner);
-  EXPECT_TRUE(owned->isWindow());
-  EXPECT_EQ(owned->parentWidget(), &owner);
-  EXPECT_TRUE(owned->windowFlags() & Qt::Tool);
-  owner.show();
-  owned->show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(owned));
-
-  EXPECT_FALSE(owned->close());  // the user's request is turned down for the window itself
-  EXPECT_TRUE(owned->isVisible());
-  EXPECT_TRUE(owner.isVisible());
-  EXPECT_TRUE(QTest::qWaitFor([&] { return !owner.isVisible(); }, 5000));
-  EXPECT_FALSE(owned->isVisible());
-  EXPECT_EQ(owned->reasons, (Reasons{CloseReason::kUserClosing, CloseReason::kContainerClosing}));
-}
-
 // The owner closing closes its owned windows and children with the container's reason; a child
 // the program closes alone has its own; nested scopes restore the outer state.
 TEST(OwnedWindow, OwnerClosingGivesTheContainerReason) {
