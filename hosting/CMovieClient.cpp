@@ -212,9 +212,14 @@ namespace quorvex {
 using media::E_ABORT;
 using media::E_POINTER;
 
-bool CMovieClient::SendCodeOnly(int32_t code) {
-  const channel::CodeOnlyParam p{code};
-  return SendCommand(p.code, &p, sizeof p);
+namespace ch = channel;
+
+template <typename Cmd>
+std::optional<typename Cmd::Reply> CMovieClient::Call(typename Cmd::Param record) {
+  record.code = Cmd::code;
+  if (!SendCommand(Cmd::code, &record, sizeof record))
+    return std::nullopt;
+  return ch::ReadRecord<typename Cmd::Reply>(return_view_);
 }
 
 bool CMovieClient::InitializeGraph(const char16_t* file_name, int32_t owner_window) {
@@ -227,82 +232,78 @@ bool CMovieClient::BeginInitializeGraph(const char16_t* file_name, int32_t owner
   // A path that does not fit the record with its terminator is refused here: truncating it
   // would open another file.
   const size_t units = std::char_traits<char16_t>::length(file_name);
-  if (units >= channel::kMaxPathUnits)
+  if (units >= ch::kMaxPathUnits)
     return false;
-  channel::InitializeGraphParam p{};
-  p.code = channel::kInitializeGraph;
+  ch::InitializeGraph::Param p{};
+  p.code = ch::InitializeGraph::code;
   std::memcpy(p.path, file_name, (units + 1) * sizeof(char16_t));
   p.owner_window = owner_window;
   return BeginCommand(p.code, &p, sizeof p);
 }
 
 bool CMovieClient::EndInitializeGraph() {
-  return pending_code_ == channel::kInitializeGraph && EndCommand() &&
-         channel::ReadField<uint8_t>(return_view_, 0) != 0;
+  return pending_code_ == ch::InitializeGraph::code && EndCommand() &&
+         ch::ReadRecord<ch::InitializeGraph::Reply>(return_view_).value != 0;
 }
 
 void CMovieClient::SetVideoSize(int32_t width, int32_t height) {
-  const channel::SetVideoSizeParam p{channel::kSetVideoSize, width, height};
-  SendCommand(p.code, &p, sizeof p);
+  Call<ch::SetVideoSize>({.width = width, .height = height});
 }
 
 void CMovieClient::GraphNotifyProc() {
-  SendCodeOnly(channel::kGraphNotifyProc);
+  Call<ch::GraphNotifyProc>();
 }
 
 void CMovieClient::SetRate(double rate) {
-  const channel::SetRateParam p{channel::kSetRate, 0, rate};
-  SendCommand(p.code, &p, sizeof p);
+  Call<ch::SetRate>({.rate = rate});
 }
 
 double CMovieClient::GetRate() {
-  return SendCodeOnly(channel::kGetRate) ? channel::ReadField<double>(return_view_, 0) : 0.0;
+  const auto reply = Call<ch::GetRate>();
+  return reply ? reply->rate : 0.0;
 }
 
 void CMovieClient::Pause() {
-  SendCodeOnly(channel::kPause);
+  Call<ch::Pause>();
 }
 void CMovieClient::Run() {
-  SendCodeOnly(channel::kRun);
+  Call<ch::Run>();
 }
 void CMovieClient::Stop() {
-  SendCodeOnly(channel::kStop);
+  Call<ch::Stop>();
 }
 
 bool CMovieClient::IsPlaying() {
-  return SendCodeOnly(channel::kIsPlaying) && channel::ReadField<uint8_t>(return_view_, 0) != 0;
+  const auto reply = Call<ch::IsPlaying>();
+  return reply && reply->value != 0;
 }
 
 void CMovieClient::EnablePitchShift(bool enable) {
-  const channel::EnablePitchShiftParam p{channel::kEnablePitchShift, uint8_t(enable ? 1 : 0), {}};
-  SendCommand(p.code, &p, sizeof p);
+  Call<ch::EnablePitchShift>({.enable = uint8_t(enable ? 1 : 0)});
 }
 
 void CMovieClient::GetAspectRatio(int32_t& x, int32_t& y) {
-  if (!SendCodeOnly(channel::kGetAspectRatio))
-    return;
-  x = channel::ReadField<int32_t>(return_view_, offsetof(channel::AspectRatioReply, x));
-  y = channel::ReadField<int32_t>(return_view_, offsetof(channel::AspectRatioReply, y));
+  if (const auto reply = Call<ch::GetAspectRatio>()) {
+    x = reply->x;
+    y = reply->y;
+  }
 }
 
 int32_t CMovieClient::SetNotifyWindow(int32_t hwnd, int32_t message, int32_t instance) {
-  const channel::SetNotifyWindowParam p{channel::kSetNotifyWindow, hwnd, message, instance};
-  if (!SendCommand(p.code, &p, sizeof p))
-    return E_ABORT;
-  return channel::ReadField<int32_t>(return_view_, 0);
+  const auto reply =
+      Call<ch::SetNotifyWindow>({.window = hwnd, .message = message, .instance = instance});
+  return reply ? reply->result : E_ABORT;
 }
 
 namespace {
 
 // GetDuration and GetCurrentPosition: the value is stored even with a failure code (the
 // server then replies 0), as the caller may rely on it being written.
-int32_t ValueQuery(bool sent, const unsigned char* reply, int64_t* out) {
-  if (!sent)
+int32_t ValueQuery(const std::optional<ch::ValueReply>& reply, int64_t* out) {
+  if (!reply)
     return E_ABORT;
-  if (out != nullptr) {
-    *out = channel::ReadField<int64_t>(reply, offsetof(channel::ValueReply, value_units));
-  }
-  return channel::ReadField<int32_t>(reply, 0);
+  *out = reply->value_units;
+  return reply->result;
 }
 
 }  // namespace
@@ -310,65 +311,54 @@ int32_t ValueQuery(bool sent, const unsigned char* reply, int64_t* out) {
 int32_t CMovieClient::GetDuration(int64_t* duration_units) {
   if (duration_units == nullptr)
     return E_POINTER;
-  return ValueQuery(SendCodeOnly(channel::kGetDuration), return_view_, duration_units);
+  return ValueQuery(Call<ch::GetDuration>(), duration_units);
 }
 
 int32_t CMovieClient::GetCurrentPosition(int64_t* position_units) {
   if (position_units == nullptr)
     return E_POINTER;
-  return ValueQuery(SendCodeOnly(channel::kGetCurrentPosition), return_view_, position_units);
+  return ValueQuery(Call<ch::GetCurrentPosition>(), position_units);
 }
 
 int32_t CMovieClient::SetPositions(int64_t* current_units, uint32_t current_flags,
                                    int64_t* stop_units, uint32_t stop_flags) {
-  channel::SetPositionsParam p{};
-  p.code = channel::kSetPositions;
-  p.current_given = current_units != nullptr;
-  p.current_units = current_units ? *current_units : 0;
-  p.current_flags = current_flags;
-  p.stop_given = stop_units != nullptr;
-  p.stop_units = stop_units ? *stop_units : 0;
-  p.stop_flags = stop_flags;
-  if (!SendCommand(p.code, &p, sizeof p))
+  const auto reply = Call<ch::SetPositions>({.current_given = current_units != nullptr,
+                                             .current_units = current_units ? *current_units : 0,
+                                             .current_flags = current_flags,
+                                             .stop_given = stop_units != nullptr,
+                                             .stop_units = stop_units ? *stop_units : 0,
+                                             .stop_flags = stop_flags});
+  if (!reply)
     return E_ABORT;
-  if (current_units != nullptr) {
-    *current_units = channel::ReadField<int64_t>(
-        return_view_, offsetof(channel::SetPositionsReply, current_units));
-  }
-  if (stop_units != nullptr) {
-    *stop_units =
-        channel::ReadField<int64_t>(return_view_, offsetof(channel::SetPositionsReply, stop_units));
-  }
-  return channel::ReadField<int32_t>(return_view_, 0);
+  if (current_units != nullptr)
+    *current_units = reply->current_units;
+  if (stop_units != nullptr)
+    *stop_units = reply->stop_units;
+  return reply->result;
 }
 
 int32_t CMovieClient::put_Volume(int32_t volume) {
-  const channel::PutVolumeParam p{channel::kPutVolume, volume};
-  if (!SendCommand(p.code, &p, sizeof p))
-    return E_ABORT;
-  return channel::ReadField<int32_t>(return_view_, 0);
+  const auto reply = Call<ch::PutVolume>({.volume = volume});
+  return reply ? reply->result : E_ABORT;
 }
 
 int32_t CMovieClient::StepFrames(int32_t frames) {
-  const channel::StepFramesParam p{channel::kStepFrames, frames};
-  if (!SendCommand(p.code, &p, sizeof p))
-    return E_ABORT;
-  return channel::ReadField<int32_t>(return_view_, 0);
+  const auto reply = Call<ch::StepFrames>({.frames = frames});
+  return reply ? reply->result : E_ABORT;
 }
 
 int32_t CMovieClient::FindStartSound() {
-  if (!SendCodeOnly(channel::kFindStartSound))
-    return E_ABORT;
-  return channel::ReadField<int32_t>(return_view_, 0);
+  const auto reply = Call<ch::FindStartSound>();
+  return reply ? reply->result : E_ABORT;
 }
 
 int32_t CMovieClient::GetStartSound(int64_t* onset_units) {
-  if (!SendCodeOnly(channel::kGetStartSound))
-    return channel::kStartSoundFailed;
+  const auto reply = Call<ch::GetStartSound>();
+  if (!reply)
+    return ch::kStartSoundFailed;
   if (onset_units)
-    *onset_units =
-        channel::ReadField<int64_t>(return_view_, offsetof(channel::StartSoundReply, onset_units));
-  return channel::ReadField<int32_t>(return_view_, offsetof(channel::StartSoundReply, state));
+    *onset_units = reply->onset_units;
+  return reply->state;
 }
 
 }  // namespace quorvex

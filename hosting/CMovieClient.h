@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -148,7 +149,10 @@ class CMovieClient {
   void SpawnServer();
   void ReleaseNames();
   void MarkLost();
-  bool SendCodeOnly(int32_t code);
+  // Sends the command's record (its code filled in here) and reads the reply record;
+  // nothing when the server is lost.
+  template <typename Cmd>
+  std::optional<typename Cmd::Reply> Call(typename Cmd::Param record = {});
   void OnGraphNotice();
 
   ClientOptions options_;

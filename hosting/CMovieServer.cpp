@@ -1,6 +1,7 @@
 #include "hosting/CMovieServer.h"
 
-#include <iterator>
+#include <string>
+#include <type_traits>
 
 #include "engine/CMovie.h"
 #include "engine/StartSoundFinder.h"
@@ -45,253 +46,217 @@ CMovieServer::~CMovieServer() {
   movie_.reset();   // stops and releases the graph
 }
 
-template <typename T>
-T CMovieServer::Param(size_t offset) const {
-  return ch::ReadField<T>(param_view_, offset);
-}
-
-template <typename T>
-void CMovieServer::Reply(size_t offset, const T& value) {
-  ch::WriteField<T>(return_view_, offset, value);
-}
-
-namespace {
-
-// Every command the server executes, with its handler; the close (0x8074) is the server
-// window's own business and is not here.
-struct CommandEntry {
-  int32_t code;
-  void (CMovieServer::*handler)();
-};
-
-constexpr CommandEntry kCommands[] = {
-    {ch::kInitializeGraph, &CMovieServer::InitializeGraph},
-    {ch::kSetVideoSize, &CMovieServer::SetVideoSize},
-    {ch::kGraphNotifyProc, &CMovieServer::GraphNotifyProc},
-    {ch::kSetRate, &CMovieServer::SetRate},
-    {ch::kGetRate, &CMovieServer::GetRate},
-    {ch::kPause, &CMovieServer::Pause},
-    {ch::kRun, &CMovieServer::Run},
-    {ch::kStop, &CMovieServer::Stop},
-    {ch::kIsPlaying, &CMovieServer::IsPlaying},
-    {ch::kEnablePitchShift, &CMovieServer::EnablePitchShift},
-    {ch::kGetAspectRatio, &CMovieServer::GetAspectRatio},
-    {ch::kSetNotifyWindow, &CMovieServer::SetNotifyWindow},
-    {ch::kGetDuration, &CMovieServer::GetDuration},
-    {ch::kSetPositions, &CMovieServer::SetPositions},
-    {ch::kGetCurrentPosition, &CMovieServer::GetCurrentPosition},
-    {ch::kPutVolume, &CMovieServer::PutVolume},
-    {ch::kStepFrames, &CMovieServer::StepFrames},
-    {ch::kFindStartSound, &CMovieServer::FindStartSound},
-    {ch::kGetStartSound, &CMovieServer::GetStartSound},
-};
-
-// One entry per code of the range but the close: a command added to the codes without a
-// handler, or listed twice, does not compile.
-constexpr bool CoversEveryCommandOnce() {
-  for (int32_t code = ch::kFirstCommand; code <= ch::kLastCommand; ++code) {
-    int found = 0;
-    for (const CommandEntry& c : kCommands)
-      found += c.code == code ? 1 : 0;
-    if (found != (code == ch::kClose ? 0 : 1))
-      return false;
+template <typename Cmd, auto Handler>
+void CMovieServer::Execute() {
+  using Param = typename Cmd::Param;
+  using Reply = typename Cmd::Reply;
+  // The handler works on copies of the records. A reply's fields that its handler leaves alone
+  // keep their earlier values; what a handler changes in its record goes back into the
+  // parameter block (SetPositions: the actual times the seeking service wrote back).
+  Param param = ch::ReadRecord<Param>(param_view_);
+  if constexpr (std::is_same_v<Reply, ch::NoReply>) {
+    (this->*Handler)(param);
+  } else {
+    Reply reply = ch::ReadRecord<Reply>(return_view_);
+    (this->*Handler)(param, reply);
+    ch::WriteRecord(return_view_, reply);
   }
-  return std::size(kCommands) == size_t(ch::kLastCommand - ch::kFirstCommand);
+  ch::WriteRecord(param_view_, param);
 }
-static_assert(CoversEveryCommandOnce());
-
-}  // namespace
 
 void CMovieServer::Dispatch(int32_t code) {
-  for (const CommandEntry& c : kCommands) {
-    if (c.code == code) {
-      (this->*c.handler)();
+  struct Entry {
+    int32_t code;
+    void (CMovieServer::*execute)();
+  };
+  // One row per command of the channel: the code and records come from the command, the
+  // handler's parameters must take them.
+  using S = CMovieServer;
+  static constexpr Entry kCommands[] = {
+      {ch::InitializeGraph::code, &S::Execute<ch::InitializeGraph, &S::InitializeGraph>},
+      {ch::SetVideoSize::code, &S::Execute<ch::SetVideoSize, &S::SetVideoSize>},
+      {ch::GraphNotifyProc::code, &S::Execute<ch::GraphNotifyProc, &S::GraphNotifyProc>},
+      {ch::SetRate::code, &S::Execute<ch::SetRate, &S::SetRate>},
+      {ch::GetRate::code, &S::Execute<ch::GetRate, &S::GetRate>},
+      {ch::Pause::code, &S::Execute<ch::Pause, &S::Pause>},
+      {ch::Run::code, &S::Execute<ch::Run, &S::Run>},
+      {ch::Stop::code, &S::Execute<ch::Stop, &S::Stop>},
+      {ch::IsPlaying::code, &S::Execute<ch::IsPlaying, &S::IsPlaying>},
+      {ch::EnablePitchShift::code, &S::Execute<ch::EnablePitchShift, &S::EnablePitchShift>},
+      {ch::GetAspectRatio::code, &S::Execute<ch::GetAspectRatio, &S::GetAspectRatio>},
+      {ch::SetNotifyWindow::code, &S::Execute<ch::SetNotifyWindow, &S::SetNotifyWindow>},
+      {ch::GetDuration::code, &S::Execute<ch::GetDuration, &S::GetDuration>},
+      {ch::SetPositions::code, &S::Execute<ch::SetPositions, &S::SetPositions>},
+      {ch::GetCurrentPosition::code, &S::Execute<ch::GetCurrentPosition, &S::GetCurrentPosition>},
+      {ch::PutVolume::code, &S::Execute<ch::PutVolume, &S::PutVolume>},
+      {ch::StepFrames::code, &S::Execute<ch::StepFrames, &S::StepFrames>},
+      {ch::FindStartSound::code, &S::Execute<ch::FindStartSound, &S::FindStartSound>},
+      {ch::GetStartSound::code, &S::Execute<ch::GetStartSound, &S::GetStartSound>},
+  };
+  // One entry per code of the range but the close: a command added to the codes without a
+  // handler, or listed twice, does not compile.
+  constexpr auto covers_every_command_once = [] {
+    for (int32_t c = ch::kFirstCommand; c <= ch::kLastCommand; ++c) {
+      int found = 0;
+      for (const Entry& e : kCommands)
+        found += e.code == c ? 1 : 0;
+      if (found != (c == ch::kClose ? 0 : 1))
+        return false;
+    }
+    return true;
+  };
+  static_assert(covers_every_command_once());
+  for (const Entry& e : kCommands) {
+    if (e.code == code) {
+      (this->*e.execute)();
       return;
     }
   }
 }
 
-void CMovieServer::InitializeGraph() {
+void CMovieServer::InitializeGraph(const ch::InitializeGraphParam& p, ch::BoolReply& reply) {
   // The record's path field may hold anything: a path without its terminator is cut at the
   // field's end rather than read past it.
-  std::u16string path;
-  for (size_t i = 0; i < ch::kMaxPathUnits; ++i) {
-    const auto unit = Param<char16_t>(offsetof(ch::InitializeGraphParam, path) + 2 * i);
-    if (unit == 0)
-      break;
-    path.push_back(unit);
-  }
-  const auto owner = Param<int32_t>(offsetof(ch::InitializeGraphParam, owner_window));
+  const char16_t* end = std::char_traits<char16_t>::find(p.path, ch::kMaxPathUnits, u'\0');
+  const std::u16string path(p.path, end != nullptr ? end : p.path + ch::kMaxPathUnits);
   // The engine builds one graph in its life; a second try, after a success or a failure that
   // left half a graph behind, is refused.
-  const bool ok = !graph_tried_ && !path.empty() && movie_->InitializeGraph(path, owner);
+  const bool ok = !graph_tried_ && !path.empty() && movie_->InitializeGraph(path, p.owner_window);
   graph_tried_ = true;
   graph_ready_ = ok;
   if (ok)
     path_ = path;
-  Reply<uint8_t>(0, ok ? 1 : 0);
+  reply.value = ok ? 1 : 0;
 }
 
-void CMovieServer::SetVideoSize() {
-  if (!graph_ready_)
-    return;
-  movie_->SetVideoSize(Param<int32_t>(offsetof(ch::SetVideoSizeParam, width)),
-                       Param<int32_t>(offsetof(ch::SetVideoSizeParam, height)));
+void CMovieServer::SetVideoSize(const ch::SetVideoSizeParam& p) {
+  if (graph_ready_)
+    movie_->SetVideoSize(p.width, p.height);
 }
 
-void CMovieServer::GraphNotifyProc() {
+void CMovieServer::GraphNotifyProc(const ch::CodeOnlyParam&) {
   if (graph_ready_)
     movie_->GraphNotifyProc();
 }
 
-void CMovieServer::SetRate() {
+void CMovieServer::SetRate(const ch::SetRateParam& p) {
   if (graph_ready_)
-    movie_->SetRate(Param<double>(offsetof(ch::SetRateParam, rate)));
+    movie_->SetRate(p.rate);
 }
 
-void CMovieServer::GetRate() {
-  Reply<double>(0, graph_ready_ ? movie_->GetRate() : 1.0);
+void CMovieServer::GetRate(const ch::CodeOnlyParam&, ch::RateReply& reply) {
+  reply.rate = graph_ready_ ? movie_->GetRate() : 1.0;
 }
 
-void CMovieServer::Pause() {
+void CMovieServer::Pause(const ch::CodeOnlyParam&) {
   if (graph_ready_)
     movie_->Pause();
 }
 
-void CMovieServer::Run() {
+void CMovieServer::Run(const ch::CodeOnlyParam&) {
   if (graph_ready_)
     movie_->Run();
 }
 
-void CMovieServer::Stop() {
+void CMovieServer::Stop(const ch::CodeOnlyParam&) {
   if (graph_ready_)
     movie_->Stop();
 }
 
-void CMovieServer::IsPlaying() {
-  Reply<uint8_t>(0, graph_ready_ && movie_->IsPlaying() ? 1 : 0);
+void CMovieServer::IsPlaying(const ch::CodeOnlyParam&, ch::BoolReply& reply) {
+  reply.value = graph_ready_ && movie_->IsPlaying() ? 1 : 0;
 }
 
-void CMovieServer::EnablePitchShift() {
-  if (graph_ready_) {
-    movie_->EnablePitchShift(Param<uint8_t>(offsetof(ch::EnablePitchShiftParam, enable)) != 0);
-  }
-}
-
-void CMovieServer::GetAspectRatio() {
-  int32_t x = 4, y = 3;
+void CMovieServer::EnablePitchShift(const ch::EnablePitchShiftParam& p) {
   if (graph_ready_)
-    movie_->GetAspectRatio(x, y);
-  Reply<int32_t>(offsetof(ch::AspectRatioReply, x), x);
-  Reply<int32_t>(offsetof(ch::AspectRatioReply, y), y);
+    movie_->EnablePitchShift(p.enable != 0);
 }
 
-void CMovieServer::SetNotifyWindow() {
-  const HRESULT hr =
-      graph_ready_
-          ? movie_->SetNotifyWindow(Param<int32_t>(offsetof(ch::SetNotifyWindowParam, window)),
-                                    Param<int32_t>(offsetof(ch::SetNotifyWindowParam, message)),
-                                    Param<int32_t>(offsetof(ch::SetNotifyWindowParam, instance)))
-          : E_UNEXPECTED;
-  Reply<int32_t>(0, hr);
+void CMovieServer::GetAspectRatio(const ch::CodeOnlyParam&, ch::AspectRatioReply& reply) {
+  reply.x = 4;
+  reply.y = 3;
+  if (graph_ready_)
+    movie_->GetAspectRatio(reply.x, reply.y);
 }
 
-void CMovieServer::GetDuration() {
-  ReplyTimeQuery(&CMovie::GetDuration);
+void CMovieServer::SetNotifyWindow(const ch::SetNotifyWindowParam& p, ch::ResultReply& reply) {
+  reply.result =
+      graph_ready_ ? movie_->SetNotifyWindow(p.window, p.message, p.instance) : E_UNEXPECTED;
 }
 
-void CMovieServer::GetCurrentPosition() {
-  ReplyTimeQuery(&CMovie::GetCurrentPosition);
+void CMovieServer::GetDuration(const ch::CodeOnlyParam&, ch::ValueReply& reply) {
+  ReplyTimeQuery(&CMovie::GetDuration, reply);
 }
 
-void CMovieServer::ReplyTimeQuery(media::HRESULT (CMovie::*query)(int64_t*)) {
-  int64_t units = 0;  // replied as 0 with a failure
-  const HRESULT hr = graph_ready_ ? (movie_.get()->*query)(&units) : E_UNEXPECTED;
-  Reply<int32_t>(0, hr);
-  Reply<int64_t>(offsetof(ch::ValueReply, value_units), units);
+void CMovieServer::GetCurrentPosition(const ch::CodeOnlyParam&, ch::ValueReply& reply) {
+  ReplyTimeQuery(&CMovie::GetCurrentPosition, reply);
 }
 
-void CMovieServer::SetPositions() {
-  using P = ch::SetPositionsParam;
-  const bool current_given = Param<uint8_t>(offsetof(P, current_given)) != 0;
-  const bool stop_given = Param<uint8_t>(offsetof(P, stop_given)) != 0;
-  // The seeking service writes actual times back through these pointers, into the block: the
-  // reply is then copied from there. The fields are 8-aligned in a page-aligned mapping.
-  auto* current = current_given
-                      ? reinterpret_cast<int64_t*>(param_view_ + offsetof(P, current_units))
-                      : nullptr;
-  auto* stop =
-      stop_given ? reinterpret_cast<int64_t*>(param_view_ + offsetof(P, stop_units)) : nullptr;
-  const HRESULT hr =
-      graph_ready_ ? movie_->SetPositions(current, Param<uint32_t>(offsetof(P, current_flags)),
-                                          stop, Param<uint32_t>(offsetof(P, stop_flags)))
-                   : E_UNEXPECTED;
-  Reply<int32_t>(0, hr);
-  if (current_given) {
-    Reply<int64_t>(offsetof(ch::SetPositionsReply, current_units),
-                   Param<int64_t>(offsetof(P, current_units)));
+void CMovieServer::ReplyTimeQuery(media::HRESULT (CMovie::*query)(int64_t*),
+                                  ch::ValueReply& reply) {
+  reply.value_units = 0;  // replied as 0 with a failure
+  reply.result = graph_ready_ ? (movie_.get()->*query)(&reply.value_units) : E_UNEXPECTED;
+}
+
+void CMovieServer::SetPositions(ch::SetPositionsParam& p, ch::SetPositionsReply& reply) {
+  // The seeking service writes the actual times back through these pointers, into the record;
+  // only the given positions are replied.
+  int64_t* current = p.current_given ? &p.current_units : nullptr;
+  int64_t* stop = p.stop_given ? &p.stop_units : nullptr;
+  reply.result = graph_ready_ ? movie_->SetPositions(current, p.current_flags, stop, p.stop_flags)
+                              : E_UNEXPECTED;
+  if (current)
+    reply.current_units = *current;
+  if (stop)
+    reply.stop_units = *stop;
+}
+
+void CMovieServer::PutVolume(const ch::PutVolumeParam& p, ch::ResultReply& reply) {
+  reply.result = graph_ready_ ? movie_->put_Volume(p.volume) : E_UNEXPECTED;
+}
+
+void CMovieServer::FindStartSound(const ch::CodeOnlyParam&, ch::ResultReply& reply) {
+  reply.result = E_UNEXPECTED;
+  if (!graph_ready_)
+    return;
+  int32_t volume = 0;
+  int64_t position = 0;
+  if (media::FAILED(movie_->get_Volume(&volume))) {
+    reply.result = E_NOTIMPL;  // no sound to search
+  } else if (media::FAILED(movie_->GetCurrentPosition(&position))) {
+    reply.result = E_FAIL;
+  } else {
+    finder_->Start(path_, position);
+    reply.result = media::S_OK;
   }
-  if (stop_given) {
-    Reply<int64_t>(offsetof(ch::SetPositionsReply, stop_units),
-                   Param<int64_t>(offsetof(P, stop_units)));
-  }
 }
 
-void CMovieServer::PutVolume() {
-  const HRESULT hr = graph_ready_
-                         ? movie_->put_Volume(Param<int32_t>(offsetof(ch::PutVolumeParam, volume)))
-                         : E_UNEXPECTED;
-  Reply<int32_t>(0, hr);
-}
-
-void CMovieServer::FindStartSound() {
-  HRESULT hr = E_UNEXPECTED;
-  if (graph_ready_) {
-    int32_t volume = 0;
-    int64_t position = 0;
-    if (media::FAILED(movie_->get_Volume(&volume))) {
-      hr = E_NOTIMPL;  // no sound to search
-    } else if (media::FAILED(movie_->GetCurrentPosition(&position))) {
-      hr = E_FAIL;
-    } else {
-      finder_->Start(path_, position);
-      hr = media::S_OK;
-    }
-  }
-  Reply<int32_t>(0, hr);
-}
-
-void CMovieServer::GetStartSound() {
+void CMovieServer::GetStartSound(const ch::CodeOnlyParam&, ch::StartSoundReply& reply) {
   const StartSoundFinder::Status status = finder_->status();
-  ch::StartSoundState state = ch::kStartSoundIdle;
   switch (status.state) {
     case StartSoundFinder::State::kIdle:
-      state = ch::kStartSoundIdle;
+      reply.state = ch::kStartSoundIdle;
       break;
     case StartSoundFinder::State::kRunning:
-      state = ch::kStartSoundRunning;
+      reply.state = ch::kStartSoundRunning;
       break;
     case StartSoundFinder::State::kFound:
-      state = ch::kStartSoundFound;
+      reply.state = ch::kStartSoundFound;
       break;
     case StartSoundFinder::State::kNotFound:
-      state = ch::kStartSoundNotFound;
+      reply.state = ch::kStartSoundNotFound;
       break;
     case StartSoundFinder::State::kFailed:
-      state = ch::kStartSoundFailed;
+      reply.state = ch::kStartSoundFailed;
       break;
   }
-  Reply<int32_t>(offsetof(ch::StartSoundReply, state), state);
-  Reply<int64_t>(offsetof(ch::StartSoundReply, onset_units),
-                 state == ch::kStartSoundFound ? status.onset_units : 0);
+  reply.onset_units = reply.state == ch::kStartSoundFound ? status.onset_units : 0;
 }
 
-void CMovieServer::StepFrames() {
-  const auto frames = Param<int32_t>(offsetof(ch::StepFramesParam, frames));
-  const HRESULT hr = !graph_ready_                ? E_UNEXPECTED
-                     : movie_->StepFrames(frames) ? media::S_OK
-                                                  : media::S_FALSE;
-  Reply<int32_t>(0, hr);
+void CMovieServer::StepFrames(const ch::StepFramesParam& p, ch::ResultReply& reply) {
+  reply.result = !graph_ready_                  ? E_UNEXPECTED
+                 : movie_->StepFrames(p.frames) ? media::S_OK
+                                                : media::S_FALSE;
 }
 
 }  // namespace quorvex

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "hosting/Channel.h"
 #include "platform/ipc/NamedEvent.h"
 #include "platform/ipc/SharedBlock.h"
 #include "platform/media/Results.h"
@@ -36,36 +37,35 @@ class CMovieServer {
   // values 0).
   void Dispatch(int32_t code);
 
-  // One per command; each reads its parameters from and writes its reply to the blocks.
-  void InitializeGraph();
-  void SetVideoSize();
-  void GraphNotifyProc();
-  void SetRate();
-  void GetRate();
-  void Pause();
-  void Run();
-  void Stop();
-  void IsPlaying();
-  void EnablePitchShift();
-  void GetAspectRatio();
-  void SetNotifyWindow();
-  void GetDuration();
-  void SetPositions();
-  void GetCurrentPosition();
-  void PutVolume();
+ private:
+  // Reads the command's record, runs its handler and writes the reply (see Dispatch).
+  template <typename Cmd, auto Handler>
+  void Execute();
+
+  // One per command, on copies of its records.
+  void InitializeGraph(const channel::InitializeGraphParam& p, channel::BoolReply& reply);
+  void SetVideoSize(const channel::SetVideoSizeParam& p);
+  void GraphNotifyProc(const channel::CodeOnlyParam&);
+  void SetRate(const channel::SetRateParam& p);
+  void GetRate(const channel::CodeOnlyParam&, channel::RateReply& reply);
+  void Pause(const channel::CodeOnlyParam&);
+  void Run(const channel::CodeOnlyParam&);
+  void Stop(const channel::CodeOnlyParam&);
+  void IsPlaying(const channel::CodeOnlyParam&, channel::BoolReply& reply);
+  void EnablePitchShift(const channel::EnablePitchShiftParam& p);
+  void GetAspectRatio(const channel::CodeOnlyParam&, channel::AspectRatioReply& reply);
+  void SetNotifyWindow(const channel::SetNotifyWindowParam& p, channel::ResultReply& reply);
+  void GetDuration(const channel::CodeOnlyParam&, channel::ValueReply& reply);
+  void SetPositions(channel::SetPositionsParam& p, channel::SetPositionsReply& reply);
+  void GetCurrentPosition(const channel::CodeOnlyParam&, channel::ValueReply& reply);
+  void PutVolume(const channel::PutVolumeParam& p, channel::ResultReply& reply);
   // Starts a search for the start signal from the current position (StartSoundFinder); the
   // reply comes at once. GetStartSound replies its state.
-  void FindStartSound();
-  void GetStartSound();
-  void StepFrames();
-
- private:
-  template <typename T>
-  T Param(size_t offset) const;
-  // GetDuration and GetCurrentPosition: result code at 0, the time (0 on failure) at 8.
-  void ReplyTimeQuery(media::HRESULT (CMovie::*query)(int64_t*));
-  template <typename T>
-  void Reply(size_t offset, const T& value);
+  void FindStartSound(const channel::CodeOnlyParam&, channel::ResultReply& reply);
+  void GetStartSound(const channel::CodeOnlyParam&, channel::StartSoundReply& reply);
+  void StepFrames(const channel::StepFramesParam& p, channel::ResultReply& reply);
+  // GetDuration and GetCurrentPosition: the result code, and the time (0 on failure).
+  void ReplyTimeQuery(media::HRESULT (CMovie::*query)(int64_t*), channel::ValueReply& reply);
 
   int32_t window_;
   std::string id_;

@@ -59,84 +59,84 @@ std::string ReturnMapName(const std::string& id);   // "/QuorvexReturnMap<id>"
 // ---- Parameter records (written by the client at offset 0 of the parameter block) ----
 
 struct CodeOnlyParam {  // GraphNotifyProc, GetRate, Pause, Run, Stop, IsPlaying,
-  int32_t code;         // GetAspectRatio, GetDuration, GetCurrentPosition, close,
+  int32_t code = 0;     // GetAspectRatio, GetDuration, GetCurrentPosition, close,
 };                      // FindStartSound, GetStartSound
 struct InitializeGraphParam {
-  int32_t code;
-  char16_t path[kMaxPathUnits];  // zero-terminated
-  int32_t owner_window;
+  int32_t code = 0;
+  char16_t path[kMaxPathUnits] = {};  // zero-terminated
+  int32_t owner_window = 0;
 };
 struct SetVideoSizeParam {
-  int32_t code;
-  int32_t width;
-  int32_t height;
+  int32_t code = 0;
+  int32_t width = 0;
+  int32_t height = 0;
 };
 struct SetRateParam {
-  int32_t code;
-  int32_t unused;
-  double rate;
+  int32_t code = 0;
+  int32_t unused = 0;
+  double rate = 0;
 };
 struct EnablePitchShiftParam {
-  int32_t code;
-  uint8_t enable;
-  uint8_t unused[3];
+  int32_t code = 0;
+  uint8_t enable = 0;
+  uint8_t unused[3] = {};
 };
 struct SetNotifyWindowParam {
-  int32_t code;
-  int32_t window;
-  int32_t message;
-  int32_t instance;
+  int32_t code = 0;
+  int32_t window = 0;
+  int32_t message = 0;
+  int32_t instance = 0;
 };
 struct SetPositionsParam {
-  int32_t code;
-  uint8_t current_given;
-  int64_t current_units;
-  uint32_t current_flags;
-  uint8_t stop_given;
-  int64_t stop_units;
-  uint32_t stop_flags;
+  int32_t code = 0;
+  uint8_t current_given = 0;
+  int64_t current_units = 0;
+  uint32_t current_flags = 0;
+  uint8_t stop_given = 0;
+  int64_t stop_units = 0;
+  uint32_t stop_flags = 0;
 };
 struct PutVolumeParam {
-  int32_t code;
-  int32_t volume;
+  int32_t code = 0;
+  int32_t volume = 0;
 };
 // Steps by `frames` pictures of the movie's own frame rate (negative: backward), landing on the
 // start of that picture; the movie is paused afterwards. Replied with a ResultReply: S_OK when
 // it moved, S_FALSE when it could not (already at that end, no picture), E_UNEXPECTED
 // without a graph.
 struct StepFramesParam {
-  int32_t code;
-  int32_t frames;
+  int32_t code = 0;
+  int32_t frames = 0;
 };
 
 // ---- Replies (written by the server into the return block) ----
 
 struct HandshakeReply {  // before the start event is signalled
-  int32_t server_window;
+  int32_t server_window = 0;
 };
 struct BoolReply {  // InitializeGraph, IsPlaying
-  uint8_t value;
+  uint8_t value = 0;
 };
 struct RateReply {
-  double rate;
+  double rate = 0;
 };
 struct AspectRatioReply {
-  int32_t x;
-  int32_t y;
+  int32_t x = 0;
+  int32_t y = 0;
 };
 // SetNotifyWindow, put_Volume, StepFrames, FindStartSound. FindStartSound: S_OK started,
 // E_UNEXPECTED without a graph, E_NOTIMPL without sound, E_FAIL without a current position.
 struct ResultReply {
-  int32_t result;
+  int32_t result = 0;
 };
-struct ValueReply {   // GetDuration, GetCurrentPosition
-  int32_t result;
-  int64_t value_units;
+struct ValueReply {  // GetDuration, GetCurrentPosition
+  int32_t result = 0;
+  int64_t value_units = 0;
 };
 struct SetPositionsReply {
-  int32_t result;
-  int64_t current_units;
-  int64_t stop_units;
+  int32_t result = 0;
+  int64_t current_units = 0;
+  int64_t stop_units = 0;
 };
 
 // The state of the start-signal search (StartSoundReply::state).
@@ -148,10 +148,43 @@ enum StartSoundState : int32_t {
   kStartSoundFailed = 4,    // the sound could not be decoded
 };
 struct StartSoundReply {  // GetStartSound
-  int32_t state;          // StartSoundState
-  int32_t unused;
-  int64_t onset_units;  // stream time of the onset (100 ns) when found, 0 otherwise
+  int32_t state = 0;      // StartSoundState
+  int32_t unused = 0;
+  int64_t onset_units = 0;  // stream time of the onset (100 ns) when found, 0 otherwise
 };
+
+// A command without a reply record.
+struct NoReply {};
+
+// One command of the channel: its code, the record the client writes at offset 0 of the
+// parameter block and the record the server writes at offset 0 of the return block. The
+// client's calls and the server's dispatch are both made from these; the close (kClose) is the
+// server window's own business and has none.
+template <Code C, typename P, typename R = NoReply>
+struct Command {
+  static constexpr Code code = C;
+  using Param = P;
+  using Reply = R;
+};
+using InitializeGraph = Command<kInitializeGraph, InitializeGraphParam, BoolReply>;
+using SetVideoSize = Command<kSetVideoSize, SetVideoSizeParam>;
+using GraphNotifyProc = Command<kGraphNotifyProc, CodeOnlyParam>;
+using SetRate = Command<kSetRate, SetRateParam>;
+using GetRate = Command<kGetRate, CodeOnlyParam, RateReply>;
+using Pause = Command<kPause, CodeOnlyParam>;
+using Run = Command<kRun, CodeOnlyParam>;
+using Stop = Command<kStop, CodeOnlyParam>;
+using IsPlaying = Command<kIsPlaying, CodeOnlyParam, BoolReply>;
+using EnablePitchShift = Command<kEnablePitchShift, EnablePitchShiftParam>;
+using GetAspectRatio = Command<kGetAspectRatio, CodeOnlyParam, AspectRatioReply>;
+using SetNotifyWindow = Command<kSetNotifyWindow, SetNotifyWindowParam, ResultReply>;
+using GetDuration = Command<kGetDuration, CodeOnlyParam, ValueReply>;
+using SetPositions = Command<kSetPositions, SetPositionsParam, SetPositionsReply>;
+using GetCurrentPosition = Command<kGetCurrentPosition, CodeOnlyParam, ValueReply>;
+using PutVolume = Command<kPutVolume, PutVolumeParam, ResultReply>;
+using StepFrames = Command<kStepFrames, StepFramesParam, ResultReply>;
+using FindStartSound = Command<kFindStartSound, CodeOnlyParam, ResultReply>;
+using GetStartSound = Command<kGetStartSound, CodeOnlyParam, StartSoundReply>;
 
 #define QUORVEX_CHECK_FIELD(T, f, off) static_assert(offsetof(T, f) == (off), #T "::" #f)
 #define QUORVEX_CHECK_SIZE(T, n) static_assert(sizeof(T) == (n), "size of " #T)
@@ -200,8 +233,8 @@ QUORVEX_CHECK_SIZE(StartSoundReply, 16);
 #undef QUORVEX_CHECK_FIELD
 #undef QUORVEX_CHECK_SIZE
 
-// Field access in a block without aliasing the block as a struct: a reply writes only its own
-// fields, and a command's record may be shorter than the block's stale contents.
+// Field and record access in a block without aliasing the block as a struct: a command's record
+// may be shorter than the block's stale contents.
 template <typename T>
 T ReadField(const unsigned char* block, size_t offset) {
   T value;
@@ -211,6 +244,14 @@ T ReadField(const unsigned char* block, size_t offset) {
 template <typename T>
 void WriteField(unsigned char* block, size_t offset, const T& value) {
   std::memcpy(block + offset, &value, sizeof value);
+}
+template <typename T>
+T ReadRecord(const unsigned char* block) {
+  return ReadField<T>(block, 0);
+}
+template <typename T>
+void WriteRecord(unsigned char* block, const T& record) {
+  WriteField<T>(block, 0, record);
 }
 
 }  // namespace quorvex::channel
