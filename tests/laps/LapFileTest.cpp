@@ -258,7 +258,8 @@ class LapFileSave : public testing::Test {
     EXPECT_EQ(ReadAll(path), content);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"laps.xml"});
   }
-  QTemporaryDir dir;
+  // Right under /tmp, not under $TMPDIR: one save runs as another user, who must reach it.
+  QTemporaryDir dir{"/tmp/quorvex-lapfile-XXXXXX"};
   const QString path = dir.filePath("laps.xml");
   const QByteArray old = "old content";
 };
