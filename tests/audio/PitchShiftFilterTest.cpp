@@ -6,7 +6,6 @@
 #include <cmath>
 #include <functional>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "audio/CPitchShiftFilter.h"
@@ -18,6 +17,7 @@ namespace {
 using namespace audio;
 using media::E_FAIL;
 using media::E_INVALIDARG;
+using media::E_OUTOFMEMORY;
 using media::E_POINTER;
 using media::E_UNEXPECTED;
 using media::S_FALSE;
@@ -28,8 +28,7 @@ struct Input {
   int64_t start = -1;            // -1: the sample carries no times
   int64_t stop = -1;
   bool media_time = false;
-  int64_t media_start = 0;
-  int64_t media_stop = 0;
+  int64_t media_start = 0, media_stop = 0;
 };
 
 // What one Transform produced, with the properties the output sample ended up with.
@@ -46,8 +45,7 @@ struct Result {
 class ScriptedAllocator final : public IMemAllocator {
  public:
   HRESULT set_result = S_OK;
-  int32_t grant_buffers = -1;  // -1: as requested
-  int32_t grant_bytes = -1;
+  int32_t grant_buffers = -1, grant_bytes = -1;  // -1: as requested
   ALLOCATOR_PROPERTIES requested;
 
   HRESULT SetProperties(const ALLOCATOR_PROPERTIES* request,
@@ -63,29 +61,27 @@ class ScriptedAllocator final : public IMemAllocator {
 // output sample gets the input's properties before Transform runs.
 class ConnectedFilter {
  public:
-  explicit ConnectedFilter(double rate = 1.0, uint16_t channels = 2)
-      : filter_(std::make_unique<CPitchShiftFilter>()), channels_(channels) {
+  explicit ConnectedFilter(double rate = 1.0, uint16_t channels = 2) : channels_(channels) {
     Connect();
-    filter_->SetRate(rate);
+    filter_.SetRate(rate);
   }
 
   void Connect() {
     ALLOCATOR_PROPERTIES request;
-    EXPECT_EQ(S_OK, filter_->ConnectInput(PcmType(channels_, 44100, 16)));
-    EXPECT_EQ(S_OK, filter_->DecideBufferSize(&allocator_, &request));
-    output_.resize(size_t(request.cbBuffer));
+    EXPECT_EQ(S_OK, filter_.ConnectInput(PcmType(channels_, 44100, 16)));
+    EXPECT_EQ(S_OK, filter_.DecideBufferSize(&allocator_, &request));
   }
 
-  CPitchShiftFilter& filter() { return *filter_; }
+  CPitchShiftFilter& filter() { return filter_; }
   int32_t frames_of(const Result& r) const { return int32_t(r.samples.size()) / channels_; }
 
   Result Push(const Input& in) {
     std::vector<int16_t> data = in.samples;
     const int32_t bytes = int32_t(data.size() * sizeof(int16_t));
-    // As the element does: room for what this input can complete (32B for usual sizes).
-    output_.resize(std::max(output_.size(), size_t(filter_->OutputBytesBound(bytes))));
+    // As the element does: room for what this input can complete.
+    std::vector<uint8_t> memory(size_t(filter_.OutputBytesBound(bytes)));
     MemorySample input(reinterpret_cast<uint8_t*>(data.data()), bytes, bytes);
-    MemorySample output(output_.data(), int32_t(output_.size()));
+    MemorySample output(memory.data(), int32_t(memory.size()));
     if (in.start != -1) {
       input.SetTime(&in.start, &in.stop);
       output.SetTime(&in.start, &in.stop);
@@ -95,9 +91,9 @@ class ConnectedFilter {
       output.SetMediaTime(&in.media_start, &in.media_stop);
     }
     Result r;
-    r.hr = filter_->Transform(&input, &output);
+    r.hr = filter_.Transform(&input, &output);
     r.samples.resize(size_t(output.GetActualDataLength()) / sizeof(int16_t));
-    std::copy_n(output_.data(), r.samples.size() * sizeof(int16_t),
+    std::copy_n(memory.data(), r.samples.size() * sizeof(int16_t),
                 reinterpret_cast<uint8_t*>(r.samples.data()));
     r.has_time = output.GetTime(&r.start, &r.stop) == S_OK;
     r.has_media_time = output.GetMediaTime(&r.media_start, &r.media_stop) == S_OK;
@@ -108,17 +104,15 @@ class ConnectedFilter {
   std::vector<int16_t> Signal(int32_t frames, int32_t first_frame = 0) const {
     std::vector<int16_t> samples;
     for (int32_t i = first_frame; i < first_frame + frames; ++i) {
-      for (int32_t c = 0; c < channels_; ++c) {
+      for (int32_t c = 0; c < channels_; ++c)
         samples.push_back(int16_t((i * 7919 + c * 104729) % 60001 - 30000));
-      }
     }
     return samples;
   }
 
  private:
-  std::unique_ptr<CPitchShiftFilter> filter_;
+  CPitchShiftFilter filter_;
   GrantingAllocator allocator_;
-  std::vector<uint8_t> output_;
   uint16_t channels_;
 };
 
@@ -132,63 +126,50 @@ TEST(PitchShiftFilterTypes, InputTakesOnlyConsistentSixteenBitMonoOrStereo) {
   const std::tuple<const char*, MediaType, HRESULT> cases[] = {
       {"mono 16-bit", PcmType(1, 48000, 16), S_OK},
       {"stereo 16-bit", stereo, S_OK},
-      {"stereo 16-bit, 8 kHz", PcmType(2, 8000, 16), S_OK},
-      {"tag not examined", Changed(stereo, [](MediaType& t) { t.wave.wFormatTag = 0xFFFE; }), S_OK},
-      {"major type not examined",
-       Changed(stereo, [](MediaType& t) { t.majortype = MajorType::kVideo; }), S_OK},
       {"8-bit", PcmType(2, 44100, 8), S_FALSE},
-      {"24-bit", PcmType(2, 44100, 24), S_FALSE},
-      {"32-bit", PcmType(2, 44100, 32), S_FALSE},
       {"six channels", PcmType(6, 48000, 16), S_FALSE},
       {"no channels", PcmType(0, 48000, 16), S_FALSE},
       {"no wave format block",
        Changed(stereo, [](MediaType& t) { t.formattype = FormatType::kNone; }), S_FALSE},
       {"block align contradicts channels",
        Changed(stereo, [](MediaType& t) { t.wave.nBlockAlign = 0; }), S_FALSE},
+      {"byte rate contradicts rate",
+       Changed(stereo, [](MediaType& t) { t.wave.nAvgBytesPerSec += 4; }), S_FALSE},
       {"zero rate", PcmType(2, 0, 16), S_FALSE},
   };
   CPitchShiftFilter filter;
-  for (const auto& [name, type, expected] : cases) {
+  for (const auto& [name, type, expected] : cases)
     EXPECT_EQ(expected, filter.CheckInputType(&type)) << name;
-  }
   EXPECT_EQ(E_POINTER, filter.CheckInputType(nullptr));
-  GrantingAllocator output;
-  ALLOCATOR_PROPERTIES request;
   EXPECT_EQ(VFW_E_TYPE_NOT_ACCEPTED, filter.ConnectInput(PcmType(6, 48000, 16)));
-  EXPECT_EQ(E_UNEXPECTED, filter.DecideBufferSize(&output, &request));  // still unconnected
 }
 
-// One output buffer of B x 16 x 2 bytes, F the frames per second rounded up to 4096s.
+// One output buffer of B x 16 x 2 bytes, F the frames per second rounded up to 4096s; a
+// format whose buffer would not fit 32 bits is refused before anything is allocated.
 TEST(PitchShiftFilterSizes, OutputBufferHoldsTheLargestStretchOfTwoSecondsOrFails) {
-  const std::tuple<uint16_t, uint32_t, int32_t> formats[] = {
-      {2, 44100, 5'767'168},  // F = 45056 = 11 x 4096, B = 180224
-      {1, 48000, 3'145'728},  // F = 49152, B = 98304
-      {2, 8192, 1'048'576},   // already a multiple: F = 8192
-      {1, 100, 262'144}};     // F rounds up to one block
-  for (const auto& [channels, rate, bytes] : formats) {
+  const std::tuple<uint16_t, uint32_t, HRESULT, int32_t> formats[] = {
+      {2, 44100, S_OK, 5'767'168},         // F = 45056 = 11 x 4096, B = 180224
+      {1, 100, S_OK, 262'144},             // F rounds up to one block
+      {2, 16'777'216, E_OUTOFMEMORY, 0}};  // B x 32 = 2^31
+  for (const auto& [channels, rate, hr, bytes] : formats) {
     CPitchShiftFilter filter;
     ScriptedAllocator output;
     ALLOCATOR_PROPERTIES request;
+    EXPECT_EQ(E_UNEXPECTED, filter.DecideBufferSize(&output, &request));  // unconnected
     ASSERT_EQ(S_OK, filter.ConnectInput(PcmType(channels, rate, 16)));
-    ASSERT_EQ(S_OK, filter.DecideBufferSize(&output, &request));
-    EXPECT_EQ(1, output.requested.cBuffers);
-    EXPECT_EQ(1, output.requested.cbAlign);
+    ASSERT_EQ(hr, filter.DecideBufferSize(&output, &request)) << rate;
     EXPECT_EQ(bytes, output.requested.cbBuffer) << rate;
   }
-
   CPitchShiftFilter filter;
   ScriptedAllocator output;
   ALLOCATOR_PROPERTIES request;
-  EXPECT_EQ(E_UNEXPECTED, filter.DecideBufferSize(&output, &request));
   ASSERT_EQ(S_OK, filter.ConnectInput(PcmType(2, 44100, 16)));
   EXPECT_EQ(E_POINTER, filter.DecideBufferSize(nullptr, &request));
-  EXPECT_EQ(E_POINTER, filter.DecideBufferSize(&output, nullptr));
   // The output allocator's answer, the buffers and bytes it grants.
   const std::tuple<HRESULT, int32_t, int32_t, HRESULT> scripts[] = {
       {E_INVALIDARG, -1, -1, E_INVALIDARG},
       {S_OK, -1, 5'767'167, E_FAIL},  // one byte short
-      {S_OK, 0, -1, E_FAIL},
-      {S_OK, -1, -1, S_OK}};
+      {S_OK, 0, -1, E_FAIL}};
   for (const auto& [set, buffers, bytes, expected] : scripts) {
     output.set_result = set;
     std::tie(output.grant_buffers, output.grant_bytes) = std::tie(buffers, bytes);
@@ -197,18 +178,15 @@ TEST(PitchShiftFilterSizes, OutputBufferHoldsTheLargestStretchOfTwoSecondsOrFail
 }
 
 TEST(PitchShiftFilterRate, FactorIsTheTruncatedReciprocalWithinOneToSixteen) {
-  const std::pair<double, int32_t> cases[] = {
-      {1.0, 1}, {0.5, 2}, {0.25, 4},    {0.125, 8},        {0.0625, 16},
-      {0.3, 3}, {0.7, 1}, {1.0 / 3, 3}, {1.0 / 32, 16},    {1e-300, 16},
-      {2.0, 1}, {0.0, 1}, {-0.5, 1},    {std::nan(""), 1}, {INFINITY, 1},
-  };
-  for (const auto& [rate, factor] : cases) {
+  const std::pair<double, int32_t> cases[] = {{1.0, 1}, {0.5, 2},       {0.3, 3},
+                                              {0.7, 1}, {1.0 / 32, 16}, {1e-300, 16},
+                                              {2.0, 1}, {-0.5, 1},      {std::nan(""), 1}};
+  for (const auto& [rate, factor] : cases)
     EXPECT_EQ(factor, CPitchShiftFilter::StretchFactor(rate)) << rate;
-  }
 }
 
 TEST(PitchShiftFilterTransform, FactorOneCopiesBytesTimesAndMediaTimes) {
-  for (const double rate : {1.0, 2.0, 0.0, -0.25, std::nan("")}) {
+  for (const double rate : {1.0, 2.0, std::nan("")}) {
     ConnectedFilter f(rate);
     const Input in{f.Signal(1234), 5'000, 285'000, true, 220, 1454};
     const Result r = f.Push(in);
@@ -223,7 +201,7 @@ TEST(PitchShiftFilterTransform, FactorOneCopiesBytesTimesAndMediaTimes) {
 // Every frame becomes a ramp of n frames from the previous frame (0 before the first) toward
 // it, stopping one step short, each value truncated toward zero.
 TEST(PitchShiftFilterTransform, EveryFrameBecomesARampFromThePreviousOne) {
-  for (const int32_t n : {2, 4, 8, 16}) {
+  for (const int32_t n : {2, 4, 16}) {
     ConnectedFilter f(1.0 / n);
     const Input in{f.Signal(4096), 1'000, 930'000};
     const Result r = f.Push(in);
@@ -249,7 +227,6 @@ TEST(PitchShiftFilterTransform, EveryFrameBecomesARampFromThePreviousOne) {
   const std::vector<int16_t> expected = {0,      -4096,  -8192,  -12288, -16384, -20480,
                                          -24576, -28672, -32768, -24577, -16385};
   EXPECT_EQ(expected, std::vector<int16_t>(r.samples.begin(), r.samples.begin() + 11));
-  // A sample without times goes out without them.
   ConnectedFilter untimed(0.5);
   EXPECT_FALSE(untimed.Push({untimed.Signal(4096)}).has_time);
 }
@@ -267,9 +244,8 @@ TEST(PitchShiftFilterReset, LowerStopTimeDropsEverythingHeldAndClearsTheShifters
   ASSERT_EQ(expected.samples.size(), r.samples.size());
   EXPECT_TRUE(std::equal(r.samples.begin() + 4, r.samples.end(), expected.samples.begin() + 4));
   // The shifter's first hop after a clear is silence.
-  for (size_t i = 4; i < 2 * 2 * 1024; ++i) {
+  for (size_t i = 4; i < 2 * 2 * 1024; ++i)
     ASSERT_EQ(0, r.samples[i]) << i;
-  }
 }
 
 // Held: 3000 frames at factor 2. Had they survived the change, 1096 more would complete a
@@ -306,9 +282,8 @@ TEST(PitchShiftFilterTransform, ShiftedValuesBeyondSixteenBitsAreClamped) {
   f.filter().EnablePitchShift(true);
   // A full-scale square wave overshoots after the vocoder (ringing at its edges).
   std::vector<int16_t> square(4 * 8192);
-  for (size_t i = 0; i < square.size(); ++i) {
+  for (size_t i = 0; i < square.size(); ++i)
     square[i] = (i / 50) % 2 ? 32767 : -32768;
-  }
   const Result r = f.Push({square, 0, 100});
   ASSERT_EQ(2 * square.size(), r.samples.size());
   int32_t at_top = 0, at_bottom = 0, largest_step = 0;
@@ -319,18 +294,15 @@ TEST(PitchShiftFilterTransform, ShiftedValuesBeyondSixteenBitsAreClamped) {
   }
   EXPECT_GT(at_top, 100);
   EXPECT_GT(at_bottom, 100);
-  // Wrapped values would jump across the whole range between neighbours.
-  EXPECT_LT(largest_step, 40000);
+  EXPECT_LT(largest_step, 40000) << "wrapped values jump across the whole range";
 }
 
-TEST(PitchShiftFilterTransform, RefusalsAndFailuresTakeNothingInAndLeaveTheFilterUsable) {
+TEST(PitchShiftFilterTransform, RefusalsTakeNothingInAndLeaveTheFilterUsable) {
   CPitchShiftFilter unsized;
   std::vector<uint8_t> memory(64);
   MemorySample a(memory.data(), 64, 64), b(memory.data(), 64);
   EXPECT_EQ(E_UNEXPECTED, unsized.Transform(&a, &b));
   EXPECT_EQ(E_POINTER, unsized.Transform(nullptr, &b));
-  EXPECT_EQ(E_POINTER, unsized.Transform(&a, nullptr));
-
   ConnectedFilter f;
   std::vector<int16_t> data = f.Signal(100);
   MemorySample input(reinterpret_cast<uint8_t*>(data.data()), 400, 400);
@@ -348,7 +320,6 @@ TEST(PitchShiftFilterPieces, OversizedSampleIsTakenInPiecesWithInterpolatedTimes
   // Three whole pieces of 43008 frames complete; the rest (3276 frames) waits.
   EXPECT_EQ(2 * 3 * 43008, f.frames_of(r));
   EXPECT_EQ(std::make_pair(int64_t(0), int64_t(3 * 43008 * 100)), std::make_pair(r.start, r.stop));
-
   // The same audio in small samples gives the same stretched frames.
   ConnectedFilter small(0.5);
   std::vector<int16_t> joined;
@@ -360,7 +331,6 @@ TEST(PitchShiftFilterPieces, OversizedSampleIsTakenInPiecesWithInterpolatedTimes
   }
   ASSERT_GE(joined.size(), r.samples.size());
   EXPECT_TRUE(std::equal(r.samples.begin(), r.samples.end(), joined.begin()));
-
   // A trailing half frame is ignored.
   ConnectedFilter odd(0.5);
   std::vector<int16_t> samples = odd.Signal(4096);

@@ -1,9 +1,10 @@
 // The rate-scaled clock: its arithmetic with chosen base times, then the real clock under
-// GStreamer's own readings and waits.
+// GStreamer's own readings and waits; the fitting of a picture into an area.
 
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "engine/Clock.h"
+#include "engine/MovieUtils.h"
 
 namespace quorvex {
 namespace {
@@ -114,6 +116,20 @@ TEST_F(ClockTest, GStreamerTimeAndWaitsRunAtTheRate) {
   EXPECT_NEAR(double(end - start), real.count() * 0.25, 0.01 * real.count());
   EXPECT_GT(real, std::chrono::milliseconds(190));
   EXPECT_LT(real, std::chrono::milliseconds(1000));
+}
+
+// Area, aspect, and the largest size of the aspect that fits; nothing to fit into or no
+// aspect: the area itself, no division by zero.
+TEST(CalcActualVideoSize, LargestSizeOfTheAspectThatFits) {
+  for (const auto& [area_w, area_h, aspect_x, aspect_y, width, height] :
+       {std::array{640, 480, 16, 9, 640, 360}, std::array{640, 360, 4, 3, 480, 360},
+        std::array{1000, 1000, 16, 9, 1000, 562}, std::array{123, 77, 4, 3, 102, 77},
+        std::array{0, 480, 16, 9, 0, 480}, std::array{640, 0, 16, 9, 640, 0},
+        std::array{640, 480, 0, 9, 640, 480}, std::array{640, 480, 16, 0, 640, 480}}) {
+    int32_t w = -1, h = -1;
+    MovieUtils::CalcActualVideoSize(area_w, area_h, aspect_x, aspect_y, w, h);
+    EXPECT_EQ(std::pair(w, h), std::pair(width, height)) << area_w << "x" << area_h;
+  }
 }
 
 }  // namespace

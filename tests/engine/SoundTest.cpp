@@ -105,7 +105,7 @@ std::vector<float> RecordQuarterRate(const char* movie_file, bool pitch_correcti
   movie.Pause();
   int64_t from = 2 * media::kUnitsPerSecond, to = 4 * media::kUnitsPerSecond;
   EXPECT_EQ(movie.SetPositions(&from, media::AM_SEEKING_AbsolutePositioning, &to,
-                                                  media::AM_SEEKING_AbsolutePositioning),
+                               media::AM_SEEKING_AbsolutePositioning),
             media::S_OK);
   movie.SetRate(0.25);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));  // parec connected
