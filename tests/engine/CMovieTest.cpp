@@ -24,8 +24,8 @@
 #include "engine/Clock.h"
 #include "engine/MovieUtils.h"
 #include "platform/ipc/MessagePort.h"
-#include "tests/platform/media/TestWindow.h"
 #include "tests/support/TestEnv.h"
+#include "tests/support/XTestWindow.h"
 
 namespace quorvex {
 namespace {
@@ -110,8 +110,6 @@ struct PitchFilterSpy {
 
 class CMovieTest : public testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(owner_.ok()); }
-
   // Builds the graph for `movie` and pauses it on its first picture, as the movie window does.
   void Open(const std::string& movie) {
     ASSERT_TRUE(movie_.InitializeGraph(Path(test::Movie(movie)), owner_.id()));
@@ -144,7 +142,7 @@ class CMovieTest : public testing::Test {
     ASSERT_EQ(movie_.SetNotifyWindow(notify_window_->handle(), kGraphNotify, 7), S_OK);
   }
 
-  test::TestWindow owner_{480, 360};
+  test::XTestWindow owner_{480, 360};
   PitchFilterSpy spy_;  // before the movie: outlives it
   CMovie movie_;
   std::unique_ptr<ipc::MessagePort> notify_window_;
@@ -311,7 +309,7 @@ TEST_F(CMovieTest, ThePositionWhilePlayingIsThatOfThePictureOnScreen) {
     int64_t start = media::kUnitsPerSecond;
     ASSERT_EQ(movie.SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr, 0), S_OK);
     movie.Run();
-    std::vector<std::pair<int64_t, std::vector<test::Rgb>>> seen;
+    std::vector<std::pair<int64_t, std::vector<uint32_t>>> seen;
     for (int i = 0; i < 5; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(300));
       int64_t at = -1;
@@ -345,9 +343,11 @@ TEST_F(CMovieTest, ARotationTaggedClipStandsUpright) {
   EXPECT_EQ(std::pair(x, y), std::pair(9, 16));
   movie_.SetVideoSize(owner_.width(), owner_.height());
   movie_.Pause();
-  const std::vector<test::Rgb> picture = owner_.Grab();
+  const std::vector<uint32_t> picture = owner_.Grab();
   const int width = owner_.height() * 9 / 16;  // fitted into the window's height
-  const auto at = [&](int px, int py) { return picture[size_t(py * owner_.width() + px)]; };
+  const auto at = [&](int px, int py) {
+    return test::ToRgb(picture[size_t(py * owner_.width() + px)]);
+  };
   const test::Rgb top = at(width / 2, 3), bottom = at(width / 2, owner_.height() - 3);
   EXPECT_TRUE(top.r > 200 && top.g < 60 && top.b < 60) << "red along the top";
   EXPECT_TRUE(bottom.r < 60) << "not red at the bottom";
@@ -381,13 +381,13 @@ TEST_F(CMovieTest, ValuesThatWouldOverflowAreHeldOrRefused) {
 
 // What is wrong with the picture in `owner` for a video fitted to w by h at the top-left;
 // empty when nothing is.
-std::string CheckPicture(const test::TestWindow& owner, int w, int h) {
-  const std::vector<test::Rgb> pixels = owner.Grab();
+std::string CheckPicture(const test::XTestWindow& owner, int w, int h) {
+  const std::vector<uint32_t> pixels = owner.Grab();
   if (pixels.size() != size_t(owner.width()) * owner.height())
     return "no picture grabbed";
   std::string wrong;
   const auto expect = [&](const auto& ok, const std::string& what, int x, int y) {
-    const test::Rgb& p = pixels[size_t(y) * owner.width() + x];
+    const test::Rgb p = test::ToRgb(pixels[size_t(y) * owner.width() + x]);
     if (!ok(p))
       wrong += what + " at (" + std::to_string(x) + "," + std::to_string(y) + ") is " +
                std::to_string(p.r) + "/" + std::to_string(p.g) + "/" + std::to_string(p.b) + "; ";
@@ -417,7 +417,7 @@ std::string CheckPicture(const test::TestWindow& owner, int w, int h) {
 }
 
 // The X server shows the sink's drawing a moment later under load.
-void ExpectPicture(const test::TestWindow& owner, int w, int h) {
+void ExpectPicture(const test::XTestWindow& owner, int w, int h) {
   std::string wrong;
   for (int attempt = 0; attempt < 50 && !(wrong = CheckPicture(owner, w, h)).empty(); ++attempt)
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -436,8 +436,7 @@ TEST(VideoWindowTest, PictureFillsTheFittedRectangleAtTheTopLeft) {
   for (const FitCase& c : {FitCase{"h264-aac-16x9.mp4", 16, 9, 480, 360, 240, 200},
                            FitCase{"mjpeg-pcm-4x3.avi", 4, 3, 400, 200, 200, 200}}) {
     SCOPED_TRACE(c.movie);
-    test::TestWindow owner(c.owner_width, c.owner_height);
-    ASSERT_TRUE(owner.ok());
+    test::XTestWindow owner(c.owner_width, c.owner_height);
     CMovie movie;
     const std::string path = test::Movie(c.movie);
     ASSERT_TRUE(movie.InitializeGraph(std::u16string(path.begin(), path.end()), owner.id()));

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "engine/CMovie.h"
-#include "tests/platform/media/TestWindow.h"
+#include "tests/support/XTestWindow.h"
 #include "tests/support/TestEnv.h"
 
 namespace quorvex {
@@ -97,7 +97,7 @@ double DominantFrequency(const float* samples, int count) {
 std::vector<float> RecordQuarterRate(const char* movie_file, bool pitch_correction) {
   Recording recording;
   EXPECT_TRUE(recording.started());
-  test::TestWindow owner(320, 240);
+  test::XTestWindow owner(320, 240);
   CMovie movie;
   const std::string path = test::Movie(movie_file);
   EXPECT_TRUE(movie.InitializeGraph(std::u16string(path.begin(), path.end()), owner.id()));

@@ -22,12 +22,17 @@ XTestWindow::XTestWindow(int width, int height) : width_(width), height_(height)
   display_ = d;
   const int screen = DefaultScreen(d);
   window_ = XCreateSimpleWindow(d, RootWindow(d, screen), 0, 0, unsigned(width), unsigned(height),
-                                0, BlackPixel(d, screen), BlackPixel(d, screen));
+                                0, BlackPixel(d, screen), WhitePixel(d, screen));
   // Kept by the X server while other tests' windows cover it (run with +bs).
   XSetWindowAttributes keep{};
   keep.backing_store = Always;
   XChangeWindowAttributes(d, window_, CWBackingStore, &keep);
+  // Grabbing a window that is not viewable yet (a window manager maps it a moment later) would
+  // be an X error that ends the process.
+  XSelectInput(d, window_, StructureNotifyMask);
   XMapWindow(d, window_);
+  for (XEvent event; XNextEvent(d, &event) == 0 && event.type != MapNotify;) {
+  }
   XSync(d, False);
 }
 

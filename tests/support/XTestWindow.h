@@ -5,8 +5,16 @@
 
 namespace quorvex::test {
 
-// A plain mapped X window of this process on the test display ($DISPLAY): what a movie server
-// draws its video into in tests, standing in for the movie window's panel.
+struct Rgb {
+  uint8_t r = 0, g = 0, b = 0;
+  bool IsBlack() const { return r < 16 && g < 16 && b < 16; }
+};
+inline Rgb ToRgb(uint32_t pixel) {
+  return {uint8_t(pixel >> 16), uint8_t(pixel >> 8), uint8_t(pixel)};
+}
+
+// A plain mapped X window of this process on the test display ($DISPLAY), white: what a movie
+// server or graph draws its video into in tests, standing in for the movie window's panel.
 class XTestWindow {
  public:
   XTestWindow(int width, int height);
