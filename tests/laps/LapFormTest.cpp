@@ -1,10 +1,9 @@
 // The lap table window on a real X server: values and colours as they reach the screen, clicks,
-// the keyboard, row deletion, the base movie, closing movies, scrolling, the user's close
-// request, the export; and the lap messages.
+// the keyboard, row deletion, the base movie, closing movies, scrolling, the export; and the
+// lap messages. The user's close request is tested with the main window.
 #include <gtest/gtest.h>
 
 #include <QClipboard>
-#include <QCloseEvent>
 #include <QHeaderView>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -15,7 +14,6 @@
 #include "laps/LapMessages.h"
 #include "laps/LapTableText.h"
 #include "platform/ui/Fonts.h"
-#include "platform/ui/OwnedWindow.h"
 #include "tests/ui/Modal.h"
 #include "tests/ui/Printers.h"
 
@@ -73,15 +71,6 @@ class Host : public QWidget, public GridInterface {
   std::vector<int> selected;
   std::vector<int> removed;
   int refills = 0;
-  int close_requests = 0;
-
- protected:
-  void closeEvent(QCloseEvent* event) override {
-    ++close_requests;
-    ui::ContainerClosingScope closing(this);
-    ui::CloseOwnedWindows(this);
-    event->accept();
-  }
 };
 
 class LapFormTest : public testing::Test {
@@ -278,16 +267,6 @@ TEST_F(LapFormTest, TheNewestRowIsScrolledIntoView) {
         << i;
   }
   EXPECT_GT(grid()->rowAt(0), 0);  // the first rows scrolled away
-}
-
-// The user's close request (Alt+F4): it reaches the main window, which closes both.
-TEST_F(LapFormTest, AUserCloseRequestClosesTheMainWindowFirst) {
-  Show();
-  EXPECT_FALSE(host.lf->close());
-  ASSERT_TRUE(QTest::qWaitFor([&] { return host.close_requests > 0; }, 10000));
-  EXPECT_FALSE(host.isVisible());
-  EXPECT_FALSE(host.lf->isVisible());
-  EXPECT_EQ(host.close_requests, 1);
 }
 
 // ---- The messages of the lap operations and the lap-file commands ----
