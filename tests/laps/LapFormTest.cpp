@@ -177,8 +177,8 @@ TEST_F(LapFormTest, AnOwnedToolWindowShowingItsColoursOnTheScreen) {
   EXPECT_EQ(host.lf->windowFlags() &
                 (Qt::Tool | Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint),
             Qt::Tool);
-  const QHeaderView* top = grid()->horizontalHeader();
-  EXPECT_GT(top->height(), 2 * QFontMetrics(top->font()).height());
+  const QHeaderView* header = grid()->horizontalHeader();
+  EXPECT_GT(header->height(), 2 * QFontMetrics(header->font()).height());
   grid()->selectRow(1);
   QTest::qWait(50);
   auto rect = [&](int row, const char* kind, int n) {
