@@ -16,7 +16,6 @@
 #include <random>
 
 #include "laps/LapFile.h"
-#include "tests/laps/LapFileSeeds.h"
 
 namespace quorvex::laps {
 namespace {
@@ -24,6 +23,7 @@ namespace {
 const QLocale kC = QLocale::c();
 const QLocale kComma(QLocale::German, QLocale::Germany);
 const QByteArray kBom = "\xEF\xBB\xBF";
+const QByteArray kDeclaration = "<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\"?>\n";
 const LapFile kTwoMovies{{"/movies/first.mp4", "/movies/second.mp4"},
                          {{12.5, 107.0 / 6, 23.04}, {3.2, 8.67, 14.1}}};
 
@@ -34,30 +34,20 @@ QByteArray ReadAll(const QString& path) {
 }
 
 TEST(LapFileWriter, WritesTheDocumentLineByLineInTheRegionalFormat) {
-  const QByteArray expected = kBom +
-                              "<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\"?>\n"
-                              "<QuorvexLapFile>\n"
-                              "  <file_name>\n"
-                              "    <list>/movies/first.mp4</list>\n"
-                              "    <list>/movies/second.mp4</list>\n"
-                              "  </file_name>\n"
-                              "  <lap>\n"
-                              "    <list>\n"
-                              "      <list>12.5</list>\n"
-                              "      <list>17.8333333333333</list>\n"
-                              "      <list>23.04</list>\n"
-                              "    </list>\n"
-                              "    <list>\n"
-                              "      <list>3.2</list>\n"
-                              "      <list>8.67</list>\n"
-                              "      <list>14.1</list>\n"
-                              "    </list>\n"
-                              "  </lap>\n"
-                              "</QuorvexLapFile>\n";
+  QByteArray expected = kBom + kDeclaration + "<QuorvexLapFile>\n  <file_name>\n";
+  for (const char* name : {"/movies/first.mp4", "/movies/second.mp4"})
+    expected += QByteArray("    <list>") + name + "</list>\n";
+  expected += "  </file_name>\n  <lap>\n";
+  for (const char* values : {"12.5 17.8333333333333 23.04", "3.2 8.67 14.1"}) {
+    expected += "    <list>\n";
+    for (const QByteArray& v : QByteArray(values).split(' '))
+      expected += "      <list>" + v + "</list>\n";
+    expected += "    </list>\n";
+  }
+  expected += "  </lap>\n</QuorvexLapFile>\n";
   EXPECT_EQ(LapFileBytes(kTwoMovies, kC), expected);
   const QByteArray comma = LapFileBytes(LapFile{{"a"}, {{1e-5, -2.5, 1e15}}}, kComma);
-  for (const char* value : {"<list>1E-05</list>", "<list>-2,5</list>", "<list>1E+15</list>"})
-    EXPECT_TRUE(comma.contains(value)) << value;
+  EXPECT_TRUE(comma.contains("<list>1E-05</list>\n      <list>-2,5</list>\n      <list>1E+15<"));
 }
 
 TEST(LapFileWriter, RefusesWhatCannotBeALapFile) {
@@ -94,74 +84,18 @@ TEST(LapFile, ThreeMoviesAndFourRowsRoundTrip) {
     ASSERT_FALSE(WriteLapFile(path, file, locale).has_value());
     const LapFileReadResult back = ReadLapFile(path, locale);
     ASSERT_TRUE(back.file) << back.error.toStdString();
-    EXPECT_EQ(back.file->file_names, file.file_names);
-    ASSERT_EQ(back.file->time_list.size(), 3u);
-    for (size_t m = 0; m < 3; ++m) {
-      ASSERT_EQ(back.file->time_list[m].size(), 4u);
-      for (size_t r = 0; r < 4; ++r) {
-        const double v = file.time_list[m][r];
-        EXPECT_NEAR(back.file->time_list[m][r], v, std::fabs(v) * 1e-14);
-      }
-    }
+    // Written again, it gives the same bytes: the same paths and the same 15 digits.
+    EXPECT_EQ(LapFileBytes(*back.file, kC), bytes);
   }
 }
 
 // A valid document with the given content of QuorvexLapFile.
 QByteArray Document(const QByteArray& root_content) {
-  return kBom + "<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\"?>\n" +
-         "<QuorvexLapFile>" + root_content + "</QuorvexLapFile>\n";
+  return kBom + kDeclaration + "<QuorvexLapFile>" + root_content + "</QuorvexLapFile>\n";
 }
 
 const QByteArray kFileA = "<file_name><list>a</list></file_name>";
 const QByteArray kLap1 = "<lap><list><list>1</list></list></lap>";
-
-struct Accepted {
-  const char* name;
-  QByteArray bytes;
-  QStringList files;
-  LapLists values;
-};
-
-void PrintTo(const Accepted& c, std::ostream* os) {
-  *os << c.name;
-}
-
-class ReaderAccepts : public testing::TestWithParam<Accepted> {};
-
-TEST_P(ReaderAccepts, TheFile) {
-  const LapFileReadResult result = ParseLapFile(GetParam().bytes, kC);
-  ASSERT_TRUE(result.file) << result.error.toStdString();
-  EXPECT_EQ(result.file->file_names, GetParam().files);
-  EXPECT_EQ(result.file->time_list, GetParam().values);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Files, ReaderAccepts,
-    testing::Values(
-        Accepted{"lap_before_file_name", Document(kLap1 + kFileA), {"a"}, {{1.0}}},
-        Accepted{"root_at_depth",
-                 "<outer><!-- c --><QuorvexLapFile>" + kFileA + kLap1 + "</QuorvexLapFile></outer>",
-                 {"a"},
-                 {{1.0}}},
-        Accepted{"no_bom_no_declaration",
-                 "<QuorvexLapFile>\r\n\t" + kFileA + "\r\n" + kLap1 + "</QuorvexLapFile>",
-                 {"a"},
-                 {{1.0}}},
-        Accepted{"numbers_with_space_sign_exponent",
-                 Document(kFileA + "<lap><list><list>  +1234.5 </list><list>-2E+01</list>"
-                                   "<list>.25</list></list></lap>"),
-                 {"a"},
-                 {{1234.5, -20.0, 0.25}}},
-        Accepted{"cdata_and_character_references",
-                 Document("<file_name><list><![CDATA[/x/a&b<c>.mp4]]></list>"
-                          "<list>/y/&#x41;&amp;.mp4</list></file_name>"
-                          "<lap><list><list>1</list></list><list><list>2</list></list></lap>"),
-                 {"/x/a&b<c>.mp4", "/y/A&.mp4"},
-                 {{1.0}, {2.0}}},
-        Accepted{"path_keeps_its_spaces",
-                 Document("<file_name><list> /a b/c.mp4 </list></file_name>" + kLap1),
-                 {" /a b/c.mp4 "},
-                 {{1.0}}}));
 
 // Nine levels of ten references each: a billion characters if expanded.
 QByteArray EntityBomb() {
@@ -176,74 +110,71 @@ QByteArray EntityBomb() {
          "</QuorvexLapFile>";
 }
 
-struct Refused {
-  const char* name;
-  QByteArray bytes;
-  bool format_error;  // the description is InvalidFormatString(); else any other description
-};
-
-void PrintTo(const Refused& c, std::ostream* os) {
-  *os << c.name;
-}
-
-class ReaderRefuses : public testing::TestWithParam<Refused> {};
-
-TEST_P(ReaderRefuses, TheFile) {
-  const LapFileReadResult result = ParseLapFile(GetParam().bytes, kC);
-  EXPECT_FALSE(result.file.has_value());
-  EXPECT_FALSE(result.error.isEmpty());
-  EXPECT_EQ(result.error == InvalidFormatString(), GetParam().format_error)
-      << result.error.toStdString();
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Files, ReaderRefuses,
-    testing::Values(
-        Refused{"two_value_lists_for_three_files",
-                Document("<file_name><list>a</list><list>b</list><list>c</list></file_name>"
-                         "<lap><list><list>1</list></list><list><list>2</list></list></lap>"),
-                true},
-        Refused{"lists_of_different_length",
-                Document("<file_name><list>a</list><list>b</list></file_name>"
-                         "<lap><list><list>1</list><list>2</list></list>"
-                         "<list><list>1</list></list></lap>"),
-                true},
-        Refused{"element_instead_of_text",
-                Document("<file_name><list><b>a</b></list></file_name>" + kLap1), true},
-        Refused{"text_under_the_root", Document("x" + kFileA + kLap1), true},
-        Refused{"comment_under_the_root", Document("<!-- note -->" + kFileA + kLap1), true},
-        Refused{"processing_instruction_in_a_value_list",
-                Document(kFileA + "<lap><list><?pi x?><list>1</list></list></lap>"), true},
-        Refused{"comment_as_a_value",
-                Document(kFileA + "<lap><list><list><!--1--></list></list></lap>"), true},
-        Refused{"empty_file_path", Document("<file_name><list></list></file_name>" + kLap1), true},
-        Refused{"empty_value_list", Document(kFileA + "<lap><list/></lap>"), true},
-        Refused{"no_movie", Document("<file_name/><lap/>"), true},
-        Refused{"file_name_twice", Document(kFileA + kFileA), true},
-        Refused{"other_child_name", Document(kFileA + "<laps/>"), true},
-        Refused{"wrong_item_name", Document("<file_name><item>a</item></file_name>" + kLap1), true},
-        Refused{"only_one_section", Document(kFileA), true},
-        Refused{"two_roots_at_different_depths",
-                Document(kFileA + "<lap><list><list>1</list><QuorvexLapFile/></list></lap>"), true},
-        Refused{"no_root", "<other/>", true},
-        // Refused before the document tree, whose recursion would exhaust the stack.
-        Refused{"deeply_nested",
-                QByteArray("<a>").repeated(200000) + QByteArray("</a>").repeated(200000), true},
-        Refused{"other_decimal_separator",
-                Document(kFileA + "<lap><list><list>12,5</list></list></lap>"), false},
-        Refused{"infinite_value", Document(kFileA + "<lap><list><list>1e999</list></list></lap>"),
-                false},
-        Refused{"not_well_formed", kBom + "<QuorvexLapFile>" + kFileA, false},
-        Refused{"empty_input", "", false}, Refused{"entity_expansion_bomb", EntityBomb(), false},
-        Refused{"binary_garbage", QByteArray("\x00\xff\x13\x37", 4), false}));
-
-TEST(LapFileReader, MissingFilesAndEmptyPathsAreFailures) {
-  QTemporaryDir dir;
-  for (const QString& path : {dir.filePath("absent.xml"), QString(), dir.path()}) {
-    const LapFileReadResult result = ReadLapFile(path, kC);
-    EXPECT_FALSE(result.file.has_value()) << path.toStdString();
-    EXPECT_FALSE(result.error.isEmpty()) << path.toStdString();
+// What the reader made of a file: "name: values | ..." when accepted; "format" for the
+// structural faults (InvalidFormatString()); else "error" with any other description.
+std::string Outcome(const LapFileReadResult& result) {
+  if (!result.file)
+    return result.error == InvalidFormatString() ? "format" : result.error.isEmpty() ? "" : "error";
+  QStringList movies;
+  for (size_t m = 0; m < result.file->time_list.size(); ++m) {
+    QStringList values;
+    for (double v : result.file->time_list[m])
+      values << QString::number(v);
+    movies << result.file->file_names.value(int(m)) + ": " + values.join(' ');
   }
+  return movies.join(" | ").toStdString();
+}
+
+const std::vector<std::pair<QByteArray, const char*>>& ReadCases() {
+  static const std::vector<std::pair<QByteArray, const char*>> cases{
+      {Document(kLap1 + kFileA), "a: 1"},
+      {"<outer><!-- c --><QuorvexLapFile>" + kFileA + kLap1 + "</QuorvexLapFile></outer>", "a: 1"},
+      {"<QuorvexLapFile>\r\n\t" + kFileA + "\r\n" + kLap1 + "</QuorvexLapFile>", "a: 1"},
+      {Document(kFileA + "<lap><list><list>  +1234.5 </list><list>-2E+01</list>"
+                         "<list>.25</list></list></lap>"),
+       "a: 1234.5 -20 0.25"},
+      {Document("<file_name><list><![CDATA[/x/a&b<c>.mp4]]></list>"
+                "<list>/y/&#x41;&amp;.mp4</list></file_name>"
+                "<lap><list><list>1</list></list><list><list>2</list></list></lap>"),
+       "/x/a&b<c>.mp4: 1 | /y/A&.mp4: 2"},
+      {Document("<file_name><list> /a b/c.mp4 </list></file_name>" + kLap1), " /a b/c.mp4 : 1"},
+      {Document("<file_name><list>a</list><list>b</list><list>c</list></file_name>"
+                "<lap><list><list>1</list></list><list><list>2</list></list></lap>"),
+       "format"},
+      {Document("<file_name><list>a</list><list>b</list></file_name>"
+                "<lap><list><list>1</list><list>2</list></list><list><list>1</list></list></lap>"),
+       "format"},
+      {Document("<file_name><list><b>a</b></list></file_name>" + kLap1), "format"},
+      {Document("x" + kFileA + kLap1), "format"},
+      {Document("<!-- note -->" + kFileA + kLap1), "format"},
+      {Document(kFileA + "<lap><list><?pi x?><list>1</list></list></lap>"), "format"},
+      {Document(kFileA + "<lap><list><list><!--1--></list></list></lap>"), "format"},
+      {Document("<file_name><list></list></file_name>" + kLap1), "format"},
+      {Document(kFileA + "<lap><list/></lap>"), "format"},
+      {Document("<file_name/><lap/>"), "format"},
+      {Document(kFileA + kFileA), "format"},
+      {Document(kFileA + "<laps/>"), "format"},
+      {Document("<file_name><item>a</item></file_name>" + kLap1), "format"},
+      {Document(kFileA), "format"},
+      {Document(kFileA + "<lap><list><list>1</list><QuorvexLapFile/></list></lap>"), "format"},
+      {"<other/>", "format"},
+      // Refused before the document tree, whose recursion would exhaust the stack.
+      {QByteArray("<a>").repeated(200000) + QByteArray("</a>").repeated(200000), "format"},
+      {Document(kFileA + "<lap><list><list>12,5</list></list></lap>"), "error"},
+      {Document(kFileA + "<lap><list><list>1e999</list></list></lap>"), "error"},
+      {kBom + "<QuorvexLapFile>" + kFileA, "error"},
+      {"", "error"},
+      {EntityBomb(), "error"},
+      {QByteArray("\x00\xff\x13\x37", 4), "error"}};
+  return cases;
+}
+
+TEST(LapFileReader, AcceptsAndRefusesFiles) {
+  for (const auto& [bytes, outcome] : ReadCases())
+    EXPECT_EQ(Outcome(ParseLapFile(bytes, kC)), outcome) << bytes.left(300).toStdString();
+  QTemporaryDir dir;  // missing files and empty paths
+  for (const QString& path : {dir.filePath("absent.xml"), QString(), dir.path()})
+    EXPECT_EQ(Outcome(ReadLapFile(path, kC)), "error") << path.toStdString();
 }
 
 // Saving over an old file: a save that cannot complete keeps it and leaves no temporary file.
@@ -264,16 +195,21 @@ class LapFileSave : public testing::Test {
   const QByteArray old = "old content";
 };
 
+// A full disk keeps the old file; a successful save then replaces it.
 TEST_F(LapFileSave, AFileTooLargeForTheDiskKeepsTheOldFile) {
   // The file-size limit makes the write fail part-way, as a full disk does.
   std::signal(SIGXFSZ, SIG_IGN);
-  const rlimit limit{4096, RLIM_INFINITY};
+  rlimit limit{4096, RLIM_INFINITY};
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
   const std::optional<QString> error =
       WriteLapFile(path, {{"/m/a.mp4"}, {std::vector<double>(5000, 1.0 / 3)}}, kC);
   ASSERT_TRUE(error.has_value());
   EXPECT_FALSE(error->isEmpty());
   ExpectOnly(old);
+  limit.rlim_cur = RLIM_INFINITY;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  ASSERT_FALSE(WriteLapFile(path, kTwoMovies, kC).has_value());
+  ExpectOnly(LapFileBytes(kTwoMovies, kC));
 }
 
 // In a folder where no file can be created, an old file that may be overwritten is written in
@@ -304,59 +240,44 @@ TEST_F(LapFileSave, AReadOnlyFolderWritesInPlaceOnlyAWritableFile) {
   }
 }
 
-TEST_F(LapFileSave, ASuccessfulSaveReplacesTheOldFile) {
-  ASSERT_FALSE(WriteLapFile(path, kTwoMovies, kC).has_value());
-  ExpectOnly(LapFileBytes(kTwoMovies, kC));
-}
-
-// Mutations of valid and invalid files: the reader returns a sound file or a description, and
-// never crashes, leaks or hangs (ASan and the test's time limit watch the rest).
+// Mutations of the valid and refused files above: the reader never crashes, leaks or hangs
+// (ASan and the test's time limit watch that) and returns either a description or a sound file:
+// one the writer takes (a movie, lists of one equal non-zero length) with finite values.
 TEST(LapFileReader, MutatedInputsNeverBreakIt) {
   std::mt19937 random(7);
-  const std::vector<QByteArray> seeds = LapFileSeeds();
-  const QByteArray tokens[] = {"<list>",
-                               "</list>",
-                               "<lap>",
-                               "</lap>",
-                               "<file_name>",
-                               "<!--x-->",
-                               "&amp;",
-                               "<![CDATA[",
-                               "]]>",
-                               "1e308",
-                               ",",
-                               "-",
-                               "<QuorvexLapFile>",
-                               "</QuorvexLapFile>",
-                               "&#0;",
-                               "\xff"};
+  std::vector<QByteArray> seeds{LapFileBytes(kTwoMovies, kC), LapFileBytes(kTwoMovies, kComma)};
+  for (const auto& [bytes, outcome] : ReadCases()) {
+    if (bytes.size() < 2000)
+      seeds.push_back(bytes);
+  }
+  const QByteArray tokens[] = {"<list>", "</list>",           "<lap>", "<file_name>", "<!--x-->",
+                               "&amp;",  "<![CDATA[",         "]]>",   "1e308",       ",",
+                               "-",      "</QuorvexLapFile>", "\xff"};
   int accepted = 0;
   for (int i = 0; i < 4000; ++i) {
     QByteArray bytes = seeds[random() % seeds.size()];
     for (int e = 1 + random() % 4; e > 0 && !bytes.isEmpty(); --e) {
       const int at = random() % bytes.size();
-      switch (random() % 4) {
-        case 0:
-          bytes[at] = char(random());
-          break;
-        case 1:
-          bytes.remove(at, 1 + random() % 8);
-          break;
-        case 2:
-          bytes.insert(at, tokens[random() % std::size(tokens)]);
-          break;
-        default:
-          bytes.insert(at, bytes.mid(random() % bytes.size(), random() % 32));
-      }
+      if (random() % 3 == 0)
+        bytes.remove(at, 1 + random() % 8);
+      else if (random() % 2 == 0)
+        bytes.insert(at, tokens[random() % std::size(tokens)]);
+      else
+        bytes.insert(at, bytes.mid(random() % bytes.size(), random() % 32));
     }
     for (const QLocale& locale : {kC, kComma}) {
       const LapFileReadResult result = ParseLapFile(bytes, locale);
-      ASSERT_TRUE(IsSoundReadResult(result)) << bytes.toStdString();
-      accepted += result.file.has_value();
+      const std::string outcome = Outcome(result);
+      ASSERT_FALSE(outcome.empty() || outcome.find("inf") != outcome.npos ||
+                   outcome.find("nan") != outcome.npos)
+          << bytes.toStdString();
+      if (result.file) {
+        ++accepted;
+        ASSERT_NO_THROW(LapFileBytes(*result.file, locale)) << bytes.toStdString();
+      }
     }
   }
-  // Some mutations keep the file valid: the loop reached the end of the reader, not only its
-  // first refusal.
+  // Some mutations keep the file valid: the loop reached the end of the reader.
   EXPECT_GT(accepted, 0);
 }
 

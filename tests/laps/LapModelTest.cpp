@@ -130,32 +130,23 @@ TEST(LapModel, RemovingARowMergesItsLapIntoTheNextButNeverTheBaseRow) {
   EXPECT_TRUE(model.RowPositions(-1).empty());
 }
 
-struct DifferenceCase {
-  double lap;
-  double base_lap;
-  int32_t hundredths;
-};
-
-class Differences : public testing::TestWithParam<DifferenceCase> {};
-
-TEST_P(Differences, AreTruncatedWholeHundredths) {
-  const DifferenceCase& c = GetParam();
-  const LapLists p = {{100.0, 100.0 + c.lap}, {50.0, 50.0 + c.base_lap}};
-  EXPECT_EQ(DifferenceHundredths(p, 0, 1, 1), c.hundredths);
-  EXPECT_EQ(DifferenceHundredths(p, 1, 1, 1), 0);
+// Differences are truncated whole hundredths; out of the int32 range or not a number they are
+// saturated, never undefined.
+TEST(LapModel, DifferencesAreTruncatedWholeHundredths) {
+  constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  const std::tuple<double, double, int32_t> cases[] = {
+      {5.019, 5.0, 1},    {4.996, 5.0, 0},
+      {12.344, 12.34, 0}, {6.0, 5.0, 100},
+      {5.0, 5.5, -50},    {1.0, 1.0, 0},
+      {1e300, 0.0, kMax}, {-1e300, 0.0, -kMax - 1},
+      {kInf, 0.0, kMax},  {std::numeric_limits<double>::quiet_NaN(), 0.0, 0}};
+  for (const auto& [lap, base_lap, hundredths] : cases) {
+    const LapLists p = {{100.0, 100.0 + lap}, {50.0, 50.0 + base_lap}};
+    EXPECT_EQ(DifferenceHundredths(p, 0, 1, 1), hundredths) << lap << " against " << base_lap;
+    EXPECT_EQ(DifferenceHundredths(p, 1, 1, 1), 0);
+  }
 }
-
-constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
-
-INSTANTIATE_TEST_SUITE_P(
-    Laps, Differences,
-    testing::Values(DifferenceCase{5.019, 5.0, 1}, DifferenceCase{4.996, 5.0, 0},
-                    DifferenceCase{12.344, 12.34, 0}, DifferenceCase{6.0, 5.0, 100},
-                    DifferenceCase{5.0, 5.5, -50}, DifferenceCase{1.0, 1.0, 0},
-                    // Out of the int32 range or not a number: saturated, never undefined.
-                    DifferenceCase{1e300, 0.0, kMax}, DifferenceCase{-1e300, 0.0, -kMax - 1},
-                    DifferenceCase{std::numeric_limits<double>::infinity(), 0.0, kMax},
-                    DifferenceCase{std::numeric_limits<double>::quiet_NaN(), 0.0, 0}));
 
 }  // namespace
 }  // namespace quorvex::laps
