@@ -10,11 +10,9 @@
 #include <memory>
 #include <string>
 
-#include "engine/CMovie.h"
 #include "hosting/CAutoNativePtr.h"
 #include "hosting/CMovieClient.h"
 #include "hosting/Channel.h"
-#include "platform/ipc/MessagePort.h"
 #include "platform/media/Results.h"
 #include "tests/support/TestEnv.h"
 #include "tests/support/XTestWindow.h"
@@ -90,71 +88,58 @@ TEST(ServerCommands, RepliesCarryWhatTheEngineReports) {
   EXPECT_FALSE(remote.client.lost());
 }
 
+// Neither position given: only the result is replied, the reply's positions keep their values;
+// the record holds 0 for a position not given.
 TEST(ServerCommands, SetPositionsWritesOnlyTheGivenPositionsBack) {
   RemoteMovie remote("mjpeg-pcm-4x3.avi");
   ASSERT_TRUE(remote.opened);
-  remote.client.Pause();
-  int64_t cur = 60 * kFrameUnits, stop = 0;
-  ASSERT_TRUE(SUCCEEDED(remote.client.SetPositions(
-      &cur, AM_SEEKING_AbsolutePositioning | AM_SEEKING_ReturnTime, nullptr, 0)));
+  int64_t cur = 60 * kFrameUnits;
+  ASSERT_EQ(remote.client.SetPositions(&cur, AM_SEEKING_AbsolutePositioning, nullptr, 0), S_OK);
   const auto* ret = remote.client.return_view();
-  const int64_t stop_field_before = channel::ReadField<int64_t>(ret, 16);
-  // Neither given: only the result code is replied, offsets 8 and 16 keep their values.
-  const int64_t cur_field_before = channel::ReadField<int64_t>(ret, 8);
+  const int64_t fields[] = {channel::ReadField<int64_t>(ret, 8),
+                            channel::ReadField<int64_t>(ret, 16)};
   remote.client.SetPositions(nullptr, AM_SEEKING_NoPositioning, nullptr, AM_SEEKING_NoPositioning);
-  EXPECT_EQ(channel::ReadField<int64_t>(ret, 8), cur_field_before);
-  EXPECT_EQ(channel::ReadField<int64_t>(ret, 16), stop_field_before);
-  // The record holds 0 and the flags for a position not given.
+  EXPECT_EQ(channel::ReadField<int64_t>(ret, 8), fields[0]);
+  EXPECT_EQ(channel::ReadField<int64_t>(ret, 16), fields[1]);
   const auto* par = remote.client.param_view();
-  EXPECT_EQ(channel::ReadField<uint8_t>(par, 4), 0);
-  EXPECT_EQ(channel::ReadField<int64_t>(par, 8), 0);
-  EXPECT_EQ(channel::ReadField<uint8_t>(par, 20), 0);
-  EXPECT_EQ(channel::ReadField<int64_t>(par, 24), 0);
-  (void)stop;
+  for (size_t offset : {4, 8, 20, 24})
+    EXPECT_EQ(channel::ReadField<uint8_t>(par, offset), 0) << offset;
 }
 
-TEST(ServerCommands, EndOfStreamNotifiesTheRegisteredWindowAndPauses) {
+// The end of the movie reaches the client as its notice, and the movie stands paused at its end.
+TEST(ServerCommands, EndOfStreamReachesTheClientAndPauses) {
   RemoteMovie remote("h264-noaudio.mp4");
   ASSERT_TRUE(remote.opened);
-  int notifications = 0;
-  ipc::MessagePort port([&](const ipc::Message& m) {
-    if (m.code == channel::kGraphNotify)
-      ++notifications;
-    return 0;
-  });
-  ASSERT_EQ(remote.client.SetNotifyWindow(port.handle(), channel::kGraphNotify, 0), S_OK);
+  int ends = 0;
+  remote.client.SetEvents({.reached_end = [&] { ++ends; }, .lost = {}});
+  ASSERT_EQ(remote.client.WatchGraphEvents(), S_OK);
   remote.client.Pause();
   int64_t near_end = 290 * kFrameUnits;
   remote.client.SetPositions(&near_end, AM_SEEKING_AbsolutePositioning, nullptr, 0);
   remote.client.Run();
-  ASSERT_TRUE(remote.client.IsPlaying());
   QElapsedTimer t;
   t.start();
-  while (remote.client.IsPlaying() && t.elapsed() < 20000) {
+  while (ends == 0 && t.elapsed() < 20000)
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    if (notifications > 0)
-      remote.client.GraphNotifyProc();  // as the movie window answers
-  }
-  EXPECT_GT(notifications, 0);
-  EXPECT_FALSE(remote.client.IsPlaying());  // paused on its last picture
+  EXPECT_EQ(ends, 1);
+  EXPECT_FALSE(remote.client.IsPlaying());
   int64_t pos = 0;
   remote.client.GetCurrentPosition(&pos);
   EXPECT_GT(pos, 295 * kFrameUnits);
 }
 
+// Files that are no movies fail to open, and the server keeps answering with its defaults; it
+// builds one graph in its life, so a second try is refused too.
 TEST(ServerRefusals, FilesThatAreNoMoviesFailAndTheServerKeepsAnswering) {
   for (const char* name : {"text-file.mp4", "truncated.mp4", "no-such-file.mp4"}) {
     RemoteMovie remote(name);
     EXPECT_FALSE(remote.opened) << name;
-    EXPECT_FALSE(remote.client.lost()) << name;
     int32_t x = 0, y = 0;
     remote.client.GetAspectRatio(x, y);
-    EXPECT_EQ(x, 4) << name;
-    EXPECT_EQ(y, 3) << name;
-    EXPECT_FALSE(remote.client.IsPlaying()) << name;
-    // A second try is refused too: the server builds one graph in its life.
+    EXPECT_EQ(std::pair(x, y), std::pair(4, 3)) << name;
     EXPECT_FALSE(
         remote.client.InitializeGraph(Path("h264-aac-16x9.mp4").c_str(), remote.window.id()));
+    EXPECT_FALSE(remote.client.lost()) << name;
   }
 }
 
@@ -163,92 +148,64 @@ TEST(ServerRefusals, CommandsBeforeAGraphReplyFailures) {
   int64_t value = 12345;
   EXPECT_TRUE(FAILED(client.GetDuration(&value)));
   EXPECT_EQ(value, 0);  // the value is replied as 0 with the failure
-  value = 12345;
-  EXPECT_TRUE(FAILED(client.GetCurrentPosition(&value)));
-  EXPECT_EQ(value, 0);
   int64_t pos = 10 * kFrameUnits;
   EXPECT_TRUE(FAILED(client.SetPositions(&pos, AM_SEEKING_AbsolutePositioning, nullptr, 0)));
   EXPECT_TRUE(FAILED(client.put_Volume(0)));
-  EXPECT_TRUE(FAILED(client.SetNotifyWindow(1234, channel::kGraphNotify, 0)));
+  EXPECT_TRUE(FAILED(client.StepFrames(1)));
+  EXPECT_TRUE(FAILED(client.FindStartSound()));
   client.Run();
-  client.Pause();
-  client.Stop();
   client.SetRate(0.5);
-  client.EnablePitchShift(true);
-  client.GraphNotifyProc();
   client.SetVideoSize(100, 100);
   EXPECT_FALSE(client.IsPlaying());
-  int32_t x = 0, y = 0;
-  client.GetAspectRatio(x, y);
-  EXPECT_EQ(x, 4);
-  EXPECT_EQ(y, 3);
+  EXPECT_EQ(client.GetRate(), 1.0);
   EXPECT_FALSE(client.lost());
 }
 
+// A path that does not fit the record with its terminator is refused before anything is sent.
 TEST(ServerRefusals, AnOverlongPathIsRefusedBeforeAnythingIsSent) {
   CMovieClient client(TestOptions());
   std::u16string longest(1023, u'a'), too_long(1024, u'a');
-  const auto* par = client.param_view();
   EXPECT_FALSE(client.InitializeGraph(too_long.c_str(), 0));
-  EXPECT_EQ(channel::ReadField<int32_t>(par, 0), 0);  // nothing was written into the block
-  // 1023 units fit with the terminator: it is sent (and fails, as no such file exists).
-  EXPECT_FALSE(client.InitializeGraph(longest.c_str(), 0));
-  EXPECT_EQ(channel::ReadField<int32_t>(par, 0), channel::kInitializeGraph);
+  EXPECT_EQ(channel::ReadField<int32_t>(client.param_view(), 0), 0);
+  EXPECT_FALSE(client.InitializeGraph(longest.c_str(), 0));  // sent; no such file
+  EXPECT_EQ(channel::ReadField<int32_t>(client.param_view(), 0), channel::kInitializeGraph);
   EXPECT_FALSE(client.lost());
 }
 
 TEST(Holder, DeletesItsClientExactlyOnceAndEndsTheServer) {
   CAutoNativePtr<CMovieClient> holder(new CMovieClient(TestOptions()));
-  CMovieClient* first = holder;
-  const pid_t first_pid = first->server_pid();
-  holder.Attach(first);  // the client already held: nothing happens
-  holder.Attach(nullptr);
-  EXPECT_EQ(holder.get(), first);
+  const pid_t first_pid = holder->server_pid();
+  holder.Attach(holder.get());  // the client already held: nothing happens
   EXPECT_FALSE(ProcessGone(first_pid));
-
   holder.Attach(new CMovieClient(TestOptions()));  // the first is deleted: its server ends
   EXPECT_TRUE(ProcessGone(first_pid));
   const pid_t second_pid = holder->server_pid();
-
   CAutoNativePtr<CMovieClient> other;
   other = holder;  // moves the client over
   EXPECT_EQ(holder.get(), nullptr);
-  EXPECT_EQ(other->server_pid(), second_pid);
   other.Destroy();
   other.Destroy();
-  EXPECT_EQ(other.get(), nullptr);
   EXPECT_TRUE(ProcessGone(second_pid));
-
-  CAutoNativePtr<CMovieClient> kept(new CMovieClient(TestOptions()));
-  CMovieClient* detached = kept.Detach();
-  EXPECT_EQ(kept.get(), nullptr);
-  EXPECT_FALSE(ProcessGone(detached->server_pid()));
-  delete detached;
 }
 
+// Eight servers at once, seeked in turn and read back interleaved: each reports its own.
 TEST(ManyClients, EightServersAnswerEachForItsOwnMovie) {
-  const char* movies[] = {"h264-aac-16x9.mp4", "mjpeg-pcm-4x3.avi", "h264-vorbis-mono48k.mkv",
-                          "h264-noaudio.mp4"};
+  const char* movies[] = {"h264-aac-16x9.mp4", "mjpeg-pcm-4x3.avi"};
   std::vector<std::unique_ptr<RemoteMovie>> remotes;
   for (int i = 0; i < 8; ++i) {
-    remotes.push_back(std::make_unique<RemoteMovie>(movies[i % 4], 160, 120));
+    remotes.push_back(std::make_unique<RemoteMovie>(movies[i % 2], 160, 120));
     ASSERT_TRUE(remotes.back()->opened) << i;
     remotes.back()->client.Pause();
-  }
-  // Interleaved: seek all, then read all back; each must report its own frame.
-  for (int i = 0; i < 8; ++i) {
     int64_t pos = (10 + 20 * i) * kFrameUnits;
-    remotes[i]->client.SetPositions(&pos, AM_SEEKING_AbsolutePositioning, nullptr, 0);
+    remotes.back()->client.SetPositions(&pos, AM_SEEKING_AbsolutePositioning, nullptr, 0);
   }
-  for (int round = 0; round < 3; ++round) {
-    for (int i = 7; i >= 0; --i) {
-      int64_t pos = -1;
-      ASSERT_TRUE(SUCCEEDED(remotes[i]->client.GetCurrentPosition(&pos))) << i;
-      EXPECT_NEAR(double(pos), double((10 + 20 * i) * kFrameUnits), kFrameUnits / 2.0) << i;
-      int32_t x = 0, y = 0;
-      remotes[i]->client.GetAspectRatio(x, y);
-      EXPECT_EQ(x * 3 == y * 4, i % 4 != 0) << i;  // only the first movie is 16:9
-    }
+  for (int i = 7; i >= 0; --i) {
+    int64_t pos = -1;
+    ASSERT_EQ(remotes[i]->client.GetCurrentPosition(&pos), S_OK) << i;
+    EXPECT_EQ(pos, (10 + 20 * i) * kFrameUnits) << i;
+    int32_t x = 0, y = 0;
+    remotes[i]->client.GetAspectRatio(x, y);
+    EXPECT_EQ(x, i % 2 ? 4 : 16) << i;
   }
 }
 
