@@ -160,6 +160,14 @@ TEST_F(MainFormTest, WindowsAreNumberedRenumberedAndFollowTheStripSetting) {
   MainForm& f = Start(Missing(3));
   EXPECT_EQ(Titles(), (QStringList{"No.1", "No.2", "No.3"}));
   EXPECT_EQ(f.lf()->current_num_item(), 3);
+  const auto menus = [&f] {
+    QStringList titles;
+    for (QAction* a : f.menuBar()->actions())
+      titles << a->text();
+    return titles;
+  };
+  f.mdi_area()->setActiveSubWindow(f.vfs()[0]);  // its menus join the menu bar
+  EXPECT_EQ(menus(), (QStringList{"ﾌｧｲﾙ", "ｳｨﾝﾄﾞｳ", "ﾂｰﾙ", "ﾌｧｲﾙ", "ｵﾌﾟｼｮﾝ"}));
   f.cf()->show_video_form_controls_item()->trigger();
   f.OpenMovies(Missing(1));
   ASSERT_EQ(f.vfs().size(), 4u);
@@ -172,9 +180,14 @@ TEST_F(MainFormTest, WindowsAreNumberedRenumberedAndFollowTheStripSetting) {
   EXPECT_EQ(Titles(), (QStringList{"No.1: ", "No.2: ", "No.3: "}));
   EXPECT_EQ(f.lf()->current_num_item(), 3);
   EXPECT_EQ(f.time_list().size(), 3u);
+  f.mdi_area()->setActiveSubWindow(f.vfs()[0]);
+  f.vfs()[0]->close();  // the active one: the next one's menus take its place
+  EXPECT_EQ(menus().size(), 5);
   f.CloseAllVideoForms();
   EXPECT_TRUE(f.time_list().empty());
   EXPECT_EQ(f.lf()->current_num_item(), 0);
+  QTest::qWait(20);
+  EXPECT_EQ(menus(), (QStringList{"ﾌｧｲﾙ", "ｳｨﾝﾄﾞｳ", "ﾂｰﾙ"}));
 }
 
 // Dropped files and the files chosen in the open dialog open in their order; text is no file
