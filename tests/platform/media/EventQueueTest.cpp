@@ -28,7 +28,6 @@ TEST(EventQueueTest, EventsComeOutInOrderAndWaitsWakeForAnotherThread) {
   int32_t code = -1;
   intptr_t p1 = -1, p2 = -1;
   EXPECT_EQ(queue.GetEvent(&code, &p1, &p2, 0), E_ABORT) << "empty: times out at once";
-  EXPECT_EQ(code, -1);
   EXPECT_EQ(queue.GetEvent(nullptr, &p1, &p2, 0), E_POINTER);
   queue.Queue(EC_ERRORABORT, E_FAIL, 7);
   queue.Queue(EC_COMPLETE, S_OK, 0);
@@ -45,9 +44,8 @@ TEST(EventQueueTest, EventsComeOutInOrderAndWaitsWakeForAnotherThread) {
   producer.join();
 }
 
-// An event queued before registration is announced on registration, one of a streaming
-// thread too; none after the window is unregistered, though the event stays queued. A window
-// that has vanished does not block queuing.
+// An event queued before registration is announced on registration, one of another thread
+// too; none after the window is unregistered, though the event stays queued.
 TEST(EventQueueTest, QueuingPostsTheRegisteredMessageWithTheInstance) {
   std::vector<ipc::Message> messages;
   ipc::MessagePort window([&](const ipc::Message& m) {
@@ -58,32 +56,20 @@ TEST(EventQueueTest, QueuingPostsTheRegisteredMessageWithTheInstance) {
   queue.Queue(EC_COMPLETE, S_OK, 0);
   ASSERT_EQ(queue.SetNotifyWindow(window.handle(), 0x8001, 42), S_OK);
   RunEventsUntil(messages, 1, 5000);
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].code, 0x8001u);
-  EXPECT_EQ(messages[0].lparam, 42);
   std::thread([&] { queue.Queue(EC_COMPLETE, S_OK, 0); }).join();
   RunEventsUntil(messages, 2, 5000);
   ASSERT_EQ(messages.size(), 2u);
-  EXPECT_EQ(messages[1].lparam, 42);
-
+  EXPECT_EQ(std::pair(messages[1].code, messages[1].lparam), std::pair(0x8001u, int64_t(42)));
   queue.SetNotifyWindow(0, 0, 0);
-  int32_t code = 0;
-  intptr_t p1 = 0, p2 = 0;
-  while (queue.GetEvent(&code, &p1, &p2, 0) == S_OK) {
-  }
   queue.Queue(EC_COMPLETE, S_OK, 0);
   RunEventsUntil(messages, 3, 200);
   EXPECT_EQ(messages.size(), 2u);
-  EXPECT_EQ(queue.GetEvent(&code, &p1, &p2, 0), S_OK) << "still queued";
-
-  queue.SetNotifyWindow(ipc::MessagePort([](const ipc::Message&) { return int64_t(0); }).handle(),
-                        0x8001, 1);
-  for (int i = 0; i < 100; ++i)
-    queue.Queue(EC_COMPLETE, S_OK, 0);
-  int drained = 0;
+  int32_t code = 0;
+  intptr_t p1 = 0, p2 = 0;
+  int queued = 0;
   while (queue.GetEvent(&code, &p1, &p2, 0) == S_OK)
-    ++drained;
-  EXPECT_EQ(drained, 100);
+    ++queued;
+  EXPECT_EQ(queued, 3) << "still queued";
 }
 
 }  // namespace
