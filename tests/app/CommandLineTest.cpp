@@ -95,15 +95,6 @@ struct TempDir {
   fs::path path;
 };
 
-TEST(CommandLineTest, ToolkitOptionsAreMoviePaths) {
-  // Movies named like options of the toolkit; "-style" would also swallow "fusion".
-  TempDir dir;
-  const std::vector<std::string> names{"-reverse", "-style", "fusion"};
-  for (const std::string& name : names)
-    fs::create_symlink(test::Movie("h264-noaudio.mp4"), dir.path / name);
-  EXPECT_EQ(ServersStarted(dir.path, names, 3), 3);
-}
-
 // "Open with" a lap file: its movies are opened, not the file itself as a movie.
 TEST(CommandLineTest, ALapFileOpensItsMovies) {
   TempDir dir;
