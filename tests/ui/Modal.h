@@ -6,10 +6,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
-#include <QObject>
 #include <QPointer>
 #include <QTimer>
-#include <QWidget>
 
 #include <functional>
 #include <ostream>
@@ -27,8 +25,7 @@ struct SeenBox {
 };
 
 inline void PrintTo(const SeenBox& b, std::ostream* os) {
-  *os << "box \"" << b.caption.toStdString() << "\": \"" << b.text.toStdString() << "\" icon "
-      << b.icon << " buttons 0x" << std::hex << b.buttons.toInt() << std::dec;
+  *os << b.caption.toStdString() << ": " << b.text.toStdString() << ", icon " << b.icon;
 }
 
 // Calls `handler` once for each modal window that becomes active while the watcher lives. A
@@ -69,11 +66,7 @@ class ModalWatcher : public QObject {
       if (modal != nullptr)
         handler_(modal);
     } else if (modal != nullptr && ++waited_ticks_ > 2000) {
-      if (auto* dialog = qobject_cast<QDialog*>(modal)) {
-        dialog->reject();
-      } else {
-        modal->close();
-      }
+      modal->close();  // a dialog closed is rejected
     }
   }
 

@@ -4,7 +4,6 @@
 // that look at one window without the main window behind it. Arguments are recorded with the
 // call, doubles to their last bit.
 
-#include <QString>
 #include <QStringList>
 
 #include "ui/ControlInterface.h"
@@ -25,10 +24,14 @@ class RecordingControl : public ControlInterface {
   void SetBaseTime() override { calls << "SetBaseTime"; }
   void AddTime() override { calls << "AddTime"; }
   void SetRate(double rate) override { calls << Call("SetRate", rate); }
-  int32_t GetCountTime() override { return Answer("GetCountTime", count_time); }
+  int32_t GetCountTime() override {
+    calls << "GetCountTime";
+    return count_time;
+  }
   void ToggleVideoFormControlsShowing() override { calls << "ToggleVideoFormControlsShowing"; }
   bool IsVideoFormControlsShowing() override {
-    return Answer("IsVideoFormControlsShowing", controls_showing);
+    calls << "IsVideoFormControlsShowing";
+    return controls_showing;
   }
   void SetBaseMovieIndex(int32_t index) override { calls << Call("SetBaseMovieIndex", index); }
   void StepFrames(int32_t frames) override { calls << Call("StepFrames", frames); }
@@ -36,13 +39,6 @@ class RecordingControl : public ControlInterface {
   QStringList calls;
   int32_t count_time = 0;
   bool controls_showing = true;
-
- private:
-  template <typename T>
-  T Answer(const char* name, T value) {
-    calls << name;
-    return value;
-  }
 };
 
 }  // namespace quorvex::test
