@@ -5,27 +5,13 @@
 namespace quorvex {
 namespace {
 
-struct RoleCase {
-  std::vector<std::string> args;
-  Role role;
-};
-
-class RoleTest : public testing::TestWithParam<RoleCase> {};
-
-TEST_P(RoleTest, ChoosesTheRoleFromTheArguments) {
-  EXPECT_EQ(ChooseRole(GetParam().args), GetParam().role);
+// Only "/s <id>" alone, exactly so spelled, makes a movie server.
+TEST(Role, ChoosesTheServerOnlyForSlashSAndAnIdentifier) {
+  EXPECT_EQ(ChooseRole({"/s", "123-0"}), Role::kServer);
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"/S", "123-0"}, {"/s"}, {"/s", "123-0", "x"}, {}, {"movie.mp4", "/s"}, {"-s", "1-0"}})
+    EXPECT_EQ(ChooseRole(args), Role::kUserInterface) << testing::PrintToString(args);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Arguments, RoleTest,
-    testing::Values(RoleCase{{"/s", "123-0"}, Role::kServer},
-                    RoleCase{{"/S", "123-0"}, Role::kUserInterface},  // case-sensitive
-                    RoleCase{{"/s"}, Role::kUserInterface},
-                    RoleCase{{"/s", "123-0", "x"}, Role::kUserInterface},
-                    RoleCase{{}, Role::kUserInterface},
-                    RoleCase{{"movie.mp4", "/s"}, Role::kUserInterface},
-                    RoleCase{{"-s", "1-0"}, Role::kUserInterface}),
-    [](const testing::TestParamInfo<RoleCase>& info) { return std::to_string(info.index); });
 
 }  // namespace
 }  // namespace quorvex

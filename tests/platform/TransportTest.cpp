@@ -1,10 +1,8 @@
 // The window-message transport inside one process and across a fork: delivery through the
 // event loop, replies (also to a sender that does not read them at once), posting that never
-// blocks, strangers and garbage; and a child process that cannot be
-// reaped after its kill.
+// blocks, strangers and garbage.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/ptrace.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,13 +10,11 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
-#include <future>
 #include <numeric>
 #include <random>
 #include <tuple>
 #include <vector>
 
-#include "platform/ipc/ChildProcess.h"
 #include "platform/ipc/MessageConnection.h"
 #include "platform/ipc/MessagePort.h"
 #include "platform/ipc/SocketAddress.h"
@@ -158,42 +154,6 @@ TEST(Transport, GarbageDatagramsAreIgnoredAndTheWindowKeepsServing) {
   });
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(calls, 1);
-}
-
-// A killed child whose exit a tracer holds back stands for one stuck in the kernel: the kill
-// gives up after its time limit instead of hanging, and the child is reaped once it goes.
-TEST(ChildProcessTest, AKillThatCannotReapGivesUpInTimeAndReapsLater) {
-  std::optional<ChildProcess> child = ChildProcess::Spawn("/bin/sleep", {"sleep", "60"});
-  ASSERT_TRUE(child);
-  const pid_t pid = child->pid();
-  int seized[2];
-  ASSERT_EQ(pipe(seized), 0);
-  const pid_t tracer = fork();
-  if (tracer == 0) {
-    const char ok = ptrace(PTRACE_SEIZE, pid, nullptr, nullptr) == 0;
-    if (write(seized[1], &ok, 1) == 1)
-      pause();
-    _exit(0);
-  }
-  char ok = 0;
-  const bool told = read(seized[0], &ok, 1) == 1;
-  close(seized[0]);
-  close(seized[1]);
-  auto end_tracer = [tracer] {  // lets the child's exit through
-    kill(tracer, SIGKILL);
-    waitpid(tracer, nullptr, 0);
-  };
-  if (!told || !ok) {
-    end_tracer();
-    GTEST_SKIP() << "no permission to trace";
-  }
-  auto kill_child = std::async(std::launch::async, [&] { return child->Kill(100ms); });
-  const bool returned = kill_child.wait_for(60s) == std::future_status::ready;
-  end_tracer();
-  ASSERT_TRUE(returned);
-  EXPECT_FALSE(kill_child.get().has_value());
-  EXPECT_FALSE(child->running());
-  EXPECT_TRUE(SpinUntil([&] { return kill(pid, 0) != 0; }));  // gone, zombie included
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 find_package(Qt6 REQUIRED COMPONENTS Test)
 quorvex_add_test(platform_ui_tests MAIN gui
   SOURCES ui/FileDialogFilterTest.cpp ui/OwnedWindowTest.cpp
-          ui/MessageBoxTest.cpp ui/FontsTest.cpp
-          ui/TrackBarTest.cpp
+          ui/MessageBoxTest.cpp
   LIBS quorvex_platform_ui Qt6::Test
   LABELS ui)
