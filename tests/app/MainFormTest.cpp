@@ -357,8 +357,8 @@ TEST_F(MainFormTest, LapMarksAndRowSelectionMoveEveryMovie) {
   EXPECT_NEAR(f.vfs()[1]->base_time_units() / kUnits, 2.0, 0.002);
 }
 
-// A lap file saved from the menu loads back into the same movies, bases and rows; a file that
-// cannot be read leaves what is open.
+// A lap file saved from the menu loads back into the same movies, bases and rows, also when it
+// is the file the program is started with; a file that cannot be read leaves what is open.
 TEST_F(MainFormTest, LapFileRoundTripThroughTheMenus) {
   MainForm& f = Start({MoviePath("h264-aac-16x9.mp4"), MoviePath("h264-noaudio.mp4")});
   f.vfs()[0]->SetCurrentPosition(1.0);
@@ -400,6 +400,10 @@ TEST_F(MainFormTest, LapFileRoundTripThroughTheMenus) {
   EXPECT_TRUE(seen[0].text.startsWith("ﾌｧｲﾙの読み込みに失敗しました。\n"));
   EXPECT_EQ(f.vfs().size(), 2u);  // the open movies stay
   EXPECT_EQ(f.GetCountTime(), 2);
+  // Given as the only file to open ("open with"), a lap file opens its movies and laps.
+  Start({dir.filePath("laps.xml")});
+  EXPECT_EQ(Titles(), (QStringList{"No.1: h264-aac-16x9.mp4", "No.2: h264-noaudio.mp4"}));
+  EXPECT_EQ(form_->GetCountTime(), 2);
 }
 
 // "音でｽﾀｰﾄを合わせる" over a shot, a beep and a whistle behind babble or wind, a clip without a
