@@ -143,6 +143,8 @@ TEST_F(MainFormTest, EmptyMainWindowIsPlacedAndItsOperationsDoNothing) {
   EXPECT_TRUE(QTest::qWaitFor(placed));   // under a window manager the frames come later
   EXPECT_EQ(f.cf()->parentWidget(), &f);  // owned: above the main window, closed with it
   EXPECT_EQ(f.lf()->parentWidget(), &f);
+  for (QFileDialog* d : {f.save_file_dialog(), f.save_csv_file_dialog()})
+    EXPECT_EQ(d->acceptMode(), QFileDialog::AcceptSave);  // asks before overwriting
   f.Play();
   f.Stop();
   f.SeekCurrentPosition(1.0);

@@ -150,6 +150,10 @@ TEST_F(GraphTest, StepsShowWhatAFreshSeekShows) {
     const int64_t duration = graph.Duration().value_or(0);
     int64_t position = int64_t(c.start_s * 1e9);
     ASSERT_TRUE(graph.Seek(position, std::nullopt, false));
+    graph.WaitForCacheFill(5000);
+    if (c.cache_bytes != 0 && c.start_s >= 2.0) {
+      EXPECT_GE(graph.cache().count(), 100u) << "the two seconds before the paused picture";
+    }
     for (int step : {+1,  -1,  +5,  -5,  -10, -10, +10, +10, -1,  -10, +5,
                      +10, +10, -10, -10, -10, -10, -10, +1,  -10, +10}) {
       const int64_t target =
