@@ -5,6 +5,7 @@
 #include <gst/check/gstharness.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <vector>
 
 #include "audio/gst/PitchShiftElement.h"
@@ -13,6 +14,7 @@ namespace quorvex {
 namespace {
 
 constexpr int32_t kRate = 44100, kFrameBytes = 4;
+constexpr char kStereo[] = "audio/x-raw, format=S16LE, layout=interleaved, rate=44100, channels=2";
 constexpr GstClockTime k10ms = 10 * GST_MSECOND, kNone = GST_CLOCK_TIME_NONE;
 
 // `frames` frames of a ramp, stamped at `pts` with the matching duration.
@@ -27,26 +29,24 @@ GstBuffer* Audio(int32_t frames, GstClockTime pts, int32_t first = 0,
   return buffer;
 }
 
-GstHarness* NewHarness() {
-  gst_init(nullptr, nullptr);
-  RegisterPitchShiftElement();
-  GstHarness* h = gst_harness_new("quorvexpitchshift");
-  gst_harness_set_src_caps_str(
-      h, "audio/x-raw, format=S16LE, layout=interleaved, rate=44100, channels=2");
-  return h;
-}
-
-// The loadable plugin (not used by the player, which registers the element itself); first,
-// before the element is registered in this process.
+// The loadable plugin (not used by the player, which registers the element itself), in a
+// fresh process: its own copy of the element's type would clash with this process's.
 TEST(PitchShiftPlugin, Loads) {
-  gst_init(nullptr, nullptr);
-  GstPlugin* plugin = gst_plugin_load_file(QUORVEX_PLUGIN_DIR "/libgstquorvexpitch.so", nullptr);
-  ASSERT_NE(nullptr, plugin);
-  gst_object_unref(plugin);
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const auto load = [] {
+    gst_init(nullptr, nullptr);
+    return gst_plugin_load_file(QUORVEX_PLUGIN_DIR "/libgstquorvexpitch.so", nullptr) ? 0 : 1;
+  };
+  EXPECT_EXIT(std::_Exit(load()), testing::ExitedWithCode(0), "");
 }
 
 class PitchShiftElementTest : public testing::Test {
  protected:
+  void SetUp() override {
+    gst_init(nullptr, nullptr);
+    RegisterPitchShiftElement();
+    gst_harness_set_src_caps_str(h_ = gst_harness_new("quorvexpitchshift"), kStereo);
+  }
   void TearDown() override { gst_harness_teardown(h_); }
 
   // Ten-millisecond buffers (441 frames) from `first_pts` on.
@@ -58,11 +58,10 @@ class PitchShiftElementTest : public testing::Test {
   // The next output buffer's time stamp, duration and size; the buffer is released.
   std::tuple<GstClockTime, GstClockTime, size_t> Pull() {
     GstBuffer* output = gst_harness_try_pull(h_);
-    if (!output)
-      return {};
-    const auto result = std::make_tuple(GST_BUFFER_PTS(output), GST_BUFFER_DURATION(output),
-                                        gst_buffer_get_size(output));
-    gst_buffer_unref(output);
+    std::tuple<GstClockTime, GstClockTime, size_t> result;
+    if (output)
+      result = {GST_BUFFER_PTS(output), GST_BUFFER_DURATION(output), gst_buffer_get_size(output)};
+    gst_clear_buffer(&output);
     return result;
   }
 
@@ -80,12 +79,11 @@ class PitchShiftElementTest : public testing::Test {
   void PushSegment(GstClockTime start, GstClockTime stop) {
     GstSegment segment;
     gst_segment_init(&segment, GST_FORMAT_TIME);
-    segment.start = segment.time = segment.position = start;
-    segment.stop = stop;
+    segment.start = segment.time = segment.position = start, segment.stop = stop;
     ASSERT_TRUE(gst_harness_push_event(h_, gst_event_new_segment(&segment)));
   }
 
-  GstHarness* h_ = NewHarness();
+  GstHarness* h_ = nullptr;
 };
 
 // Normal speed at first, buffers unchanged; at 1/2 the held buffers go out stretched with
