@@ -49,10 +49,9 @@ struct Synth {
   }
   // A tone of `hz` starting at `at`, reaching `peak` after `attack` seconds, lasting `length`.
   void AddTone(Signal& s, double at, double hz, double peak, double attack, double length) {
-    for (size_t i = size_t(at * rate); i < size_t((at + length) * rate); ++i) {
-      const double t = double(i) / rate - at;
-      s[i] += float(peak * std::min(1.0, t / attack) * std::sin(2 * std::numbers::pi * hz * t));
-    }
+    for (double t = 0; t < length; t += 1.0 / rate)
+      s[size_t((at + t) * rate)] +=
+          float(peak * std::min(1.0, t / attack) * std::sin(2 * std::numbers::pi * hz * t));
   }
 };
 
@@ -78,9 +77,7 @@ TEST(StartSoundDetector, FindsTheStartWithin2Ms) {
        },
        1.8},
       {"whistle in strong wind", 48000,
-       [](Synth& g, Signal& s) {
-         g.AddNoise(s, 0.3, 0.999), g.AddTone(s, 2.7, 3200, 0.5, 0.003, 0.5);
-       },
+       [](Synth& g, Signal& s) { g.AddNoise(s, .3, .999), g.AddTone(s, 2.7, 3200, .5, .003, .5); },
        2.7},
       {"babble only", 48000,
        [](Synth& g, Signal& s) { g.AddVoices(s, 6, 0.05), g.AddNoise(s, 0.02); }, -1},
