@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <limits>
 #include <string>
 #include <thread>
 
@@ -153,11 +153,11 @@ TEST_F(CMovieTest, SetRateOrdersTheClockAndTheFilterAndOverflowsAreHeld) {
   int64_t duration = 0;
   ASSERT_EQ(movie_.GetDuration(&duration), S_OK);
   SeekTo(kSecond);
-  SeekTo(std::numeric_limits<int64_t>::max(), -1, media::AM_SEEKING_RelativePositioning);
+  SeekTo(INT64_MAX, -1, media::AM_SEEKING_RelativePositioning);
   EXPECT_EQ(Position(), duration);
-  SeekTo(std::numeric_limits<int64_t>::min(), -1, media::AM_SEEKING_RelativePositioning);
+  SeekTo(INT64_MIN, -1, media::AM_SEEKING_RelativePositioning);
   EXPECT_EQ(Position(), 0);
-  movie_.SetVideoSize(std::numeric_limits<int32_t>::max(), std::numeric_limits<int32_t>::max());
+  movie_.SetVideoSize(INT32_MAX, INT32_MAX);
   movie_.SetVideoSize(owner_.width(), owner_.height());
   EXPECT_EQ(Position(), 0) << "still there";
 }
