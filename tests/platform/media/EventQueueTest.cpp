@@ -1,5 +1,5 @@
-// The graph's event queue: order, time-outs, and the notification posted to a window of
-// another process (here a real MessagePort of this process, on the Qt event loop).
+// The graph's event queue: the notification posted to a window of another process (here a
+// real MessagePort of this process, on the Qt event loop).
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,6 @@
 #include <QElapsedTimer>
 
 #include <thread>
-#include <tuple>
 
 #include "platform/ipc/MessagePort.h"
 #include "platform/media/EventQueue.h"
@@ -21,27 +20,6 @@ void RunEventsUntil(const std::vector<ipc::Message>& messages, size_t count, int
   timer.start();
   while (messages.size() < count && timer.elapsed() < limit_ms)
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
-
-TEST(EventQueueTest, EventsComeOutInOrderAndWaitsWakeForAnotherThread) {
-  EventQueue queue;
-  int32_t code = -1;
-  intptr_t p1 = -1, p2 = -1;
-  EXPECT_EQ(queue.GetEvent(&code, &p1, &p2, 0), E_ABORT) << "empty: times out at once";
-  EXPECT_EQ(queue.GetEvent(nullptr, &p1, &p2, 0), E_POINTER);
-  queue.Queue(EC_ERRORABORT, E_FAIL, 7);
-  queue.Queue(EC_COMPLETE, S_OK, 0);
-  ASSERT_EQ(queue.GetEvent(&code, &p1, &p2, 0), S_OK);
-  EXPECT_EQ(std::tuple(code, p1, p2), std::tuple(EC_ERRORABORT, intptr_t(E_FAIL), intptr_t(7)));
-  ASSERT_EQ(queue.GetEvent(&code, &p1, &p2, 0), S_OK);
-  EXPECT_EQ(code, EC_COMPLETE);
-  std::thread producer([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    queue.Queue(EC_USERABORT, S_OK, 0);
-  });
-  EXPECT_EQ(queue.GetEvent(&code, &p1, &p2, 10000), S_OK);
-  EXPECT_EQ(code, EC_USERABORT);
-  producer.join();
 }
 
 // An event queued before registration is announced on registration, one of another thread

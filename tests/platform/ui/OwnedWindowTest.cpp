@@ -1,5 +1,4 @@
-// Owned tool windows, the greyed close box, the closing reason and the redirection of a user's
-// close request to the owner, on real top-level windows of the X server.
+// The closing reason of owned tool windows, on real top-level windows of the X server.
 #include <gtest/gtest.h>
 
 #include <QtTest>
@@ -50,34 +49,6 @@ TEST(OwnedWindow, OwnerClosingGivesTheContainerReason) {
     EXPECT_EQ(ClosingReason(a), CloseReason::kContainerClosing);
   }
   EXPECT_EQ(ClosingReason(a), CloseReason::kUserClosing);
-}
-
-// The window manager learns that the window has no close function (Motif hints, where
-// MWM_FUNC_CLOSE is bit 5 of the functions field), while other windows keep theirs.
-TEST(OwnedWindow, DisabledCloseButtonReachesTheWindowManager) {
-  QWidget normal;
-  QWidget greyed;
-  DisableCloseButton(&greyed);
-  EXPECT_FALSE(greyed.windowFlags() & Qt::WindowCloseButtonHint);
-  normal.show();
-  greyed.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&greyed));
-  // _MOTIF_WM_HINTS = flags, functions, ...; -1: no functions field in use, every one allowed.
-  auto functions = [](QWidget& w) -> long {
-    QProcess xprop;
-    xprop.start("xprop", {"-id", QString::number(w.winId()), "_MOTIF_WM_HINTS"});
-    EXPECT_TRUE(xprop.waitForFinished(10000));
-    const QString out = QString::fromUtf8(xprop.readAllStandardOutput());
-    const QStringList fields = out.mid(out.indexOf('=') + 1).split(',');
-    if (!out.contains('=') || fields.size() < 2 || !(fields[0].trimmed().toLong(nullptr, 0) & 1))
-      return -1;
-    return fields[1].trimmed().toLong(nullptr, 0);
-  };
-  const long greyed_functions = functions(greyed);
-  ASSERT_GE(greyed_functions, 0);
-  EXPECT_EQ(greyed_functions & 0x20, 0);
-  const long normal_functions = functions(normal);
-  EXPECT_TRUE(normal_functions == -1 || (normal_functions & 0x21)) << normal_functions;
 }
 
 }  // namespace
