@@ -262,27 +262,6 @@ TEST_F(MainFormTest, ArrangementTakesTheGridWithTheLargestPicture) {
   EXPECT_EQ(Shape(), QSize(2, 1));
 }
 
-// While checked, resizes, opening and closing rearrange; unchecked, nothing moves until the
-// next resize after checking again.
-TEST_F(MainFormTest, AutomaticArrangementFollowsResizesOnlyWhileChecked) {
-  Start(Missing(2));
-  auto two = [](int w, int h) { return std::vector<QRect>{{0, 0, w, h}, {w, 0, w, h}}; };
-  SetClientSize(1000, 400);  // checked at start
-  EXPECT_EQ(Cells(), two(500, 400));
-  form_->auto_alignment_item()->trigger();  // off
-  SetClientSize(1200, 500);
-  EXPECT_EQ(Cells(), two(500, 400));
-  form_->auto_alignment_item()->trigger();  // on again
-  EXPECT_EQ(Cells(), two(500, 400));
-  SetClientSize(1200, 400);
-  EXPECT_EQ(Cells(), two(600, 400));
-  form_->OpenMovies(Missing(1));
-  EXPECT_EQ(Cells(),
-            (std::vector<QRect>{{0, 0, 400, 400}, {400, 0, 400, 400}, {800, 0, 400, 400}}));
-  form_->vfs()[0]->close();
-  EXPECT_EQ(Cells(), two(600, 400));
-}
-
 // Each movie steps from its own position by the same amount; rates and play/pause reach all;
 // the arrow keys step each by one of its own frames and pause them.
 TEST_F(MainFormTest, PanelAndKeysDriveEveryMovie) {
