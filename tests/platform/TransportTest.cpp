@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <numeric>
 #include <random>
 #include <tuple>
@@ -117,12 +118,9 @@ TEST(Transport, GarbageDatagramsAreIgnoredAndTheWindowKeepsServing) {
       return 1;
     for (int i = 0; i < 200; ++i) {
       unsigned char junk[64];
-      const size_t n = rng() % sizeof junk;
-      for (size_t k = 0; k < n; ++k)
-        junk[k] = static_cast<unsigned char>(rng());
-      if (n == sizeof(Frame))
-        continue;  // a well-formed frame is not garbage
-      send(fd, junk, n, MSG_NOSIGNAL);
+      std::generate(std::begin(junk), std::end(junk), rng);
+      if (const size_t n = rng() % sizeof junk; n != sizeof(Frame))  // a frame is no garbage
+        send(fd, junk, n, MSG_NOSIGNAL);
     }
     close(fd);
     MessageConnection c;
