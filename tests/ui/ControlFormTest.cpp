@@ -39,10 +39,9 @@ TEST_F(ControlFormTest, RatesAreSetWhenPickedAndOnPlay) {
     ctrl_.calls.clear();
     QTest::keyClick(form_->play_rate(), Qt::Key_Down);
     Click(form_->start_button());
-    EXPECT_TRUE(form_->is_playing());
-    Click(form_->start_button());
     const QString set_rate = RecordingControl::Call("SetRate", rate);
-    EXPECT_EQ(ctrl_.calls, (QStringList{set_rate, set_rate, "Play", "Pause"}));
+    EXPECT_EQ(ctrl_.calls, (QStringList{set_rate, set_rate, "Play"}));
+    form_->start_button()->click();
   }
 }
 

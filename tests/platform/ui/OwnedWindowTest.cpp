@@ -31,8 +31,7 @@ class Owner : public QMainWindow {
   }
 };
 
-// The owner closing closes its owned windows with the container's reason; nested scopes
-// restore the outer state.
+// The owner closing closes its owned windows with the container's reason.
 TEST(OwnedWindow, OwnerClosingGivesTheContainerReason) {
   Owner owner;
   auto* a = new Owned;
@@ -43,12 +42,6 @@ TEST(OwnedWindow, OwnerClosingGivesTheContainerReason) {
   EXPECT_FALSE(a->isVisible());
   EXPECT_EQ(a->reasons, Reasons{CloseReason::kContainerClosing});
   EXPECT_EQ(ClosingReason(a), CloseReason::kUserClosing);  // outside the scope again
-  {
-    ContainerClosingScope outer(&owner);
-    { ContainerClosingScope inner(&owner); }
-    EXPECT_EQ(ClosingReason(a), CloseReason::kContainerClosing);
-  }
-  EXPECT_EQ(ClosingReason(a), CloseReason::kUserClosing);
 }
 
 }  // namespace
