@@ -193,14 +193,14 @@ TEST_F(CMovieTest, AQuarterRateTakesFourTimesAsLongAndTheEndPauses) {
 TEST_F(CMovieTest, ThePositionWhilePlayingIsThatOfThePictureOnScreen) {
   Open("h264-aac-16x9.mp4");
   for (const double rate : {1.0, 0.25}) {
-    SCOPED_TRACE(rate);
     movie_.SetRate(rate);
     SeekTo(kSecond);
     movie_.Run();
     std::vector<std::pair<int64_t, std::vector<uint32_t>>> seen;
     for (int i = 0; i < 5; ++i) {
       std::this_thread::sleep_for(milliseconds(300));
-      seen.emplace_back(Position(), owner_.Grab());
+      const int64_t at = Position();  // then the picture
+      seen.emplace_back(at, owner_.Grab());
     }
     movie_.Pause();
     EXPECT_GT(seen.back().first, seen.front().first) << "it played";
@@ -208,7 +208,7 @@ TEST_F(CMovieTest, ThePositionWhilePlayingIsThatOfThePictureOnScreen) {
       bool shown = false;
       for (int64_t frame : {at, at + int64_t(kFrameUnits)})
         SeekTo(frame), shown = shown || picture == owner_.Grab();
-      EXPECT_TRUE(shown) << "the picture on screen at " << at;
+      EXPECT_TRUE(shown) << "at rate " << rate << ", the picture on screen at " << at;
     }
   }
 }
