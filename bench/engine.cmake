@@ -2,7 +2,7 @@
 #   tests/fixtures/make-movies build/bench/movies
 #   xvfb-run -a build/bench/bench/bench_engine
 add_executable(bench_engine ${CMAKE_CURRENT_SOURCE_DIR}/engine/MovieBench.cpp
-                            ${PROJECT_SOURCE_DIR}/tests/platform/media/TestWindow.cpp)
+                            ${PROJECT_SOURCE_DIR}/tests/support/XTestWindow.cpp)
 target_include_directories(bench_engine PRIVATE ${PROJECT_SOURCE_DIR})
 target_link_libraries(bench_engine PRIVATE quorvex_engine benchmark::benchmark PkgConfig::X11
                       quorvex_warnings)

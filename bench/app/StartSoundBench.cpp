@@ -13,7 +13,8 @@
 #include <memory>
 
 #include "app/MainForm.h"
-#include "platform/ui/Fonts.h"
+#include "bench/BenchServer.h"
+#include "bench/WidgetsMain.h"
 #include "ui/VideoForm.h"
 
 namespace {
@@ -53,9 +54,7 @@ void BM_StartSoundSixteenMovies(benchmark::State& state) {
   QStringList files;
   for (int i = 0; i < 16; ++i)
     files << path;
-  quorvex::ClientOptions options;
-  options.server_path = QUORVEX_BENCH_EXE;
-  quorvex::MainForm form(files, options);
+  quorvex::MainForm form(files, quorvex::bench::ServerOptions());
   form.show();
   if (!QTest::qWaitFor([&] { return form.loaded(); }, 120000) || form.vfs().size() != 16) {
     state.SkipWithError("the movies did not open");
@@ -81,12 +80,5 @@ BENCHMARK(BM_StartSoundSixteenMovies)->Iterations(5)->Unit(benchmark::kMilliseco
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-    qputenv("QT_QPA_PLATFORM", "xcb");
-  QApplication app(argc, argv);
-  quorvex::ui::SubstituteUiGothicFont();
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return quorvex::bench::RunWithWidgets(argc, argv);
 }

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "engine/CMovie.h"
-#include "tests/platform/media/TestWindow.h"
+#include "tests/support/XTestWindow.h"
 
 namespace quorvex {
 namespace {
@@ -46,12 +46,7 @@ double ResidentBytes() {
 // Builds the graph for the movie and shows its first picture in a 640x360 window, as the
 // movie window does (InitializeGraph, SetVideoSize, Pause).
 void FirstPicture(benchmark::State& state, const char* movie) {
-  test::InitXThreads();
-  test::TestWindow owner(640, 360);
-  if (!owner.ok()) {
-    state.SkipWithError("no X display");
-    return;
-  }
+  test::XTestWindow owner(640, 360);
   for (auto _ : state) {
     auto engine = std::make_unique<CMovie>();
     if (!engine->InitializeGraph(Movie(movie), owner.id())) {
@@ -77,10 +72,9 @@ enum class Step { kForward, kBack, kRandom };
 // One frame-accurate seek while paused, until the frame is shown (SetPositions returns when
 // the graph has prerolled on it), on the H.264 movie (key frames every 30 frames).
 void SeekWhilePaused(benchmark::State& state, Step step) {
-  test::InitXThreads();
-  test::TestWindow owner(640, 360);
+  test::XTestWindow owner(640, 360);
   CMovie engine;
-  if (!owner.ok() || !engine.InitializeGraph(Movie("h264-aac-16x9.mp4"), owner.id())) {
+  if (!engine.InitializeGraph(Movie("h264-aac-16x9.mp4"), owner.id())) {
     state.SkipWithError("no display or movie");
     return;
   }
@@ -148,11 +142,10 @@ std::u16string TransportStream720p() {
 // goes to the demuxer and decoder.
 void TransportStreamSeek(benchmark::State& state) {
   const int frames = int(state.range(0));
-  test::InitXThreads();
-  test::TestWindow owner(640, 360);
+  test::XTestWindow owner(640, 360);
   CMovie engine;
   const std::u16string movie = TransportStream720p();
-  if (!owner.ok() || movie.empty() || !engine.InitializeGraph(movie, owner.id())) {
+  if (movie.empty() || !engine.InitializeGraph(movie, owner.id())) {
     state.SkipWithError("no display or movie");
     return;
   }
@@ -197,12 +190,7 @@ BENCHMARK(TransportStreamSeek)
 // The resident memory of this process with one 640x360 movie open, shown and played for a
 // second (counters: resident bytes in total, and what the movie added).
 void MemoryOfOneMovie(benchmark::State& state) {
-  test::InitXThreads();
-  test::TestWindow owner(640, 360);
-  if (!owner.ok()) {
-    state.SkipWithError("no X display");
-    return;
-  }
+  test::XTestWindow owner(640, 360);
   double before = 0, with_movie = 0;
   for (auto _ : state) {
     before = ResidentBytes();

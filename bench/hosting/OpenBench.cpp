@@ -14,18 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchServer.h"
 #include "hosting/CMovieClient.h"
 #include "tests/support/XTestWindow.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-quorvex::ClientOptions Options() {
-  quorvex::ClientOptions o;
-  o.server_path = QUORVEX_BENCH_EXE;
-  return o;
-}
 
 std::string CacheDir() {
   const char* dir = std::getenv("QUORVEX_BENCH_CACHE");
@@ -68,7 +63,7 @@ void BM_OpenToFirstPicture(benchmark::State& state, const char* name, int w, int
   for (auto _ : state) {
     std::array<Clock::time_point, 5> at;
     at[0] = Clock::now();
-    auto client = std::make_unique<quorvex::CMovieClient>(Options());
+    auto client = std::make_unique<quorvex::CMovieClient>(quorvex::bench::ServerOptions());
     at[1] = Clock::now();
     if (!client->InitializeGraph(movie.c_str(), window.id())) {
       state.SkipWithError("movie did not open");
@@ -120,7 +115,7 @@ void BM_SixteenMovies(benchmark::State& state) {
     if (side_by_side) {
       for (int i = 0; i < 16; ++i)
         clients.push_back(std::make_unique<quorvex::CMovieClient>(
-            Options(), quorvex::CMovieClient::Start::kLater));
+            quorvex::bench::ServerOptions(), quorvex::CMovieClient::Start::kLater));
       for (int i = 0; i < 16; ++i) {
         clients[i]->WaitUntilStarted();
         ok = clients[i]->BeginInitializeGraph(movie.c_str(), panels[i]->id()) && ok;
@@ -132,7 +127,7 @@ void BM_SixteenMovies(benchmark::State& state) {
       }
     } else {
       for (int i = 0; i < 16; ++i) {
-        clients.push_back(std::make_unique<quorvex::CMovieClient>(Options()));
+        clients.push_back(std::make_unique<quorvex::CMovieClient>(quorvex::bench::ServerOptions()));
         ok = clients[i]->InitializeGraph(movie.c_str(), panels[i]->id()) && ok;
         clients[i]->SetVideoSize(320, 180);
         clients[i]->Pause();

@@ -8,18 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchServer.h"
 #include "hosting/CMovieClient.h"
 #include "tests/support/XTestWindow.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-quorvex::ClientOptions Options() {
-  quorvex::ClientOptions o;
-  o.server_path = QUORVEX_BENCH_EXE;
-  return o;
-}
 
 std::u16string Movie() {
   const std::string p = std::string(QUORVEX_BENCH_MOVIES) + "/h264-aac-16x9.mp4";
@@ -34,7 +29,7 @@ double CpuSeconds() {
 }
 
 struct OpenMovie {
-  OpenMovie() : window(320, 180), client(Options()) {
+  OpenMovie() : window(320, 180), client(quorvex::bench::ServerOptions()) {
     ok = client.InitializeGraph(Movie().c_str(), window.id());
     client.Pause();
   }
@@ -73,7 +68,7 @@ void BM_StartOpenClose(benchmark::State& state) {
   for (auto _ : state) {
     quorvex::test::XTestWindow window(320, 180);
     const auto t0 = Clock::now();
-    auto client = std::make_unique<quorvex::CMovieClient>(Options());
+    auto client = std::make_unique<quorvex::CMovieClient>(quorvex::bench::ServerOptions());
     const auto t1 = Clock::now();
     if (!client->InitializeGraph(Movie().c_str(), window.id()))
       state.SkipWithError("open failed");

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchServer.h"
 #include "engine/CMovie.h"
 #include "hosting/CMovieClient.h"
 #include "platform/media/Results.h"
@@ -41,11 +42,12 @@ std::string Footage(const std::string& name, const std::string& pipeline) {
 }
 
 std::string LongGop1080p60() {
-  return Footage("long-gop-1080p60.mp4",
-                 "videotestsrc pattern=smpte num-buffers=600 ! "
-                 "video/x-raw,width=1920,height=1080,framerate=60/1 ! timeoverlay font-desc=\"Sans 64\" ! "
-                 "videoconvert ! video/x-raw,format=I420 ! x264enc speed-preset=ultrafast "
-                 "key-int-max=250 bframes=0 ! h264parse ! mp4mux");
+  return Footage(
+      "long-gop-1080p60.mp4",
+      "videotestsrc pattern=smpte num-buffers=600 ! "
+      "video/x-raw,width=1920,height=1080,framerate=60/1 ! timeoverlay font-desc=\"Sans 64\" ! "
+      "videoconvert ! video/x-raw,format=I420 ! x264enc speed-preset=ultrafast "
+      "key-int-max=250 bframes=0 ! h264parse ! mp4mux");
 }
 
 std::string Movie720p() {
@@ -62,9 +64,7 @@ struct Server {
       setenv("QUORVEX_STEPS_BY_SEEK", "1", 1);
     else
       unsetenv("QUORVEX_STEPS_BY_SEEK");
-    quorvex::ClientOptions o;
-    o.server_path = QUORVEX_BENCH_EXE;
-    client = std::make_unique<CMovieClient>(o);
+    client = std::make_unique<CMovieClient>(quorvex::bench::ServerOptions());
     const std::u16string path(movie.begin(), movie.end());
     ok = !movie.empty() && client->InitializeGraph(path.c_str(), window.id());
     client->SetVideoSize(width, height);
@@ -81,7 +81,9 @@ struct Server {
                          quorvex::media::AM_SEEKING_NoPositioning);
   }
   // The panel's step: from the position read back, by `frames` of 29.97 fps.
-  void Step(int frames) { SeekTo(std::max<int64_t>(Position() + int64_t(frames * kFrameUnits), 0)); }
+  void Step(int frames) {
+    SeekTo(std::max<int64_t>(Position() + int64_t(frames * kFrameUnits), 0));
+  }
   // Resident memory of the server, in MiB.
   double ResidentMiB() const {
     const std::string path = "/proc/" + std::to_string(client->server_pid()) + "/statm";

@@ -10,18 +10,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "bench/BenchServer.h"
 #include "hosting/CMovieClient.h"
 #include "hosting/Channel.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-quorvex::ClientOptions Options() {
-  quorvex::ClientOptions o;
-  o.server_path = QUORVEX_BENCH_EXE;
-  return o;
-}
 
 // Reports the median and 99th percentile of per-call times (in microseconds) as counters:
 // the mean alone hides the scheduler's wake-up outliers that a user feels as stutter.
@@ -34,7 +29,7 @@ void ReportPercentiles(benchmark::State& state, std::vector<double>& us) {
 }
 
 void BM_CommandRoundTrip(benchmark::State& state) {
-  quorvex::CMovieClient client(Options());
+  quorvex::CMovieClient client(quorvex::bench::ServerOptions());
   // A code outside the command range still goes through the server's window procedure and
   // back, without touching a movie.
   const quorvex::channel::CodeOnlyParam p{quorvex::channel::kLastCommand + 1};
@@ -90,7 +85,7 @@ void BM_ClientStartAndClose(benchmark::State& state) {
   std::vector<double> us;
   for (auto _ : state) {
     const auto t0 = Clock::now();
-    { quorvex::CMovieClient client(Options()); }
+    { quorvex::CMovieClient client(quorvex::bench::ServerOptions()); }
     us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
   }
   ReportPercentiles(state, us);

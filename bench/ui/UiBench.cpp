@@ -14,7 +14,8 @@
 #include <memory>
 
 #include "app/MainForm.h"
-#include "platform/ui/Fonts.h"
+#include "bench/BenchServer.h"
+#include "bench/WidgetsMain.h"
 #include "ui/ControlForm.h"
 #include "ui/VideoForm.h"
 
@@ -34,9 +35,7 @@ QStringList Movies(int n) {
 }
 
 std::unique_ptr<quorvex::MainForm> OpenForm(const QStringList& files) {
-  quorvex::ClientOptions options;
-  options.server_path = QUORVEX_BENCH_EXE;
-  auto form = std::make_unique<quorvex::MainForm>(files, options);
+  auto form = std::make_unique<quorvex::MainForm>(files, quorvex::bench::ServerOptions());
   form->show();
   (void)QTest::qWaitFor([&] { return form->loaded(); }, 120000);
   return form;
@@ -139,12 +138,5 @@ BENCHMARK(BM_TimerTicks)
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-    qputenv("QT_QPA_PLATFORM", "xcb");
-  QApplication app(argc, argv);
-  quorvex::ui::SubstituteUiGothicFont();
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return quorvex::bench::RunWithWidgets(argc, argv);
 }
