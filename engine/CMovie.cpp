@@ -199,103 +199,13 @@ void CMovie::EnablePitchShift(bool enable) {
     g_object_set(pitch_filter_, "pitch-correction", gboolean(enable), nullptr);
 }
 
-namespace {
-
-bool HasFixedRate(const media::Graph::Shown& shown) {
-  return shown.nominal_ns > 0;
-}
-
-}  // namespace
-
+// The graph steps in the stream's own pictures: exact where the rate varies, pictures were
+// dropped or the time scale holds no whole number of 100 ns units.
 bool CMovie::StepFrames(int32_t frames) {
   if (!graph_ || !graph_->opened() || frames == 0)
     return false;
-  Pause();
-  const std::optional<media::Graph::Shown> shown = graph_->shown();
-  if (!shown)
-    return false;
-  int64_t duration_units = -1;
-  const bool known = GetDuration(&duration_units) == media::S_OK;
-  const int64_t end_ns = known ? duration_units * kNsPerUnit : INT64_MAX;
-  // One picture at a time needs no rate: exact even where the rate varies.
-  if (HasFixedRate(*shown) && std::abs(frames) > 1)
-    return JumpFrames(*shown, frames, end_ns);
-  bool moved = false;
-  for (int32_t i = 0; i < std::abs(frames); ++i) {
-    if (!StepOnePicture(frames > 0, end_ns))
-      break;
-    moved = true;
-  }
-  return moved;
-}
-
-bool CMovie::JumpFrames(const media::Graph::Shown& shown, int32_t frames,
-                        int64_t end_ns) {
-  const int64_t period = shown.nominal_ns;
-  // As many whole periods as the movie has pictures that way.
-  const int64_t before = (shown.start_ns + period / 2) / period;
-  const int64_t after =
-      end_ns == INT64_MAX ? frames : (end_ns - shown.stop_ns() + period / 2) / period;
-  const int64_t step = std::clamp<int64_t>(frames, -before, std::max<int64_t>(after, 0));
-  if (step == 0)
-    return false;
-  return SeekToFrame(shown.start_ns + step * period);
-}
-
-bool CMovie::StepOnePicture(bool forward, int64_t end_ns) {
-  const std::optional<media::Graph::Shown> shown = graph_->shown();
-  if (!shown)
-    return false;
-  if (forward)
-    return shown->stop_ns() < end_ns && StepForwardFrom(*shown);
-  return StepBackFrom(*shown);
-}
-
-// The container's duration may reach beyond the last picture: a seek there shows no later
-// picture (or none at all), and the step is taken back.
-bool CMovie::StepForwardFrom(const media::Graph::Shown& shown) {
-  if (!SeekToFrame(shown.stop_ns()))
-    return false;
-  if (const auto next = graph_->shown(); next && next->stop_ns() > shown.stop_ns())
-    return true;
-  SeekToFrame(shown.start_ns);
-  return false;
-}
-
-// At a fixed rate the first probe, just before the picture's start, shows the previous one.
-// Without one the start known may lie inside the picture (where a seek clipped it): probes go
-// further back, each twice as far, until an earlier picture shows; it is then the previous
-// one unless that lasts less than half the distance gone, and the position stays inside it.
-bool CMovie::StepBackFrom(const media::Graph::Shown& shown) {
-  if (shown.start_ns <= 0)
-    return false;
-  for (int64_t distance = kNsPerUnit;; distance *= 2) {
-    const int64_t target = std::max<int64_t>(0, shown.start_ns - distance);
-    if (!SeekToUnits(target / kNsPerUnit))
-      break;
-    const auto earlier = graph_->shown();
-    if (!earlier)
-      break;
-    if (earlier->stop_ns() < shown.stop_ns())
-      return SeekToFrame(earlier->start_ns);
-    if (target == 0)
-      break;
-  }
-  SeekToFrame(shown.start_ns);
-  return false;
-}
-
-// A seek to a position in units reaches the frame that starts within that unit; half a unit
-// more keeps a start computed from the nominal period, which may be off by a nanosecond of
-// rounding, inside the unit where the frame really starts.
-bool CMovie::SeekToFrame(int64_t frame_start_ns) {
-  return SeekToUnits(std::max<int64_t>(0, frame_start_ns + kNsPerUnit / 2) / kNsPerUnit);
-}
-
-// Frame-accurate: the picture shown is the one that covers the end of unit `units`.
-bool CMovie::SeekToUnits(int64_t units) {
-  return media::SUCCEEDED(
-      SetPositions(&units, media::AM_SEEKING_AbsolutePositioning, nullptr, media::AM_SEEKING_NoPositioning));
+  playing_ = false;
+  return graph_->StepPictures(frames);
 }
 
 void CMovie::GetAspectRatio(int32_t& x, int32_t& y) {

@@ -47,13 +47,10 @@ class CMovie {
   void Stop();
   bool IsPlaying();
   void EnablePitchShift(bool enable);
-  // Steps by `frames` pictures of the movie's own frame rate, forward or back, landing exactly
-  // on that picture (the position becomes its start); paused afterwards. A movie without a
-  // fixed rate, and every single step, goes picture by picture by time stamp; without a fixed
-  // rate a step back shows the previous picture but leaves the position inside it, not at its
-  // start (the decoder tells a picture's start only to a seek that reaches it at its start).
-  // A step beyond either end stops at the first or last picture. False when it did not move
-  // (already at that end, `frames` 0, no graph or no picture).
+  // Steps by `frames` of the movie's own pictures, forward or back, by their time stamps, and
+  // lands on that picture's start; paused afterwards. A step beyond either end stops at the
+  // first or last picture. False when it did not move (already at that end, `frames` 0, no
+  // graph or no picture).
   bool StepFrames(int32_t frames);
   // The picture's aspect ratio, 4:3 without a graph or without a picture.
   void GetAspectRatio(int32_t& x, int32_t& y);
@@ -79,12 +76,6 @@ class CMovie {
 
  private:
   void SetFilterRate(double rate);
-  bool JumpFrames(const media::Graph::Shown& shown, int32_t frames, int64_t end_ns);
-  bool StepOnePicture(bool forward, int64_t end_ns);
-  bool StepForwardFrom(const media::Graph::Shown& shown);
-  bool StepBackFrom(const media::Graph::Shown& shown);
-  bool SeekToFrame(int64_t frame_start_ns);
-  bool SeekToUnits(int64_t units);
 
   std::unique_ptr<media::Graph> graph_;
   Clock* clock_ = nullptr;              // kept alive by the graph

@@ -21,15 +21,10 @@ namespace quorvex::media {
 namespace {
 
 constexpr GstClockTime kPauseLimitNs = 2 * GST_SECOND;
-// Steps up to this far ahead decode on from the picture held: the queue has decoded most of
-// them already, where a seek decodes again from the key frame before.
-constexpr int64_t kDecodeOnReachNs = GST_SECOND;
-// A picture the queue decoded ahead arrives at once; one it must decode takes milliseconds.
-constexpr auto kPictureLimit = std::chrono::seconds(2);
-// What the cache is filled with before a paused position, at most.
-constexpr int64_t kFillSpanNs = 2 * GST_SECOND;
 // Larger than any screen: a bigger area is refused rather than allocated.
 constexpr int32_t kMaxAreaPixels = 16384;
+// A picture the queue decodes ahead arrives within milliseconds; a stalled decoder is given up.
+constexpr auto kPictureLimit = std::chrono::seconds(2);
 
 }  // namespace
 
@@ -59,6 +54,11 @@ Graph::~Graph() {
   gst_object_unref(pipeline_);
   if (held_)
     gst_sample_unref(held_);
+  ForgetDecodedLocked();  // no streaming thread is left
+  if (decoded_caps_)
+    gst_caps_unref(decoded_caps_);
+  if (decoded_segment_)
+    gst_segment_free(decoded_segment_);
   // video_window_ goes after the pipeline: nothing draws into it any more.
 }
 
@@ -93,7 +93,9 @@ bool Graph::Play() {
   {
     std::lock_guard lock(picture_mutex_);
     shown_since_play_ = false;
+    keeping_ = false;  // the sink draws and keeps what it plays
   }
+  ahead_from_ns_.reset();
   playing_ = true;
   return gst_element_set_state(pipeline_, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE && shown;
 }
@@ -116,6 +118,11 @@ bool Graph::Pause() {
       position_ns_ = std::max<int64_t>(QueryPosition(), 0);
   }
   stopped_ = false;
+  {
+    std::lock_guard lock(picture_mutex_);
+    keeping_ = !steps_by_seek_;
+    keep_from_ns_ = position_ns_;
+  }
   FillCacheBefore();
   return ok;
 }
@@ -149,7 +156,7 @@ bool Graph::ShowKeptPosition() {
   return SeekPipeline(position_ns_, false);
 }
 
-// ---- Seeking and stepping ----
+// ---- Seeking ----
 
 int64_t Graph::QueryPosition() const {
   gint64 ns = -1;
@@ -195,7 +202,7 @@ bool Graph::Seek(int64_t position_ns, std::optional<int64_t> stop_ns, bool key_f
     in_sync_ = false;
     return true;
   }
-  if (!playing_ && !key_frame && same_stop && !steps_by_seek_ && ShowNearby(position_ns)) {
+  if (!playing_ && !key_frame && same_stop && ShowCached(position_ns)) {
     position_ns_ = position_ns;
     FillCacheBefore();
     return true;
@@ -203,7 +210,14 @@ bool Graph::Seek(int64_t position_ns, std::optional<int64_t> stop_ns, bool key_f
   if (filler_)
     filler_->Cancel();  // the processor is the seek's now
   const bool ok = SeekPipeline(position_ns, key_frame);
-  position_ns_ = position_ns;
+  if (ok || !has_video()) {
+    position_ns_ = position_ns;
+  } else {
+    // A seek that failed (a damaged file) reports the picture that is still shown.
+    std::lock_guard lock(picture_mutex_);
+    if (shown_)
+      position_ns_ = shown_->start_ns;
+  }
   if (key_frame) {
     std::lock_guard lock(picture_mutex_);
     if (shown_)
@@ -222,8 +236,15 @@ bool Graph::SeekPipeline(int64_t position_ns, bool key_frame) {
     std::lock_guard lock(picture_mutex_);
     end_of_pictures_ = false;
     shown_since_play_ = false;
+    next_target_ns_.reset();
   }
+  sound_target_ns_ = -1;
+  ahead_from_ns_.reset();
   const GstClockTime stop = stop_ns_ ? GstClockTime(*stop_ns_) : GST_CLOCK_TIME_NONE;
+  // A playing pipeline goes on playing by itself once the seek has prerolled: its pictures
+  // must start at the target, so it seeks accurately.
+  if (!key_frame && !playing_ && has_video() && !Indexless())
+    return in_sync_ = SeekKeeping(position_ns, stop);
   if (!key_frame && SeekIndexless(position_ns, stop))
     return in_sync_ = true;
   uint64_t async_done = 0, errors = 0;
@@ -239,16 +260,54 @@ bool Graph::SeekPipeline(int64_t position_ns, bool key_frame) {
   return in_sync_;
 }
 
-// An accurate seek in a movie without an index that lets the demuxer start near the target
-// (IndexlessSeek). True when it showed the target's picture; otherwise the caller seeks again
-// the ordinary way.
-bool Graph::SeekIndexless(int64_t position_ns, uint64_t stop) {
+// A frame-accurate seek of a paused movie that keeps what it decodes: the pipeline starts at
+// the key frame at or before the target, the probe before the queue keeps every picture on
+// the way in the cache and lets through the one that covers the target, and the sound before
+// the target is dropped. The pipeline's start time is moved to that picture, so that a Play
+// from here starts at once instead of waiting out the stretch from the key frame.
+bool Graph::SeekKeeping(int64_t position_ns, uint64_t stop) {
+  {
+    std::lock_guard lock(picture_mutex_);
+    next_target_ns_ = position_ns;
+    keep_from_ns_ = position_ns - kFillSpanNs;
+    keeping_ = !steps_by_seek_;
+    let_through_.reset();
+  }
+  sound_target_ns_ = position_ns;
+  uint64_t async_done = 0, errors = 0;
+  {
+    std::lock_guard lock(bus_mutex_);
+    async_done = async_done_count_;
+    errors = error_count_;
+  }
+  const auto flags =
+      GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT | GST_SEEK_FLAG_SNAP_BEFORE);
+  if (!gst_element_seek(pipeline_, 1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET,
+                        GstClockTime(position_ns), GST_SEEK_TYPE_SET, stop) ||
+      !WaitForPreroll(async_done, errors))
+    return false;
+  std::lock_guard lock(picture_mutex_);
+  target_ns_.reset();
+  if (let_through_)
+    gst_element_set_start_time(pipeline_, let_through_running_ns_);
+  ahead_from_ns_ = position_ns;
+  return true;
+}
+
+bool Graph::Indexless() {
   if (!indexless_looked_) {
     indexless_looked_ = true;
     if (has_video())
       indexless_ = IndexlessSeek::For(pipeline_);
   }
-  if (!indexless_)
+  return indexless_ != nullptr;
+}
+
+// An accurate seek in a movie without an index that lets the demuxer start near the target
+// (IndexlessSeek). True when it showed the target's picture; otherwise the caller seeks again
+// the ordinary way.
+bool Graph::SeekIndexless(int64_t position_ns, uint64_t stop) {
+  if (!Indexless())
     return false;
   uint64_t async_done = 0, errors = 0;
   {
@@ -265,163 +324,83 @@ bool Graph::SeekIndexless(int64_t position_ns, uint64_t stop) {
          position_ns < shown_->start_ns + shown_->duration_ns;
 }
 
-// A paused movie's step to `position_ns` without a seek: the picture from the cache, or the
-// held picture or one the queue decoded after it. False when neither has it for certain.
-bool Graph::ShowNearby(int64_t position_ns) {
-  if (!has_video())
+// ---- Stepping ----
+
+bool Graph::StepPictures(int32_t pictures) {
+  if (!opened_ || !has_video() || pictures == 0)
     return false;
-  if (auto picture = cache_.Find(position_ns)) {
-    std::lock_guard lock(picture_mutex_);
-    DrawLocked(*picture);
-    in_sync_ = false;
-    return true;
-  }
-  for (int tries = 0; tries < 4; ++tries) {
-    int64_t start = 0, duration = 0;
-    {
-      std::lock_guard lock(picture_mutex_);
-      if (!held_ || !PictureMaker::Times(held_, &start, &duration) || duration <= 0)
-        return false;
-      if (start <= position_ns && position_ns < start + duration) {
-        PresentLocked(held_);
-        in_sync_ = false;
-        return true;
-      }
-      if (position_ns < start || position_ns - start > kDecodeOnReachNs || end_of_pictures_)
-        return false;
-    }
-    if (!StepHeld(uint32_t((position_ns - start) / duration)))
-      return false;
-  }
-  return false;
-}
-
-// Lets the sink skip `buffers` pictures and hold the next; waits until it has.
-bool Graph::StepHeld(uint32_t buffers) {
-  GstElement* sink = nullptr;
-  {
-    std::lock_guard lock(branches_->mutex);
-    sink = branches_->video_sink;
-  }
-  std::unique_lock lock(picture_mutex_);
-  const uint64_t seen = pictures_;
-  lock.unlock();
-  if (!gst_element_send_event(sink,
-                              gst_event_new_step(GST_FORMAT_BUFFERS, buffers, 1.0, TRUE, FALSE)))
+  if (playing_ || stopped_)
+    Pause();
+  const std::optional<Shown> now = shown();
+  if (!now)
     return false;
-  lock.lock();
-  return picture_arrived_.wait_for(lock, kPictureLimit, [&] {
-    return pictures_ != seen || end_of_pictures_;
-  }) && pictures_ != seen;
-}
-
-// ---- The picture path ----
-
-void Graph::OnPicture(GstSample* sample) {
-  std::lock_guard lock(picture_mutex_);
-  if (held_)
-    gst_sample_unref(held_);
-  held_ = gst_sample_ref(sample);
-  ++pictures_;
-  PresentLocked(sample);
-  picture_arrived_.notify_all();
-}
-
-void Graph::OnEndOfPictures() {
-  std::lock_guard lock(picture_mutex_);
-  end_of_pictures_ = true;
-  picture_arrived_.notify_all();
-}
-
-void Graph::PresentLocked(GstSample* sample) {
-  Shown times;
-  if (!PictureMaker::Times(sample, &times.start_ns, &times.duration_ns))
-    return;
-  times.nominal_ns = PictureMaker::FramePeriod(sample);
-  shown_ = times;
-  shown_since_play_ = true;
-  if (!video_window_ || area_width_ <= 0 || video_window_->owner() == 0)
-    return;  // nowhere to draw yet: the picture is made when the area is known
-  std::shared_ptr<const Picture> picture = maker_->Make(sample, area_width_, area_height_);
-  if (!picture)
-    return;
-  DrawLocked(*picture);
-  cache_.Insert(std::move(picture), times.start_ns);
-}
-
-void Graph::DrawLocked(const Picture& picture) {
-  shown_ = Shown{picture.start_ns, picture.duration_ns, picture.nominal_ns};
-  if (video_window_)
-    video_window_->Draw(picture);
-}
-
-std::optional<Graph::Shown> Graph::shown() const {
-  std::lock_guard lock(picture_mutex_);
-  return shown_;
-}
-
-uint64_t Graph::pictures_dropped() const {
-  GstElement* sink = nullptr;
-  {
-    std::lock_guard lock(branches_->mutex);
-    sink = branches_->video_sink;
+  const bool forward = pictures > 0;
+  // In 64 bits: the magnitude of the most negative count does not fit in 32.
+  int64_t left = forward ? int64_t(pictures) : -int64_t(pictures);
+  Shown at = *now;
+  bool moved = false;
+  for (; left > 0; --left) {
+    const std::optional<Shown> next = Neighbour(at, forward);
+    if (!next)
+      break;
+    at = *next;
+    moved = true;
   }
-  if (!sink)
-    return 0;
-  GstStructure* stats = nullptr;
-  g_object_get(sink, "stats", &stats, nullptr);
-  guint64 dropped = 0;
-  if (stats) {
-    gst_structure_get_uint64(stats, "dropped", &dropped);
-    gst_structure_free(stats);
+  const bool shown_ok = ShowPicture(at);
+  position_ns_ = at.start_ns;
+  FillCacheBefore();
+  return moved && shown_ok;
+}
+
+// The picture next to `from` in the stream's own times: from the cache, or found by a seek
+// just past its end (forward) or just before its start (backward), which also keeps the
+// pictures it decodes on the way. Nullopt at the ends.
+std::optional<Graph::Shown> Graph::Neighbour(const Shown& from, bool forward) {
+  const auto as_shown = [](const Picture& p) {
+    return Shown{p.start_ns, p.duration_ns, p.nominal_ns};
+  };
+  if (!forward && from.start_ns <= first_picture_ns_)
+    return std::nullopt;
+  const int64_t probe = forward ? from.stop_ns() : from.start_ns - 1;
+  if (from.duration_ns <= 0)
+    return std::nullopt;
+  if (forward && ahead_from_ns_ && *ahead_from_ns_ <= probe &&
+      probe < *ahead_from_ns_ + kDecodeAheadNs) {
+    // The queue is decoding toward it: the picture is kept as soon as the next one passes.
+    std::unique_lock lock(picture_mutex_);
+    picture_arrived_.wait_for(lock, kPictureLimit,
+                              [&] { return decoded_until_ns_ > probe || decoded_end_; });
   }
-  return dropped;
-}
-
-uint64_t Graph::pictures_received() const {
-  std::lock_guard lock(picture_mutex_);
-  return pictures_;
-}
-
-bool Graph::WaitForCacheFill(int timeout_ms) {
-  return !filler_ || filler_->WaitIdle(timeout_ms);
-}
-
-// Starts decoding the pictures before the paused position into the cache, unless it holds
-// them already: the last 2 s, or as many as fit.
-void Graph::FillCacheBefore() {
-  if (playing_ || steps_by_seek_ || !video_window_ || !has_video())
-    return;
-  Shown now;
-  int32_t width = 0, height = 0;
+  if (auto cached = cache_.Find(probe); cached && cached->start_ns != from.start_ns)
+    return as_shown(*cached);
   {
     std::lock_guard lock(picture_mutex_);
-    if (!shown_ || shown_->duration_ns <= 0 || shown_->start_ns <= first_picture_ns_ ||
-        area_width_ <= 0)
-      return;
-    now = *shown_;
-    width = area_width_;
-    height = area_height_;
+    const bool passed_end = ahead_from_ns_ && decoded_end_ && decoded_until_ns_ <= probe;
+    if (forward && (end_of_pictures_ || passed_end))
+      return std::nullopt;  // the last picture is shown
   }
-  const auto picture_bytes = int64_t(width) * height * 4 + int64_t(sizeof(Picture));
-  const int64_t fit = int64_t(cache_.limit_bytes()) / picture_bytes;
-  const int64_t span = std::min(kFillSpanNs, fit * 2 / 3 * now.duration_ns);
-  const int64_t from = std::max<int64_t>(now.start_ns - span, first_picture_ns_);
-  if (span <= 0 || (cache_.Find(now.start_ns - 1) && cache_.Find(from) &&
-                    cache_.Find((from + now.start_ns) / 2)))
-    return;
-  if (!filler_) {
-    filler_ = std::make_unique<BackFiller>(
-        path_, &cache_, video_window_->bgrx() ? GST_VIDEO_FORMAT_BGRx : GST_VIDEO_FORMAT_RGBx);
-  }
-  filler_->Start(from, now.start_ns, width, height);
-}
-
-void Graph::ForgetPictures() {
   if (filler_)
-    filler_->Cancel();
-  std::lock_guard lock(picture_mutex_);
-  cache_.Reset(area_width_, area_height_);
+    filler_->Cancel();  // a step that must decode takes the processor at once
+  if (!SeekPipeline(probe, false))
+    return std::nullopt;
+  const std::optional<Shown> reached = shown();
+  if (!reached || reached->start_ns == from.start_ns)
+    return std::nullopt;
+  if (forward != (reached->start_ns > from.start_ns))
+    return std::nullopt;
+  return reached;
+}
+
+// Puts `picture` on screen unless it is there: from the cache, or by a seek to its start.
+bool Graph::ShowPicture(const Shown& picture) {
+  {
+    std::lock_guard lock(picture_mutex_);
+    if (shown_ && shown_->start_ns == picture.start_ns)
+      return true;
+  }
+  if (ShowCached(picture.start_ns))
+    return true;
+  return SeekPipeline(picture.start_ns, false);
 }
 
 bool Graph::RateChanged() {

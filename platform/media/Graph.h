@@ -8,13 +8,18 @@
 // decoded pictures and draw them. Operations that change what is shown wait, bounded, until the
 // new picture is on screen, so that a position read afterwards is the one reached.
 //
-// The picture path: the decoder's pictures reach an application sink through a short queue
-// that decodes ahead while paused; the graph scales each picture it shows to the size it is
-// drawn, draws it into the VideoWindow and keeps it in a PictureCache. A paused movie serves a
-// step from the cache (backward) or by decoding on (forward) when it can, and falls back to a
-// flushing, frame-accurate seek otherwise; a BackFiller decodes the pictures before a paused
-// position in the background. What a step shows and reports is always what that seek would.
+// The picture path: the decoder's pictures pass a probe on their way to a short queue that
+// decodes ahead while paused, and reach an application sink; the graph scales each picture it
+// shows to the size it is drawn, draws it into the VideoWindow and keeps it in a PictureCache.
+// While paused, the probe also keeps every picture that passes (those decoded ahead, and those
+// a seek decodes from the key frame to its target), each with the span that its own time stamp
+// and the next picture's give: the times of the stream, never of a nominal rate. A seek while
+// paused starts at the key frame and lets through only the picture that covers its target, so
+// nothing that it decodes is thrown away. Steps go from picture to picture in those times,
+// from the cache when it has them and by such a seek otherwise; a BackFiller decodes the
+// pictures before a paused position in the background, nearest first.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -33,6 +38,9 @@ typedef struct _GstMessage GstMessage;
 typedef struct _GstPad GstPad;
 typedef struct _GstSample GstSample;
 typedef struct _GstStructure GstStructure;
+typedef struct _GstSegment GstSegment;
+typedef struct _GstCaps GstCaps;
+typedef struct _GstPadProbeInfo GstPadProbeInfo;
 }
 
 namespace quorvex::media {
@@ -47,6 +55,11 @@ class Graph {
   // Bytes of drawn pictures kept per movie for steps without decoding: 64 MiB holds 2 s of
   // 60 fps pictures drawn at 480x270 (a 4x4 grid of movies on a 1080p screen), 70 at 640x360.
   static constexpr size_t kDefaultCacheBytes = size_t(64) << 20;
+  // How far before a paused position pictures are kept: those a seek decodes on its way from
+  // the key frame, and those the BackFiller decodes.
+  static constexpr int64_t kFillSpanNs = 2'000'000'000;
+  // How far a paused movie's queue decodes ahead of the picture shown.
+  static constexpr int64_t kDecodeAheadNs = 400'000'000;
 
   // QUORVEX_STEPS_BY_SEEK=1 in the environment turns the cache and decoding on off: every step
   // is a flushing, accurate seek, as before them (for benchmarks that compare the two).
@@ -76,6 +89,10 @@ class Graph {
   // Shows the picture at `position_ns` (frame-accurate, or the key frame at or before it),
   // and plays up to `stop_ns` (nullopt: the end). While stopped it only moves the kept position.
   bool Seek(int64_t position_ns, std::optional<int64_t> stop_ns, bool key_frame);
+  // Pauses and shows the picture `pictures` pictures after (negative: before) the one shown,
+  // counted in the stream's own pictures; the position becomes that picture's start. Stops at
+  // the first and the last picture; false when no picture was there to move to.
+  bool StepPictures(int32_t pictures);
   // The play rate changed: pictures and sound processed for the old rate are dropped (the
   // graph is flushed and prerolled again at its position unless stopped).
   bool RateChanged();
@@ -100,7 +117,8 @@ class Graph {
   bool AspectRatio(int32_t* x, int32_t* y) const;
 
   struct Shown {
-    // A picture reached by a seek into its middle starts there: the decoder clips it.
+    // The picture's own start and its span up to the next picture (the container's duration
+    // for the last one, or where the next is not known yet).
     int64_t start_ns = 0, duration_ns = 0;
     int64_t nominal_ns = 0;  // one frame at the stream's fixed rate; 0 when it has none
     int64_t stop_ns() const { return start_ns + duration_ns; }
@@ -133,17 +151,26 @@ class Graph {
   // Lets the queue decode up to 0.4 s ahead, once the movie is first played or moved.
   void DecodeAhead();
 
-  // The picture path (Graph.cpp).
+  // The picture path (GraphPictures.cpp).
   void OnPicture(GstSample* sample);
   void OnEndOfPictures();
+  int OnDecodedPicture(GstPad* pad, GstPadProbeInfo* info);
+  int OnDecodedSound(GstPad* pad, GstPadProbeInfo* info);
+  void CloseSpanLocked(int64_t next_start_ns);
+  void ForgetDecodedLocked();
   void PresentLocked(GstSample* sample);
   void DrawLocked(const Picture& picture);
-  bool ShowNearby(int64_t position_ns);
-  bool StepHeld(uint32_t buffers);
+  bool ShowCached(int64_t position_ns);
   void FillCacheBefore();
   void ForgetPictures();
 
+  // Stepping (Graph.cpp).
+  std::optional<Shown> Neighbour(const Shown& from, bool forward);
+  bool ShowPicture(const Shown& picture);
+
   bool SeekPipeline(int64_t position_ns, bool key_frame);
+  bool SeekKeeping(int64_t position_ns, uint64_t stop);
+  bool Indexless();
   bool SeekIndexless(int64_t position_ns, uint64_t stop);
   bool ShowKeptPosition();
   int64_t QueryPosition() const;
@@ -171,6 +198,25 @@ class Graph {
   int32_t area_width_ = 0, area_height_ = 0;  // guarded by picture_mutex_
   std::unique_ptr<PictureMaker> maker_;       // guarded by picture_mutex_
   PictureCache cache_{kDefaultCacheBytes};
+  // What the probe before the queue knows of the decoded pictures (its streaming thread, the
+  // owner's thread when a seek begins). A picture's span is closed when the next one passes.
+  GstCaps* decoded_caps_ = nullptr;           // guarded by picture_mutex_
+  GstSegment* decoded_segment_ = nullptr;     // guarded by picture_mutex_; owned
+  GstSample* unclosed_ = nullptr;             // guarded by picture_mutex_; the last one passed
+  bool keeping_ = false;                      // guarded by picture_mutex_; paused: cache them
+  int64_t keep_from_ns_ = 0;                  // guarded by picture_mutex_
+  // A seek that keeps what it decodes: pictures up to the target are held back, and the last
+  // of them is let through once the next one shows that it covers the target.
+  std::optional<int64_t> target_ns_;          // guarded by picture_mutex_
+  std::optional<int64_t> next_target_ns_;     // guarded by picture_mutex_; armed by its flush
+  // The latest picture that passed (its start), and whether the stream ended behind it.
+  int64_t decoded_until_ns_ = -1;             // guarded by picture_mutex_
+  bool decoded_end_ = false;                  // guarded by picture_mutex_
+  GstSample* covering_ = nullptr;             // guarded by picture_mutex_
+  std::optional<Shown> let_through_;          // guarded by picture_mutex_; its exact span
+  uint64_t let_through_running_ns_ = 0;       // guarded by picture_mutex_
+  std::atomic<bool> injecting_{false};        // the probe's streaming thread
+  std::atomic<int64_t> sound_target_ns_{-1};  // sound ending before it is dropped
   std::unique_ptr<BackFiller> filler_;
   std::unique_ptr<IndexlessSeek> indexless_;  // MPEG-TS only; made at the first seek
   bool indexless_looked_ = false;
@@ -184,6 +230,8 @@ class Graph {
   // without a seek. A step served from the cache or by decoding on leaves the sound behind.
   bool in_sync_ = false;
   int64_t position_ns_ = 0;
+  // Where the last keeping seek left the sink: the queue decodes ahead of it into the cache.
+  std::optional<int64_t> ahead_from_ns_;
   // The first picture's start: nothing lies before it (MPEG-TS movies often start later than 0).
   int64_t first_picture_ns_ = 0;
   std::optional<int64_t> stop_ns_;

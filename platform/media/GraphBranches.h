@@ -50,6 +50,12 @@ struct Graph::Callbacks {
   static GstFlowReturn OnSample(GstAppSink* sink, gpointer self) {
     return Deliver(gst_app_sink_pull_sample(sink), self);
   }
+  static GstPadProbeReturn OnDecodedPicture(GstPad* pad, GstPadProbeInfo* info, gpointer self) {
+    return GstPadProbeReturn(static_cast<Graph*>(self)->OnDecodedPicture(pad, info));
+  }
+  static GstPadProbeReturn OnDecodedSound(GstPad* pad, GstPadProbeInfo* info, gpointer self) {
+    return GstPadProbeReturn(static_cast<Graph*>(self)->OnDecodedSound(pad, info));
+  }
   static void OnEos(GstAppSink*, gpointer self) { static_cast<Graph*>(self)->OnEndOfPictures(); }
   static GstFlowReturn Deliver(GstSample* sample, gpointer self) {
     if (sample) {

@@ -27,7 +27,6 @@ constexpr gint64 kAudioBufferUs = 50'000;
 constexpr gint64 kAudioLatencyUs = 10'000;
 // Decoded pictures waiting for the sink: while paused the decoder works ahead up to this far,
 // so that forward steps find their pictures decoded.
-constexpr guint64 kVideoAheadNs = 400 * GST_MSECOND;
 constexpr guint kVideoAheadBytes = 64u << 20;
 // Late pictures are dropped as a video sink drops them, and the decoder is told to catch up.
 constexpr gint64 kMaxLatenessNs = 20 * GST_MSECOND;
@@ -291,6 +290,12 @@ bool Graph::LinkVideo(GstPad* pad) {
   const Chain chain = {convert, flip, queue, sink};
   if (!AddChain(GST_BIN(pipeline_), chain))
     return false;
+  GstRef<GstPad> queued(gst_element_get_static_pad(queue, "sink"));
+  gst_pad_add_probe(queued.get(),
+                    GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER |
+                                    GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
+                                    GST_PAD_PROBE_TYPE_EVENT_FLUSH),
+                    &Callbacks::OnDecodedPicture, this, nullptr);
   if (!LinkToChain(pad, convert)) {
     RemoveChain(GST_BIN(pipeline_), chain);
     return false;
@@ -306,7 +311,7 @@ void Graph::DecodeAhead() {
     return;
   branches_->decoding_ahead = true;
   g_object_set(branches_->video_queue, "max-size-buffers", 0u, "max-size-bytes",
-               kVideoAheadBytes, "max-size-time", kVideoAheadNs, nullptr);
+               kVideoAheadBytes, "max-size-time", guint64(kDecodeAheadNs), nullptr);
 }
 
 // Every audio stream goes through the filter as interleaved S16, mono or stereo: sound with
@@ -341,6 +346,9 @@ bool Graph::LinkAudio(GstPad* pad, const GstStructure* caps) {
     RemoveChain(GST_BIN(pipeline_), tail);
     return false;
   }
+  GstRef<GstPad> queued(gst_element_get_static_pad(queue, "sink"));
+  gst_pad_add_probe(queued.get(), GST_PAD_PROBE_TYPE_BUFFER, &Callbacks::OnDecodedSound, this,
+                    nullptr);
   const bool through_filter = LinkThroughFilter(format, volume);
   if ((!through_filter && !gst_element_link(format, volume)) || !LinkToChain(pad, queue)) {
     RemoveChain(GST_BIN(pipeline_), head);

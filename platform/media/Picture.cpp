@@ -44,6 +44,24 @@ std::shared_ptr<const Picture> PictureCache::Find(int64_t time_ns) const {
   return it->second->Covers(time_ns) ? it->second : nullptr;
 }
 
+int64_t PictureCache::RunStart(int64_t time_ns) const {
+  // Spans closed by the next picture's start meet exactly; those from the container's durations
+  // may be a rounding off.
+  constexpr int64_t kGapNs = 1000;
+  std::lock_guard lock(mutex_);
+  auto it = by_start_.upper_bound(time_ns);
+  if (it == by_start_.begin() || !std::prev(it)->second->Covers(time_ns))
+    return time_ns;
+  --it;
+  while (it != by_start_.begin()) {
+    const Picture& before = *std::prev(it)->second;
+    if (before.start_ns + before.duration_ns + kGapNs < it->first)
+      break;
+    --it;
+  }
+  return it->first;
+}
+
 void PictureCache::Reset(int32_t width, int32_t height) {
   std::lock_guard lock(mutex_);
   by_start_.clear();

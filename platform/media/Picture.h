@@ -40,6 +40,9 @@ class PictureCache {
   void Insert(std::shared_ptr<const Picture> picture, int64_t near_ns);
   // The picture that covers `time_ns`, or null.
   std::shared_ptr<const Picture> Find(int64_t time_ns) const;
+  // The start of the earliest picture of the unbroken run of pictures (each ending where the
+  // next starts) that covers `time_ns`; `time_ns` itself when none covers it.
+  int64_t RunStart(int64_t time_ns) const;
   // Forgets every picture; later pictures must be `width` x `height` (0 x 0: any size).
   void Reset(int32_t width, int32_t height);
   void set_limit_bytes(size_t limit);

@@ -35,10 +35,13 @@ bool PictureMaker::Times(GstSample* sample, int64_t* start_ns, int64_t* duration
     return false;
   *start_ns = sign > 0 ? int64_t(start) : -int64_t(start);
   *duration_ns = GST_BUFFER_DURATION_IS_VALID(buffer) ? int64_t(GST_BUFFER_DURATION(buffer)) : 0;
-  // A seek into the middle of a picture makes the decoder clip it to start at the target; at a
-  // fixed rate its own start is one frame before its end.
+  // A seek into the middle of a picture makes the decoder clip it to start at the target (the
+  // segment's start); at a fixed rate its own start is one frame before its end. A picture that
+  // is merely short (a variable rate) starts where its stamp says.
   const int64_t period = FramePeriod(sample);
-  if (period > 0 && *duration_ns > 0 && *duration_ns < period - kClipToleranceNs) {
+  const bool at_segment_start = segment->start > 0 && pts == segment->start;
+  if (at_segment_start && period > 0 && *duration_ns > 0 &&
+      *duration_ns < period - kClipToleranceNs) {
     *start_ns = std::max<int64_t>(*start_ns + *duration_ns - period, 0);
     *duration_ns = period;
   }
