@@ -3,9 +3,12 @@
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 
+#include <algorithm>
 #include <chrono>
+#include <optional>
 #include <string_view>
 
+#include "platform/media/Graph.h"
 #include "platform/media/PictureMaker.h"
 
 namespace quorvex::media {
@@ -155,35 +158,97 @@ bool BackFiller::BuildPipeline() {
   return gst_element_link(source, decoder) && gst_element_link_many(convert, flip, sink_, nullptr);
 }
 
+// Nearest first: one stretch at a time from its key frame up to where the pictures already
+// kept begin, then the stretch before it, until `from_ns` is reached. Each picture ends where
+// the next begins; the last of a stretch ends at the stretch's end, where the next is kept.
 void BackFiller::Fill(const Job& job) {
   if (!BuildPipeline())
     return;
   if (gst_element_set_state(pipeline_, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE ||
-      !Settle())
+      !Settle()) {
+    Release();
     return;
-  // From the key frame before: every picture from there on decodes as in the movie's graph.
+  }
+  int64_t to = job.to_ns;
+  while (to > job.from_ns && !Cancelled()) {
+    const std::optional<int64_t> first = FillStretch(job, to);
+    if (!first || *first >= to)
+      break;
+    to = *first;
+  }
+  Release();
+}
+
+// Decodes the stretch from the key frame before `to_ns` up to `to_ns`; the start of
+// its first picture, or nullopt when it failed or was cancelled.
+std::optional<int64_t> BackFiller::FillStretch(const Job& job, int64_t to_ns) {
+  gst_element_set_state(pipeline_, GST_STATE_PAUSED);
   const auto flags = GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT |
                                   GST_SEEK_FLAG_SNAP_BEFORE);
+  // A little before the stretch's end: the demuxer may round a time onto the next tick of its
+  // time scale, which would be the key frame at `to_ns` itself.
+  const int64_t seek_ns = std::max<int64_t>(to_ns - Graph::kSnapMarginNs, 0);
   if (!gst_element_seek(pipeline_, 1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET,
-                        GstClockTime(job.from_ns), GST_SEEK_TYPE_SET, GstClockTime(job.to_ns)))
-    return;
-  if (!Settle())
-    return;
+                        GstClockTime(seek_ns), GST_SEEK_TYPE_SET, GstClockTime(to_ns)) ||
+      !Settle())
+    return std::nullopt;
   gst_element_set_state(pipeline_, GST_STATE_PLAYING);
+  GstBus* bus = gst_element_get_bus(pipeline_);
   PictureMaker maker(format_);
+  std::optional<int64_t> first;
+  GstSample* before = nullptr;  // the last picture, until the next one closes its span
+  int64_t before_start = 0;
+  const auto keep = [&](int64_t stop_ns) {
+    int64_t start = 0, duration = 0;
+    if (before && before_start >= job.from_ns && stop_ns > before_start &&
+        PictureMaker::Times(before, &start, &duration)) {
+      if (auto picture = maker.Make(before, job.width, job.height)) {
+        picture->start_ns = before_start;
+        picture->duration_ns = stop_ns - before_start;
+        cache_->Insert(std::move(picture), job.to_ns);
+      }
+    }
+    if (before)
+      gst_sample_unref(before);
+    before = nullptr;
+  };
+  bool ended = false;
   while (!Cancelled()) {
+    if (GstMessage* error = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR)) {
+      gst_message_unref(error);  // a damaged file: what was kept stays, the fill ends
+      break;
+    }
     GstSample* sample = gst_app_sink_try_pull_sample(GST_APP_SINK(sink_), kSliceNs);
     if (!sample) {
-      if (gst_app_sink_is_eos(GST_APP_SINK(sink_)))
+      if ((ended = gst_app_sink_is_eos(GST_APP_SINK(sink_))))
         break;
       continue;
     }
-    if (auto picture = maker.Make(sample, job.width, job.height);
-        picture && picture->start_ns <= job.to_ns)
-      cache_->Insert(std::move(picture), job.to_ns);
-    gst_sample_unref(sample);
+    int64_t start = 0, duration = 0;
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    // Without an index the demuxer may start in the middle of a stretch: pictures before its
+    // first key frame lack their references and are not kept.
+    const bool usable = PictureMaker::Times(sample, &start, &duration) && start < to_ns &&
+                        (first || !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT));
+    if (!usable || (before && start <= before_start)) {
+      gst_sample_unref(sample);
+      continue;
+    }
+    if (!first)
+      first = start;
+    keep(start);
+    before = sample;
+    before_start = start;
   }
-  gst_element_set_state(pipeline_, GST_STATE_PAUSED);
+  keep(to_ns);
+  gst_object_unref(bus);
+  return ended ? first : std::nullopt;
+}
+
+// Decoders and their pictures go while nothing is asked of the filler.
+void BackFiller::Release() {
+  if (pipeline_)
+    gst_element_set_state(pipeline_, GST_STATE_NULL);
 }
 
 }  // namespace quorvex::media

@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -26,8 +27,9 @@ class BackFiller {
   BackFiller(const BackFiller&) = delete;
   BackFiller& operator=(const BackFiller&) = delete;
 
-  // Decodes from the key frame at or before `from_ns` up to `to_ns` (stream time) into the
-  // cache at `width` x `height`, replacing any fill in progress.
+  // Decodes the pictures from `from_ns` up to `to_ns` (stream time; a picture kept in the cache
+  // starts there) into the cache at `width` x `height`, the stretch nearest `to_ns` first,
+  // replacing any fill in progress. Its decoders are released when it ends.
   void Start(int64_t from_ns, int64_t to_ns, int32_t width, int32_t height);
   // Stops the fill in progress soon, without waiting for it: pictures it still makes are of
   // the cache's size, or refused by the cache.
@@ -44,6 +46,8 @@ class BackFiller {
   };
   void Work();
   void Fill(const Job& job);
+  std::optional<int64_t> FillStretch(const Job& job, int64_t to_ns);
+  void Release();
   bool BuildPipeline();
   bool Settle();
   bool Cancelled() const;

@@ -118,9 +118,12 @@ bool Graph::Pause() {
       position_ns_ = std::max<int64_t>(QueryPosition(), 0);
   }
   stopped_ = false;
+  // Without an index a demuxer starts between key frames, and the pictures decoded there can
+  // be damaged: such a movie keeps nothing beyond the pictures it shows.
+  const bool keep = !steps_by_seek_ && !(has_video() && Indexless());
   {
     std::lock_guard lock(picture_mutex_);
-    keeping_ = !steps_by_seek_;
+    keeping_ = keep;
     keep_from_ns_ = position_ns_;
   }
   FillCacheBefore();
@@ -266,6 +269,17 @@ bool Graph::SeekPipeline(int64_t position_ns, bool key_frame) {
 // the target is dropped. The pipeline's start time is moved to that picture, so that a Play
 // from here starts at once instead of waiting out the stretch from the key frame.
 bool Graph::SeekKeeping(int64_t position_ns, uint64_t stop) {
+  if (!SeekKeepingFrom(position_ns, position_ns, stop))
+    return false;
+  // A target just before a key frame may be rounded onto it by the demuxer's time scale: then
+  // the key frame came first, and the seek starts again a little earlier.
+  std::optional<Shown> reached = shown();
+  if (!reached || reached->start_ns <= position_ns || position_ns <= first_picture_ns_)
+    return true;
+  return SeekKeepingFrom(position_ns, std::max<int64_t>(position_ns - kSnapMarginNs, 0), stop);
+}
+
+bool Graph::SeekKeepingFrom(int64_t position_ns, int64_t from_ns, uint64_t stop) {
   {
     std::lock_guard lock(picture_mutex_);
     next_target_ns_ = position_ns;
@@ -283,7 +297,7 @@ bool Graph::SeekKeeping(int64_t position_ns, uint64_t stop) {
   const auto flags =
       GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT | GST_SEEK_FLAG_SNAP_BEFORE);
   if (!gst_element_seek(pipeline_, 1.0, GST_FORMAT_TIME, flags, GST_SEEK_TYPE_SET,
-                        GstClockTime(position_ns), GST_SEEK_TYPE_SET, stop) ||
+                        GstClockTime(from_ns), GST_SEEK_TYPE_SET, stop) ||
       !WaitForPreroll(async_done, errors))
     return false;
   std::lock_guard lock(picture_mutex_);
@@ -381,7 +395,11 @@ std::optional<Graph::Shown> Graph::Neighbour(const Shown& from, bool forward) {
   }
   if (filler_)
     filler_->Cancel();  // a step that must decode takes the processor at once
-  if (!SeekPipeline(probe, false))
+  // An accurate seek without an index rounds its target to the stream's 90 kHz ticks: 1 ns
+  // before a picture would be its own start. Half a picture back stays in the previous one.
+  const int64_t seek_ns =
+      !forward && Indexless() && from.nominal_ns > 1 ? from.start_ns - from.nominal_ns / 2 : probe;
+  if (!SeekPipeline(seek_ns, false))
     return std::nullopt;
   const std::optional<Shown> reached = shown();
   if (!reached || reached->start_ns == from.start_ns)

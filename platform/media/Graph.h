@@ -60,6 +60,9 @@ class Graph {
   static constexpr int64_t kFillSpanNs = 2'000'000'000;
   // How far a paused movie's queue decodes ahead of the picture shown.
   static constexpr int64_t kDecodeAheadNs = 400'000'000;
+  // More than a tick of any container's time scale: a seek this far before a picture's start
+  // is not rounded onto it.
+  static constexpr int64_t kSnapMarginNs = 50'000'000;
 
   // QUORVEX_STEPS_BY_SEEK=1 in the environment turns the cache and decoding on off: every step
   // is a flushing, accurate seek, as before them (for benchmarks that compare the two).
@@ -156,6 +159,7 @@ class Graph {
   void OnEndOfPictures();
   int OnDecodedPicture(GstPad* pad, GstPadProbeInfo* info);
   int OnDecodedSound(GstPad* pad, GstPadProbeInfo* info);
+  bool HoldBackLocked(GstSample* sample, int64_t start_ns, GstSample** let_through);
   void CloseSpanLocked(int64_t next_start_ns);
   void ForgetDecodedLocked();
   void PresentLocked(GstSample* sample);
@@ -170,6 +174,7 @@ class Graph {
 
   bool SeekPipeline(int64_t position_ns, bool key_frame);
   bool SeekKeeping(int64_t position_ns, uint64_t stop);
+  bool SeekKeepingFrom(int64_t position_ns, int64_t from_ns, uint64_t stop);
   bool Indexless();
   bool SeekIndexless(int64_t position_ns, uint64_t stop);
   bool ShowKeptPosition();
@@ -212,6 +217,7 @@ class Graph {
   // The latest picture that passed (its start), and whether the stream ended behind it.
   int64_t decoded_until_ns_ = -1;             // guarded by picture_mutex_
   bool decoded_end_ = false;                  // guarded by picture_mutex_
+  bool key_seen_ = false;                     // guarded by picture_mutex_; since the flush
   GstSample* covering_ = nullptr;             // guarded by picture_mutex_
   std::optional<Shown> let_through_;          // guarded by picture_mutex_; its exact span
   uint64_t let_through_running_ns_ = 0;       // guarded by picture_mutex_

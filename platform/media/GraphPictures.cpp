@@ -11,6 +11,12 @@
 #include "platform/media/VideoWindow.h"
 
 namespace quorvex::media {
+namespace {
+
+constexpr int64_t kSpanToleranceNs = 1'000'000;
+constexpr int64_t kMaxSpanNs = Picture::kMaxSpanNs;
+
+}  // namespace
 
 // Streaming thread of the decoder. Buffers: every picture closes the span of the one before
 // it (which is then kept, while paused); during a keeping seek the pictures up to the target
@@ -33,27 +39,19 @@ int Graph::OnDecodedPicture(GstPad* pad, GstPadProbeInfo* info) {
       return GST_PAD_PROBE_OK;
     }
     CloseSpanLocked(start);
-    unclosed_ = sample;
+    // A demuxer without an index may start between key frames: pictures before the first key
+    // frame after a flush may lack their references, and are shown but not kept.
+    key_seen_ = key_seen_ || !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT);
+    if (key_seen_)
+      unclosed_ = gst_sample_ref(sample);
     decoded_until_ns_ = start;
     picture_arrived_.notify_all();
-    if (!target_ns_)
+    const bool held = HoldBackLocked(sample, start, &let_through);
+    gst_sample_unref(sample);
+    if (held)
+      return GST_PAD_PROBE_DROP;
+    if (!let_through)
       return GST_PAD_PROBE_OK;
-    if (start <= *target_ns_ || !covering_) {
-      if (start <= *target_ns_) {
-        if (covering_)
-          gst_sample_unref(covering_);
-        covering_ = gst_sample_ref(sample);
-        return GST_PAD_PROBE_DROP;
-      }
-      target_ns_.reset();  // the first picture lies after the target: it is the one shown
-      return GST_PAD_PROBE_OK;
-    }
-    let_through = covering_;
-    covering_ = nullptr;
-    target_ns_.reset();
-    int64_t held_start = 0, held_duration = 0;
-    PictureMaker::Times(let_through, &held_start, &held_duration);
-    let_through_ = Shown{held_start, start - held_start, PictureMaker::FramePeriod(let_through)};
   } else {
     GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
     std::lock_guard lock(picture_mutex_);
@@ -76,6 +74,7 @@ int Graph::OnDecodedPicture(GstPad* pad, GstPadProbeInfo* info) {
         // Pictures before the flush belong to the stream the seek ended: only now does its
         // target apply.
         ForgetDecodedLocked();
+        key_seen_ = false;
         target_ns_ = next_target_ns_;
         next_target_ns_.reset();
         decoded_until_ns_ = -1;
@@ -113,6 +112,28 @@ int Graph::OnDecodedPicture(GstPad* pad, GstPadProbeInfo* info) {
   return GST_PAD_PROBE_OK;
 }
 
+// During a keeping seek: holds back `sample` (true) while it starts at or before the target;
+// the first picture after the target lets the last one held through (`let_through`).
+bool Graph::HoldBackLocked(GstSample* sample, int64_t start_ns, GstSample** let_through) {
+  if (!target_ns_)
+    return false;
+  if (start_ns <= *target_ns_) {
+    if (covering_)
+      gst_sample_unref(covering_);
+    covering_ = gst_sample_ref(sample);
+    return true;
+  }
+  target_ns_.reset();
+  if (!covering_)
+    return false;  // the first picture lies after the target: it is the one shown
+  *let_through = covering_;
+  covering_ = nullptr;
+  int64_t held_start = 0, held_duration = 0;
+  PictureMaker::Times(*let_through, &held_start, &held_duration);
+  let_through_ = Shown{held_start, start_ns - held_start, PictureMaker::FramePeriod(*let_through)};
+  return false;
+}
+
 // Drops the sound that ends before a keeping seek's target: the pictures before it are not
 // shown either.
 int Graph::OnDecodedSound(GstPad* pad, GstPadProbeInfo* info) {
@@ -143,9 +164,19 @@ void Graph::CloseSpanLocked(int64_t next_start_ns) {
     return;
   int64_t start = 0, duration = 0;
   const bool timed = PictureMaker::Times(sample, &start, &duration);
-  if (timed && next_start_ns > start)
+  // The next picture is this one's neighbour unless the stream jumped between them (a seek
+  // whose flush did not pass here, a gap in the recording): then its own duration holds.
+  const int64_t reach = duration > 0 ? 3 * duration + kSpanToleranceNs : kMaxSpanNs;
+  if (timed && next_start_ns > start && next_start_ns - start <= reach)
     duration = next_start_ns - start;
-  if (timed && keeping_ && start >= keep_from_ns_ && area_width_ > 0 && duration > 0) {
+  // A picture that starts before the segment is one a demuxer without an index decoded on
+  // its way in: its stamp and span are not to be trusted.
+  const guint64 segment_start =
+      decoded_segment_ ? gst_segment_to_stream_time(decoded_segment_, GST_FORMAT_TIME,
+                                                    decoded_segment_->start)
+                       : 0;
+  const bool inside = segment_start == GST_CLOCK_TIME_NONE || start >= int64_t(segment_start);
+  if (timed && inside && keeping_ && start >= keep_from_ns_ && area_width_ > 0) {
     if (std::shared_ptr<Picture> picture = maker_->Make(sample, area_width_, area_height_)) {
       picture->start_ns = start;
       picture->duration_ns = duration;
@@ -260,7 +291,7 @@ bool Graph::WaitForCacheFill(int timeout_ms) {
 // Starts decoding the pictures before the paused position into the cache, back to where the
 // pictures already kept begin: the last 2 s, or as many as fit.
 void Graph::FillCacheBefore() {
-  if (playing_ || steps_by_seek_ || !video_window_ || !has_video())
+  if (playing_ || steps_by_seek_ || !video_window_ || !has_video() || Indexless())
     return;
   Shown now;
   int32_t width = 0, height = 0;

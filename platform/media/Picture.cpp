@@ -5,7 +5,7 @@
 namespace quorvex::media {
 
 void PictureCache::Insert(std::shared_ptr<const Picture> picture, int64_t near_ns) {
-  if (!picture || picture->duration_ns <= 0)
+  if (!picture || !picture->PlausibleSpan())
     return;  // a picture without a span can never be found again
   std::lock_guard lock(mutex_);
   if ((width_ || height_) && (picture->width != width_ || picture->height != height_))

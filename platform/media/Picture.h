@@ -28,6 +28,14 @@ struct Picture {
     return duration_ns > 0 && start_ns <= time_ns && time_ns < start_ns + duration_ns;
   }
   size_t bytes() const { return pixels.size() + sizeof(Picture); }
+  // The longest a picture of a variable rate is taken to last (5 pictures a second).
+  static constexpr int64_t kMaxSpanNs = 200'000'000;
+  // A span that a step may trust: a few frames of a fixed rate (pictures dropped), or what a
+  // slow variable rate gives. Stamps of streams without an index can claim far more.
+  bool PlausibleSpan() const {
+    const int64_t most = nominal_ns > 0 ? 3 * nominal_ns + 1'000'000 : kMaxSpanNs;
+    return duration_ns > 0 && duration_ns <= most;
+  }
 };
 
 class PictureCache {
@@ -35,8 +43,8 @@ class PictureCache {
   explicit PictureCache(size_t limit_bytes) : limit_bytes_(limit_bytes) {}
 
   // Keeps `picture` (replacing one with the same start), then drops the pictures farthest in
-  // time from `near_ns` until the bound holds again. A picture larger than the bound is not
-  // kept. Pictures of another size than the cache's current one are refused.
+  // time from `near_ns` until the bound holds again. A picture larger than the bound, or one
+  // whose span is not plausible, is not kept. Pictures of another size than the cache's current one are refused.
   void Insert(std::shared_ptr<const Picture> picture, int64_t near_ns);
   // The picture that covers `time_ns`, or null.
   std::shared_ptr<const Picture> Find(int64_t time_ns) const;
