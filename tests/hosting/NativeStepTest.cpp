@@ -86,6 +86,44 @@ TEST_P(NativeStepTest, LandsOnTheNeighbouringFrame) {
   EXPECT_EQ(window_.Grab(), picture[size_t(last - 1)]);
 }
 
+// Phone footage through the channel: after each step the position in 100 ns units lies in the
+// picture shown (the first unit of its start), and a lap stored there and recalled by an
+// absolute seek shows the same picture.
+TEST(NativeStepPhoneTest, ARecalledPositionShowsTheSteppedPicture) {
+  for (const char* movie : {"vfr-wander.mp4", "ntsc-600.mov"}) {
+    SCOPED_TRACE(movie);
+    const std::vector<int64_t> times = test::PictureTimes(movie);
+    ASSERT_GT(times.size(), 60u);
+    test::XTestWindow window(320, 240);
+    ClientOptions options;
+    options.server_path = test::QuorvexExe();
+    CMovieClient client(options);
+    const std::string path = test::Movie(movie);
+    ASSERT_TRUE(
+        client.InitializeGraph(std::u16string(path.begin(), path.end()).c_str(), window.id()));
+    client.SetVideoSize(window.width(), window.height());
+    client.Pause();
+    int k = 30;
+    int64_t units = (times[size_t(k)] + times[size_t(k) + 1]) / 2 / 100;
+    client.SetPositions(&units, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning);
+    for (int step : {+1, -1, -1, +10, -10, -5, +1}) {
+      ASSERT_EQ(client.StepFrames(step), S_OK) << step;
+      k += step;
+      int64_t at = -1;
+      ASSERT_EQ(client.GetCurrentPosition(&at), S_OK);
+      EXPECT_EQ(at, times[size_t(k)] / 100) << step << " to " << k;
+      const std::vector<uint32_t> stepped = window.Grab();
+      client.SetPositions(&units, AM_SEEKING_AbsolutePositioning, nullptr,
+                          AM_SEEKING_NoPositioning);  // somewhere else, then the lap's time
+      int64_t recalled = at;
+      client.SetPositions(&recalled, AM_SEEKING_AbsolutePositioning, nullptr,
+                          AM_SEEKING_NoPositioning);
+      EXPECT_TRUE(window.Grab() == stepped) << step << " to " << k;
+      units = at;
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Rates, NativeStepTest,
                          testing::Values(StepCase{"h264-25fps.mp4", 25, 1, 50},
                                          StepCase{"h264-noaudio.mp4", 30000, 1001, 300},

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 namespace quorvex::test {
@@ -25,6 +27,37 @@ std::string LeftoverChannelNames(const std::string& id) {
       found += name + " ";
   }
   return found;
+}
+
+std::vector<int64_t> PictureTimes(const std::string& movie) {
+  const std::string path = Movie(movie);
+  const auto read = [&](const std::string& entries) {
+    std::string out;
+    const std::string command = "ffprobe -v error -select_streams v:0 -show_entries " + entries +
+                                " -of csv=p=0 '" + path + "'";
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+      char line[256];
+      while (fgets(line, sizeof line, pipe))
+        out += line;
+      pclose(pipe);
+    }
+    return out;
+  };
+  int64_t num = 0, den = 0;
+  std::sscanf(read("stream=time_base").c_str(), "%ld/%ld", &num, &den);
+  std::vector<int64_t> times;
+  const std::string pts = read("packet=pts");
+  for (const char* at = pts.c_str(); *at;) {
+    char* end = nullptr;
+    const long long ticks = std::strtoll(at, &end, 10);
+    if (end == at)
+      break;
+    if (den > 0)
+      times.push_back(ticks * num * 1'000'000'000 / den);
+    at = *end ? end + 1 : end;
+  }
+  std::sort(times.begin(), times.end());
+  return times;
 }
 
 }  // namespace quorvex::test

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace quorvex::test {
 
@@ -8,6 +10,9 @@ namespace quorvex::test {
 std::string QuorvexExe();
 // A generated test movie by file name, e.g. "h264-aac-16x9.mp4" (see tests/fixtures).
 std::string Movie(const std::string& name);
+// The start of every picture of the test movie `name`'s first picture stream as its container
+// stores it, sorted, in ns: read by ffprobe, a demuxer independent of the one under test.
+std::vector<int64_t> PictureTimes(const std::string& name);
 // Names of the channel `id` still present under /dev/shm (its semaphore and blocks).
 // Other tests may be running channels of their own at the same time, so only one
 // channel's names can be checked.

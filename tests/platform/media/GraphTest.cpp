@@ -233,39 +233,6 @@ TEST_F(GraphTest, StepsShowWhatAFreshSeekShows) {
   }
 }
 
-// The start of every picture of `movie`'s first picture stream as the container stores it,
-// sorted, in ns (read by ffprobe: an independent demuxer).
-std::vector<int64_t> PictureTimes(const std::string& movie) {
-  const std::string path = test::Movie(movie);
-  const auto read = [&](const std::string& entries) {
-    std::string out;
-    const std::string command = "ffprobe -v error -select_streams v:0 -show_entries " + entries +
-                                " -of csv=p=0 '" + path + "'";
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-      char line[256];
-      while (fgets(line, sizeof line, pipe))
-        out += line;
-      pclose(pipe);
-    }
-    return out;
-  };
-  int64_t num = 0, den = 0;
-  std::sscanf(read("stream=time_base").c_str(), "%ld/%ld", &num, &den);
-  std::vector<int64_t> times;
-  const std::string pts = read("packet=pts");
-  for (const char* at = pts.c_str(); *at;) {
-    char* end = nullptr;
-    const long long ticks = std::strtoll(at, &end, 10);
-    if (end == at)
-      break;
-    if (den > 0)
-      times.push_back(ticks * num * 1'000'000'000 / den);
-    at = *end ? end + 1 : end;
-  }
-  std::sort(times.begin(), times.end());
-  return times;
-}
-
 // Phone footage: pictures dropped, picture times that wander, a time scale of 600. Steps of one,
 // five and ten pictures both ways, and beyond both ends, land on the start of exactly that
 // picture of the stream and show what a fresh seek to the position reported shows; a seek into
@@ -273,7 +240,7 @@ std::vector<int64_t> PictureTimes(const std::string& movie) {
 TEST_F(GraphTest, StepsFollowTheStreamsOwnPictureTimes) {
   for (const char* movie : {"vfr-dropped.mp4", "vfr-wander.mp4", "ntsc-600.mov"}) {
     SCOPED_TRACE(movie);
-    std::vector<int64_t> times = PictureTimes(movie);
+    std::vector<int64_t> times = test::PictureTimes(movie);
     ASSERT_GT(times.size(), 100u);
     Graph graph;
     Open(movie, graph);
