@@ -23,8 +23,13 @@ namespace {
 constexpr GstClockTime kPauseLimitNs = 2 * GST_SECOND;
 // Larger than any screen: a bigger area is refused rather than allocated.
 constexpr int32_t kMaxAreaPixels = 16384;
-// A picture the queue decodes ahead arrives within milliseconds; a stalled decoder is given up.
-constexpr auto kPictureLimit = std::chrono::seconds(2);
+// A picture decodes within milliseconds; a decoder that gives none for this long waits for room
+// in the queue, or is stuck.
+constexpr auto kStallLimit = std::chrono::milliseconds(300);
+// Forward steps this far beyond the pictures decoded ahead decode on; farther ones seek.
+constexpr int64_t kDecodeOnReachNs = GST_SECOND;
+// Pictures the sink lets go at a time when the queue before it is full.
+constexpr guint64 kSkipPictures = 8;
 
 }  // namespace
 
@@ -240,6 +245,7 @@ bool Graph::SeekPipeline(int64_t position_ns, bool key_frame) {
     end_of_pictures_ = false;
     shown_since_play_ = false;
     next_target_ns_.reset();
+    quiet_ = false;
   }
   sound_target_ns_ = -1;
   ahead_from_ns_.reset();
@@ -378,13 +384,8 @@ std::optional<Graph::Shown> Graph::Neighbour(const Shown& from, bool forward) {
   const int64_t probe = forward ? from.stop_ns() : from.start_ns - 1;
   if (from.duration_ns <= 0)
     return std::nullopt;
-  if (forward && ahead_from_ns_ && *ahead_from_ns_ <= probe &&
-      probe < *ahead_from_ns_ + kDecodeAheadNs) {
-    // The queue is decoding toward it: the picture is kept as soon as the next one passes.
-    std::unique_lock lock(picture_mutex_);
-    picture_arrived_.wait_for(lock, kPictureLimit,
-                              [&] { return decoded_until_ns_ > probe || decoded_end_; });
-  }
+  if (forward && !cache_.Find(probe))
+    DecodeOnTo(probe);
   if (auto cached = cache_.Find(probe); cached && cached->start_ns != from.start_ns)
     return as_shown(*cached);
   {
@@ -407,6 +408,53 @@ std::optional<Graph::Shown> Graph::Neighbour(const Shown& from, bool forward) {
   if (forward != (reached->start_ns > from.start_ns))
     return std::nullopt;
   return reached;
+}
+
+// Waits until the pictures decoded ahead of a paused keeping seek reach `probe` (the picture
+// there is kept once the next one passes). A full queue stops the decoder: the sink then lets
+// go of pictures it holds (they are kept already), without showing them. False when `probe`
+// lies too far ahead or behind for that, or the decoder stalls.
+bool Graph::DecodeOnTo(int64_t probe) {
+  if (!ahead_from_ns_ || probe < *ahead_from_ns_)
+    return false;
+  std::unique_lock lock(picture_mutex_);
+  if (probe - std::max(decoded_until_ns_, *ahead_from_ns_) > kDecodeOnReachNs)
+    return false;
+  int64_t seen = decoded_until_ns_;
+  bool skipped = false;
+  while (decoded_until_ns_ <= probe && !decoded_end_) {
+    const bool moved = picture_arrived_.wait_for(
+        lock, kStallLimit, [&] { return decoded_until_ns_ != seen || decoded_end_; });
+    if (!moved) {
+      if (skipped)
+        return false;  // the decoder itself is stuck
+      lock.unlock();
+      skipped = SkipQueued();
+      lock.lock();
+      if (!skipped)
+        return false;
+    } else {
+      skipped = false;
+    }
+    seen = decoded_until_ns_;
+  }
+  return true;
+}
+
+// Lets the sink drop some of the pictures queued before it and hold the next, quietly.
+bool Graph::SkipQueued() {
+  GstElement* sink = nullptr;
+  {
+    std::lock_guard lock(branches_->mutex);
+    sink = branches_->video_sink;
+  }
+  {
+    std::lock_guard lock(picture_mutex_);
+    quiet_ = true;
+  }
+  in_sync_ = false;  // the sink no longer holds the picture shown: a Play seeks first
+  return sink && gst_element_send_event(sink, gst_event_new_step(GST_FORMAT_BUFFERS, kSkipPictures,
+                                                                 1.0, TRUE, FALSE));
 }
 
 // Puts `picture` on screen unless it is there: from the cache, or by a seek to its start.

@@ -170,6 +170,8 @@ class Graph {
 
   // Stepping (Graph.cpp).
   std::optional<Shown> Neighbour(const Shown& from, bool forward);
+  bool DecodeOnTo(int64_t probe);
+  bool SkipQueued();
   bool ShowPicture(const Shown& picture);
 
   bool SeekPipeline(int64_t position_ns, bool key_frame);
@@ -218,6 +220,8 @@ class Graph {
   int64_t decoded_until_ns_ = -1;             // guarded by picture_mutex_
   bool decoded_end_ = false;                  // guarded by picture_mutex_
   bool key_seen_ = false;                     // guarded by picture_mutex_; since the flush
+  // The sink drops pictures it holds that are kept already: they are not shown.
+  bool quiet_ = false;                        // guarded by picture_mutex_
   GstSample* covering_ = nullptr;             // guarded by picture_mutex_
   std::optional<Shown> let_through_;          // guarded by picture_mutex_; its exact span
   uint64_t let_through_running_ns_ = 0;       // guarded by picture_mutex_

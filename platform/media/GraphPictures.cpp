@@ -200,7 +200,8 @@ void Graph::OnPicture(GstSample* sample) {
     gst_sample_unref(held_);
   held_ = gst_sample_ref(sample);
   ++pictures_;
-  PresentLocked(sample);
+  if (!quiet_)
+    PresentLocked(sample);
   picture_arrived_.notify_all();
 }
 
