@@ -2,10 +2,15 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -14,7 +19,12 @@ namespace {
 
 // Xlib's default handler ends the process. The owner belongs to another process and may be
 // destroyed at any moment; a request about a window that vanished must not end the server.
+// Set by the handler, read after an XSync that made the server answer a request: whether that
+// request failed (an X server that cannot reach our shared memory refuses to attach it).
+std::atomic<bool> x_error_seen{false};
+
 int IgnoreXError(Display*, XErrorEvent*) {
+  x_error_seen = true;
   return 0;
 }
 
@@ -39,10 +49,16 @@ struct VideoWindow::Impl {
 
   std::mutex draw_mutex;
   GC gc = nullptr;    // guarded by draw_mutex
+  // Pictures reach the X server through shared memory where it can (a local server): one copy
+  // into the segment instead of the whole picture written down the socket.
+  bool shm_usable = false;     // guarded by draw_mutex
+  XShmSegmentInfo shm{};       // guarded by draw_mutex; shmid -1 while none
+  XImage* shm_image = nullptr;  // guarded by draw_mutex
   Pixmap pixmap = 0;  // the picture shown; guarded by draw_mutex
   int pixmap_width = 0, pixmap_height = 0;  // guarded by draw_mutex
 
   ~Impl() {
+    ReleaseShm();
     if (pixmap)
       XFreePixmap(display, pixmap);
     if (gc)
@@ -52,6 +68,59 @@ struct VideoWindow::Impl {
     else if (video)
       XDestroyWindow(display, video);
     XCloseDisplay(display);
+  }
+
+  void ReleaseShm() {
+    if (!shm_image)
+      return;
+    XShmDetach(display, &shm);
+    XSync(display, False);
+    XDestroyImage(shm_image);  // frees the XImage only: its data is the segment
+    shmdt(shm.shmaddr);
+    shm_image = nullptr;
+  }
+
+  // An image in a shared segment of `width` x `height`, made again when the size changes; null
+  // when the server cannot take one (then pictures go down the socket).
+  XImage* ShmImage(int width, int height) {
+    if (!shm_usable)
+      return nullptr;
+    if (shm_image && shm_image->width == width && shm_image->height == height)
+      return shm_image;
+    ReleaseShm();
+    const int screen = DefaultScreen(display);
+    XImage* image = XShmCreateImage(display, DefaultVisual(display, screen),
+                                    unsigned(DefaultDepth(display, screen)), ZPixmap, nullptr,
+                                    &shm, unsigned(width), unsigned(height));
+    if (!image)
+      return DisableShm();
+    // Private to this user; removed at once, so it goes when both sides have let go of it.
+    shm.shmid = shmget(IPC_PRIVATE, size_t(image->bytes_per_line) * size_t(height),
+                       IPC_CREAT | 0600);
+    shm.shmaddr = shm.shmid < 0 ? nullptr : static_cast<char*>(shmat(shm.shmid, nullptr, 0));
+    if (shm.shmaddr == reinterpret_cast<char*>(-1))
+      shm.shmaddr = nullptr;
+    image->data = shm.shmaddr;
+    shm.readOnly = False;
+    x_error_seen = false;
+    const bool attached = shm.shmaddr && XShmAttach(display, &shm);
+    XSync(display, False);
+    if (shm.shmid >= 0)
+      shmctl(shm.shmid, IPC_RMID, nullptr);
+    if (!attached || x_error_seen) {
+      if (shm.shmaddr)
+        shmdt(shm.shmaddr);
+      image->data = nullptr;
+      XDestroyImage(image);
+      return DisableShm();
+    }
+    shm_image = image;
+    return shm_image;
+  }
+
+  XImage* DisableShm() {
+    shm_usable = false;
+    return nullptr;
   }
 };
 
@@ -71,6 +140,7 @@ std::unique_ptr<VideoWindow> VideoWindow::Open() {
   auto impl = std::make_unique<Impl>();
   impl->display = display;
   impl->video = CreateWindow(display, DefaultRootWindow(display), 0, 0, 1, 1);
+  impl->shm_usable = XShmQueryExtension(display) && !std::getenv("QUORVEX_NO_SHM");
   XSync(display, False);
   return std::unique_ptr<VideoWindow>(new VideoWindow(std::move(impl)));
 }
@@ -104,6 +174,14 @@ void VideoWindow::Draw(const Picture& picture) {
   }
   if (!x.gc)
     x.gc = XCreateGC(x.display, x.pixmap, 0, nullptr);
+  if (XImage* shared = x.ShmImage(picture.width, picture.height);
+      shared && shared->bytes_per_line == picture.width * 4) {
+    std::memcpy(shared->data, picture.pixels.data(), picture.pixels.size());
+    XShmPutImage(x.display, x.pixmap, x.gc, shared, 0, 0, 0, 0, unsigned(picture.width),
+                 unsigned(picture.height), False);
+    Show(x);
+    return;
+  }
   XImage* image = XCreateImage(x.display, DefaultVisual(x.display, screen),
                                unsigned(DefaultDepth(x.display, screen)), ZPixmap, 0,
                                reinterpret_cast<char*>(const_cast<uint8_t*>(picture.pixels.data())),
@@ -115,6 +193,12 @@ void VideoWindow::Draw(const Picture& picture) {
             unsigned(picture.height));
   image->data = nullptr;  // the picture's, not Xlib's to free
   XDestroyImage(image);
+  Show(x);
+}
+
+// The pixmap becomes the window's background: the X server repaints it by itself when the
+// window is exposed. The sync also tells that the server has read the shared segment.
+void VideoWindow::Show(Impl& x) {
   XSetWindowBackgroundPixmap(x.display, x.video, x.pixmap);
   XClearWindow(x.display, x.video);
   XSync(x.display, False);

@@ -50,6 +50,7 @@ class VideoWindow {
  private:
   struct Impl;
   explicit VideoWindow(std::unique_ptr<Impl> impl);
+  static void Show(Impl& x);
 
   std::unique_ptr<Impl> impl_;
   int32_t owner_ = 0;
