@@ -28,6 +28,8 @@ constexpr int32_t kMaxAreaPixels = 16384;
 constexpr auto kStallLimit = std::chrono::milliseconds(300);
 // Forward steps this far beyond the pictures decoded ahead decode on; farther ones seek.
 constexpr int64_t kDecodeOnReachNs = GST_SECOND;
+// The longest a step of many pictures goes on decoding.
+constexpr auto kStepLimit = std::chrono::seconds(8);
 // Pictures the sink lets go at a time when the queue before it is full.
 constexpr guint64 kSkipPictures = 8;
 
@@ -359,7 +361,10 @@ bool Graph::StepPictures(int32_t pictures) {
   int64_t left = forward ? int64_t(pictures) : -int64_t(pictures);
   Shown at = *now;
   bool moved = false;
-  for (; left > 0; --left) {
+  // A long step that must decode stretch after stretch ends where it has got to in time: the
+  // client waits a bounded time for every command.
+  const auto deadline = std::chrono::steady_clock::now() + kStepLimit;
+  for (; left > 0 && std::chrono::steady_clock::now() < deadline; --left) {
     const std::optional<Shown> next = Neighbour(at, forward);
     if (!next)
       break;

@@ -25,9 +25,10 @@ constexpr auto kPrerollLimit = std::chrono::seconds(10);
 // closely (it plays unsynchronised at the device's pace).
 constexpr gint64 kAudioBufferUs = 50'000;
 constexpr gint64 kAudioLatencyUs = 10'000;
-// Decoded pictures waiting for the sink: while paused the decoder works ahead up to this far,
-// so that forward steps find their pictures decoded.
-constexpr guint kVideoAheadBytes = 64u << 20;
+// Decoded pictures waiting for the sink, at most (with 0.4 s): about eight 1080p pictures. While
+// paused the decoder works ahead this far and the pictures are kept as they enter; forward
+// steps that need more let the sink drop some, so a larger queue would only hold memory.
+constexpr guint kVideoAheadBytes = 24u << 20;
 // Late pictures are dropped as a video sink drops them, and the decoder is told to catch up.
 constexpr gint64 kMaxLatenessNs = 20 * GST_MSECOND;
 
