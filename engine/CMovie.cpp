@@ -3,12 +3,14 @@
 #include <gst/gst.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <limits>
 
 #include "audio/gst/PitchShiftElement.h"
 #include "engine/Clock.h"
 #include "engine/MovieUtils.h"
+#include "platform/ipc/Siblings.h"
 
 namespace quorvex {
 namespace {
@@ -172,8 +174,24 @@ void CMovie::SetFilterRate(double rate) {
 void CMovie::Pause() {
   if (!graph_)
     return;
+  ShareCacheBudget();
   graph_->Pause();
   playing_ = false;
+}
+
+// All movie servers of one user interface keep their pictures within one budget: the smaller
+// of 256 MiB and an eighth of the memory, in equal shares. Each server counts its siblings when
+// it pauses (not more often than every 2 s: it reads /proc).
+void CMovie::ShareCacheBudget() {
+  constexpr size_t kMostBytes = size_t(256) << 20;
+  const auto now = std::chrono::steady_clock::now();
+  if (budget_counted_ && now - *budget_counted_ < std::chrono::seconds(2))
+    return;
+  budget_counted_ = now;
+  const size_t memory = ipc::PhysicalMemoryBytes();
+  const size_t budget = memory ? std::min(kMostBytes, memory / 8) : kMostBytes;
+  // The servers' switch: they are started as `quorvex /s <id>`.
+  graph_->ShareCache(budget / size_t(ipc::CountSiblings("/s")));
 }
 
 void CMovie::Run() {

@@ -11,8 +11,10 @@
 // This is the edge where the graph's nanoseconds and bools become the channel's 100 ns units
 // and result codes.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/media/Graph.h"
@@ -75,6 +77,7 @@ class CMovie {
   media::Graph* graph() { return graph_.get(); }
 
  private:
+  void ShareCacheBudget();
   void SetFilterRate(double rate);
 
   std::unique_ptr<media::Graph> graph_;
@@ -82,6 +85,7 @@ class CMovie {
   GstElement* pitch_filter_ = nullptr;  // kept alive by the graph
   bool playing_ = false;
   int32_t volume_ = 0;
+  std::optional<std::chrono::steady_clock::time_point> budget_counted_;
 };
 
 }  // namespace quorvex

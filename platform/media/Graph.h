@@ -131,6 +131,8 @@ class Graph {
 
   EventQueue& events() { return events_; }
   PictureCache& cache() { return cache_; }
+  // This movie's share of the pictures kept by all movies (never above kDefaultCacheBytes).
+  void ShareCache(size_t bytes);
   // Number of pictures the application sink received (tests count decodes with it).
   uint64_t pictures_received() const;
   // Pictures the sink dropped for being late, and rendered, since the last flush.

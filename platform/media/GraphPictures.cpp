@@ -319,6 +319,11 @@ void Graph::FillCacheBefore() {
   filler_->Start(from, to, width, height);
 }
 
+void Graph::ShareCache(size_t bytes) {
+  if (!steps_by_seek_)
+    cache_.SetLimitKeeping(std::min(bytes, kDefaultCacheBytes), position_ns_);
+}
+
 void Graph::ForgetPictures() {
   if (filler_)
     filler_->Cancel();

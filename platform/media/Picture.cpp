@@ -77,6 +77,12 @@ void PictureCache::set_limit_bytes(size_t limit) {
   bytes_ = 0;
 }
 
+void PictureCache::SetLimitKeeping(size_t limit, int64_t near_ns) {
+  std::lock_guard lock(mutex_);
+  limit_bytes_ = limit;
+  EvictLocked(near_ns);
+}
+
 size_t PictureCache::bytes() const {
   std::lock_guard lock(mutex_);
   return bytes_;

@@ -54,6 +54,8 @@ class PictureCache {
   // Forgets every picture; later pictures must be `width` x `height` (0 x 0: any size).
   void Reset(int32_t width, int32_t height);
   void set_limit_bytes(size_t limit);
+  // A new bound that keeps what fits: the pictures farthest from `near_ns` go first.
+  void SetLimitKeeping(size_t limit, int64_t near_ns);
 
   size_t bytes() const;
   size_t limit_bytes() const;
