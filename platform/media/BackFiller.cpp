@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/media/Graph.h"
+#include "platform/media/Log.h"
 #include "platform/media/PictureMaker.h"
 
 namespace quorvex::media {
@@ -215,6 +216,11 @@ std::optional<int64_t> BackFiller::FillStretch(const Job& job, int64_t to_ns) {
   bool ended = false;
   while (!Cancelled()) {
     if (GstMessage* error = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR)) {
+      GError* reason = nullptr;
+      gst_message_parse_error(error, &reason, nullptr);
+      GST_CAT_INFO(BackFillLog(), "%s: fill ends: %s", path_.c_str(),
+                   reason ? reason->message : "");
+      g_clear_error(&reason);
       gst_message_unref(error);  // a damaged file: what was kept stays, the fill ends
       break;
     }

@@ -14,6 +14,7 @@
 #include "platform/media/GraphBranches.h"
 #include "platform/media/GstRef.h"
 #include "platform/media/IndexlessSeek.h"
+#include "platform/media/Log.h"
 #include "platform/media/PictureMaker.h"
 #include "platform/media/VideoWindow.h"
 
@@ -223,6 +224,8 @@ bool Graph::Seek(int64_t position_ns, std::optional<int64_t> stop_ns, bool key_f
   if (ok || !has_video()) {
     position_ns_ = position_ns;
   } else {
+    GST_CAT_INFO(GraphLog(), "%s: seek to %" GST_TIME_FORMAT " failed", path_.c_str(),
+                 GST_TIME_ARGS(position_ns));
     // A seek that failed (a damaged file) reports the picture that is still shown.
     std::lock_guard lock(picture_mutex_);
     if (shown_)

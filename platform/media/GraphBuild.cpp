@@ -12,6 +12,7 @@
 
 #include "platform/media/Graph.h"
 #include "platform/media/GraphBranches.h"
+#include "platform/media/Log.h"
 #include "platform/media/GstRef.h"
 #include "platform/media/PictureMaker.h"
 #include "platform/media/WatchedDecodeBin.h"
@@ -222,9 +223,17 @@ void Graph::OnBusMessage(GstMessage* message) {
       }
       bus_changed_.notify_all();
       return;
-    case GST_MESSAGE_ERROR:
+    case GST_MESSAGE_ERROR: {
+      GError* error = nullptr;
+      gchar* detail = nullptr;
+      gst_message_parse_error(message, &error, &detail);
+      GST_CAT_WARNING(GraphLog(), "%s: %s (%s)", path_.c_str(), error ? error->message : "",
+                      detail ? detail : "");
+      g_clear_error(&error);
+      g_free(detail);
       OnStreamError();
       return;
+    }
     case GST_MESSAGE_EOS:
       if (from_graph)
         events_.Queue(EC_COMPLETE, S_OK, 0);
