@@ -132,7 +132,7 @@ bool Graph::Pause() {
   {
     std::lock_guard lock(picture_mutex_);
     keeping_ = keep;
-    keep_from_ns_ = position_ns_;
+    keep_from_ns_ = keep_near_ns_ = position_ns_;
   }
   FillCacheBefore();
   return ok;
@@ -295,6 +295,7 @@ bool Graph::SeekKeepingFrom(int64_t position_ns, int64_t from_ns, uint64_t stop)
     std::lock_guard lock(picture_mutex_);
     next_target_ns_ = position_ns;
     keep_from_ns_ = position_ns - kFillSpanNs;
+    keep_near_ns_ = position_ns;
     keeping_ = !steps_by_seek_;
     let_through_.reset();
   }

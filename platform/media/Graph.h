@@ -214,6 +214,7 @@ class Graph {
   GstSample* unclosed_ = nullptr;             // guarded by picture_mutex_; the last one passed
   bool keeping_ = false;                      // guarded by picture_mutex_; paused: cache them
   int64_t keep_from_ns_ = 0;                  // guarded by picture_mutex_
+  int64_t keep_near_ns_ = 0;                  // guarded by picture_mutex_; what stays longest
   // A seek that keeps what it decodes: pictures up to the target are held back, and the last
   // of them is let through once the next one shows that it covers the target.
   std::optional<int64_t> target_ns_;          // guarded by picture_mutex_

@@ -180,7 +180,7 @@ void Graph::CloseSpanLocked(int64_t next_start_ns) {
     if (std::shared_ptr<Picture> picture = maker_->Make(sample, area_width_, area_height_)) {
       picture->start_ns = start;
       picture->duration_ns = duration;
-      cache_.Insert(std::move(picture), target_ns_.value_or(position_ns_));
+      cache_.Insert(std::move(picture), keep_near_ns_);
     }
   }
   gst_sample_unref(sample);
