@@ -213,7 +213,9 @@ bool Graph::Seek(int64_t position_ns, std::optional<int64_t> stop_ns, bool key_f
     in_sync_ = false;
     return true;
   }
-  if (!playing_ && !key_frame && same_stop && ShowCached(position_ns)) {
+  // While paused: from the cache, or from the pictures the queue decodes ahead.
+  if (!playing_ && !key_frame && same_stop &&
+      (ShowCached(position_ns) || (DecodeOnTo(position_ns) && ShowCached(position_ns)))) {
     position_ns_ = position_ns;
     FillCacheBefore();
     return true;
