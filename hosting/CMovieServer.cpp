@@ -92,6 +92,7 @@ void CMovieServer::Dispatch(int32_t code) {
       {ch::StepFrames::code, &S::Execute<ch::StepFrames, &S::StepFrames>},
       {ch::FindStartSound::code, &S::Execute<ch::FindStartSound, &S::FindStartSound>},
       {ch::GetStartSound::code, &S::Execute<ch::GetStartSound, &S::GetStartSound>},
+      {ch::CancelStartSound::code, &S::Execute<ch::CancelStartSound, &S::CancelStartSound>},
   };
   // One entry per code of the range but the close: a command added to the codes without a
   // handler, or listed twice, does not compile.
@@ -251,6 +252,10 @@ void CMovieServer::GetStartSound(const ch::CodeOnlyParam&, ch::StartSoundReply& 
       break;
   }
   reply.onset_units = reply.state == ch::kStartSoundFound ? status.onset_units : 0;
+}
+
+void CMovieServer::CancelStartSound(const ch::CodeOnlyParam&) {
+  finder_->Cancel();
 }
 
 void CMovieServer::StepFrames(const ch::StepFramesParam& p, ch::ResultReply& reply) {

@@ -41,9 +41,11 @@ enum Code : int32_t {
   // background; returns at once. GetStartSound polls it.
   kFindStartSound = 0x8076,
   kGetStartSound = 0x8077,
+  // Ends a running search at once (its state becomes idle); replies when it has ended.
+  kCancelStartSound = 0x8078,
 };
 inline constexpr int32_t kFirstCommand = kInitializeGraph;
-inline constexpr int32_t kLastCommand = kGetStartSound;
+inline constexpr int32_t kLastCommand = kCancelStartSound;
 inline constexpr int32_t kGraphNotify = 0x8001;
 
 inline bool IsCommand(int64_t code) {
@@ -60,7 +62,7 @@ std::string ReturnMapName(const std::string& id);   // "/QuorvexReturnMap<id>"
 
 struct CodeOnlyParam {  // GraphNotifyProc, GetRate, Pause, Run, Stop, IsPlaying,
   int32_t code = 0;     // GetAspectRatio, GetDuration, GetCurrentPosition, close,
-};                      // FindStartSound, GetStartSound
+};                      // FindStartSound, GetStartSound, CancelStartSound
 struct InitializeGraphParam {
   int32_t code = 0;
   char16_t path[kMaxPathUnits] = {};  // zero-terminated
@@ -185,6 +187,7 @@ using PutVolume = Command<kPutVolume, PutVolumeParam, ResultReply>;
 using StepFrames = Command<kStepFrames, StepFramesParam, ResultReply>;
 using FindStartSound = Command<kFindStartSound, CodeOnlyParam, ResultReply>;
 using GetStartSound = Command<kGetStartSound, CodeOnlyParam, StartSoundReply>;
+using CancelStartSound = Command<kCancelStartSound, CodeOnlyParam>;
 
 #define QUORVEX_CHECK_FIELD(T, f, off) static_assert(offsetof(T, f) == (off), #T "::" #f)
 #define QUORVEX_CHECK_SIZE(T, n) static_assert(sizeof(T) == (n), "size of " #T)
