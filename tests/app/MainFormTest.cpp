@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "app/MainForm.h"
+#include "hosting/Channel.h"
 #include "laps/LapFile.h"
 #include "laps/LapForm.h"
 #include "laps/LapMessages.h"
@@ -400,6 +401,22 @@ TEST_F(MainFormTest, StartSoundLinesUpEveryMovie) {
   EXPECT_EQ(seen[1].text, "開始音が見つかりません: No.2, No.3, No.4, No.5");
   EXPECT_NEAR(f.time_list()[0].front(), 4.0, 0.002);
   EXPECT_NEAR(f.time_list()[1].front(), 1.8, 0.002);
+  // The progress dialog's cancel reaches every server: none is still searching afterwards, and
+  // the positions and bases stay.
+  std::unique_ptr<ModalWatcher> yes(ModalWatcher::AnsweringBoxes(QMessageBox::Yes, &seen));
+  for (VideoForm* vf : f.vfs())
+    vf->SetCurrentPosition(0.0);
+  f.start_sound_item()->trigger();
+  ASSERT_TRUE(f.finding_start_sound());
+  auto* progress = f.findChild<QProgressDialog*>();
+  ASSERT_NE(progress, nullptr);
+  emit progress->canceled();  // its cancel button
+  EXPECT_FALSE(f.finding_start_sound());
+  for (VideoForm* vf : f.vfs()) {
+    int64_t onset = 0;
+    EXPECT_NE(vf->client()->GetStartSound(&onset), channel::kStartSoundRunning) << vf->GetNumber();
+  }
+  EXPECT_NEAR(f.time_list()[0].front(), 4.0, 0.002);
 }
 
 // One server killed among three: that window is told and emptied, the others go on.
