@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "hosting/Channel.h"
+
 namespace quorvex {
 
 namespace ipc {
@@ -37,11 +39,11 @@ class ServerStartError : public std::runtime_error {
 struct ClientOptions {
   std::string server_path;  // empty: this program (/proc/self/exe)
   std::chrono::milliseconds start_timeout{15000};
-  // Longer than the longest wait of the server for one command (a step that decodes on, up to
-  // 8 s, then a seek near the key frame and an ordinary one, up to 10 s each): a slow but
-  // healthy server is never killed.
-  std::chrono::milliseconds command_timeout{35000};
-  std::chrono::milliseconds open_timeout{30000};  // InitializeGraph builds and prerolls a graph
+  // Longer than the server may work on one command (its deadline, channel::kCommandBudget),
+  // with room to spare: a slow but healthy server is never killed.
+  std::chrono::milliseconds command_timeout{channel::kCommandBudget + channel::kReplyAllowance};
+  // InitializeGraph builds and prerolls a graph.
+  std::chrono::milliseconds open_timeout{channel::kOpenBudget + channel::kReplyAllowance};
   std::chrono::milliseconds exit_timeout{5000};
 };
 

@@ -7,6 +7,7 @@
 #include "engine/StartSoundFinder.h"
 #include "hosting/Channel.h"
 #include "hosting/ChannelObjects.h"
+#include "platform/media/Deadline.h"
 #include "platform/media/Results.h"
 
 namespace quorvex {
@@ -109,6 +110,9 @@ void CMovieServer::Dispatch(int32_t code) {
   static_assert(covers_every_command_once());
   for (const Entry& e : kCommands) {
     if (e.code == code) {
+      // One deadline for everything the command waits for, within the client's limit.
+      const media::CommandDeadline deadline(code == ch::kInitializeGraph ? ch::kOpenBudget
+                                                                         : ch::kCommandBudget);
       (this->*e.execute)();
       return;
     }

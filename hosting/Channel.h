@@ -5,6 +5,7 @@
 // format between two processes of the same build; offsets and sizes are fixed and checked.
 
 #include <bit>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -13,6 +14,15 @@
 namespace quorvex::channel {
 
 static_assert(std::endian::native == std::endian::little, "the blocks are little-endian");
+
+// How long the server may work on one command: every wait of its engine ends by this deadline,
+// set when the command arrives (but a paused step's decoding on, at most 4 x 2 s). The
+// client's limits are derived from these; a slower reply means a server that hangs.
+inline constexpr std::chrono::milliseconds kCommandBudget{15000};
+inline constexpr std::chrono::milliseconds kOpenBudget{20000};  // InitializeGraph
+// What the client allows beyond the budget: the step's decoding on, the reply's way back, a
+// loaded machine.
+inline constexpr std::chrono::milliseconds kReplyAllowance{15000};
 
 inline constexpr size_t kBlockBytes = 4096;
 inline constexpr size_t kMaxPathUnits = 1024;  // UTF-16 code units, terminator included

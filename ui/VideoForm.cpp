@@ -413,11 +413,13 @@ void VideoForm::SeekCurrentPosition(double delta_seconds) {
   int64_t cur = 0;
   int64_t dur = 0;
   mov_->GetCurrentPosition(&cur);
-  mov_->GetDuration(&dur);
+  // A movie of unknown length (a stream still being written, a broken index) is not clamped at
+  // its end: the server holds the target within what it can reach.
+  const bool known = media::SUCCEEDED(mov_->GetDuration(&dur));
   int64_t next = SaturatingAdd(cur, SecondsToUnits(delta_seconds));
   if (next < 0)
     next = 0;
-  else if (next > dur)
+  else if (known && next > dur)
     next = dur;
   SeekTo(next);
 }

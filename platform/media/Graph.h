@@ -147,6 +147,8 @@ class Graph {
   bool SeekIndexless(int64_t position_ns, uint64_t stop);
   bool ShowKeptPosition();
   int64_t QueryPosition() const;
+  // The start of the picture shown, when the graph has video and shows one.
+  std::optional<int64_t> ShownStart() const;
 
   GstElement* pipeline_ = nullptr;  // owned
   std::unique_ptr<Branches> branches_;

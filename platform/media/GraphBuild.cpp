@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string_view>
 
+#include "platform/media/Deadline.h"
 #include "platform/media/Graph.h"
 #include "platform/media/GraphBranches.h"
 #include "platform/media/GstRef.h"
@@ -191,7 +192,8 @@ bool Graph::Open(const std::string& path) {
 }
 
 bool Graph::WaitForPreroll(uint64_t since_async_done, uint64_t since_error) {
-  const auto deadline = std::chrono::steady_clock::now() + kPrerollLimit;
+  // No later than the command's deadline: a slow preroll fails the seek rather than the server.
+  const auto deadline = std::chrono::steady_clock::now() + CommandDeadline::Within(kPrerollLimit);
   {
     std::unique_lock lock(bus_mutex_);
     bus_changed_.wait_until(lock, deadline, [&] {
