@@ -130,6 +130,9 @@ class Graph {
   bool LinkThroughFilter(GstElement* from, GstElement* to);
   void LinkDiscard(GstPad* pad);
   bool WaitForPreroll(uint64_t since_async_done, uint64_t since_error);
+  bool BuildDecoding(bool software_only);
+  bool UsesHardwareDecoder() const;
+  void ForgetDecoding();
   // Lets the queue decode up to 0.4 s ahead, once the movie is first played or moved.
   void DecodeAhead();
 
