@@ -197,8 +197,8 @@ void MainForm::MainForm_Load() {
 bool MainForm::RefuseBeyondLimit(qsizetype after) {
   if (after <= kMaxMovies)
     return false;
-  ui::ShowMessageBox(this, QStringLiteral("動画は%1個まで開けます。").arg(kMaxMovies), windowTitle(),
-                     ui::MessageBoxButtons::kOk, ui::MessageBoxIcon::kWarning);
+  ui::ShowMessageBox(this, QStringLiteral("動画は%1個まで開けます。").arg(kMaxMovies),
+                     windowTitle(), ui::MessageBoxButtons::kOk, ui::MessageBoxIcon::kWarning);
   return true;
 }
 

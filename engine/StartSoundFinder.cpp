@@ -71,17 +71,17 @@ void OnPadAdded(GstElement* /*decodebin*/, GstPad* pad, gpointer data) {
   gst_object_unref(convert_pad);
 }
 
-// Video streams are not decoded: their encoded data goes, unparsed as far as decodebin allows,
-// to a fake sink. A search over 16 movies would otherwise decode 16 movies' pictures.
 // decodebin's answers to autoplug-select (GstAutoplugSelectResult, not in its public headers).
 enum AutoplugSelect : int { kAutoplugTry = 0, kAutoplugExpose = 1 };
-int OnAutoplugSelect(GstElement*, GstPad*, GstCaps*,
-                                         GstElementFactory* factory, gpointer) {
+
+// Video streams are not decoded: their encoded data goes, unparsed as far as decodebin allows,
+// to a fake sink. A search over 16 movies would otherwise decode 16 movies' pictures.
+int OnAutoplugSelect(GstElement*, GstPad*, GstCaps*, GstElementFactory* factory, gpointer) {
   const gchar* klass = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS);
   const std::string_view k = klass ? klass : "";
-  const bool picture_decoder = k.find("Decoder") != std::string_view::npos &&
-                               (k.find("Video") != std::string_view::npos ||
-                                k.find("Image") != std::string_view::npos);
+  const bool picture_decoder =
+      k.find("Decoder") != std::string_view::npos &&
+      (k.find("Video") != std::string_view::npos || k.find("Image") != std::string_view::npos);
   return picture_decoder ? kAutoplugExpose : kAutoplugTry;
 }
 
@@ -90,8 +90,7 @@ void OnElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
   GstElementFactory* factory = gst_element_get_factory(element);
   const gchar* klass =
       factory ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS) : nullptr;
-  if (klass && std::string_view(klass).find("Decoder") != std::string_view::npos)
-  {
+  if (klass && std::string_view(klass).find("Decoder") != std::string_view::npos) {
     auto* p = static_cast<Pipeline*>(data);
     std::lock_guard lock(p->mutex);
     p->decoders.push_back(GST_OBJECT_NAME(factory));
@@ -161,7 +160,8 @@ std::optional<int64_t> FeedSample(GstSample* sample,
   if (!buffer || !segment || !caps ||
       !gst_structure_get_int(gst_caps_get_structure(caps, 0), "rate", &rate) || rate <= 0)
     return std::nullopt;
-  if (!audio::StartSoundDetector::SupportsRate(rate) || (detector && detector->sample_rate() != rate)) {
+  if (!audio::StartSoundDetector::SupportsRate(rate) ||
+      (detector && detector->sample_rate() != rate)) {
     refused = true;  // no window fits this rate, or it changed under the detector's history
     return std::nullopt;
   }
@@ -253,8 +253,9 @@ StartSoundFinder::Status StartSoundFinder::Search(const std::string& path, int64
       !WaitForState(p.pipeline, cancel_))
     return failed();
   const auto flags = GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
-  if (start_ns > 0 && (cancel_ || !gst_element_seek_simple(p.pipeline, GST_FORMAT_TIME, flags, start_ns) ||
-                       !WaitForState(p.pipeline, cancel_)))
+  if (start_ns > 0 &&
+      (cancel_ || !gst_element_seek_simple(p.pipeline, GST_FORMAT_TIME, flags, start_ns) ||
+       !WaitForState(p.pipeline, cancel_)))
     return failed();
   gst_element_set_state(p.pipeline, GST_STATE_PLAYING);
   std::optional<audio::StartSoundDetector> detector;  // made at the first buffer: its rate
@@ -269,7 +270,8 @@ StartSoundFinder::Status StartSoundFinder::Search(const std::string& path, int64
         return {State::kFailed, 0};
       continue;
     }
-    const std::optional<int64_t> onset_ns = FeedSample(sample, detector, start_ns, next_ns, refused);
+    const std::optional<int64_t> onset_ns =
+        FeedSample(sample, detector, start_ns, next_ns, refused);
     gst_sample_unref(sample);
     if (refused)
       return {State::kFailed, 0};

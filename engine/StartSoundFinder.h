@@ -49,7 +49,7 @@ class StartSoundFinder {
   std::thread worker_;               // owner's thread only
   std::atomic<bool> cancel_{false};  // set by the owner, read by the worker
   mutable std::mutex mutex_;
-  Status status_;  // guarded by mutex_
+  Status status_;                      // guarded by mutex_
   std::vector<std::string> decoders_;  // guarded by mutex_
 };
 

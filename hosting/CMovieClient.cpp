@@ -73,9 +73,9 @@ void CMovieClient::SpawnServer() {
   const std::string& sockets = ipc::SocketDirectory();
   if (sockets.empty())
     throw ServerStartError("cannot make a private directory for the movie windows", id_);
-  auto child = ipc::ChildProcess::Spawn(
-      options_.server_path, {options_.server_path, "/s", id_},
-      {std::string(ipc::kSocketDirectoryVariable) + "=" + sockets});
+  auto child =
+      ipc::ChildProcess::Spawn(options_.server_path, {options_.server_path, "/s", id_},
+                               {std::string(ipc::kSocketDirectoryVariable) + "=" + sockets});
   if (!child)
     throw ServerStartError("cannot start the movie server", id_);
   process_info_ = std::make_unique<ipc::ChildProcess>(std::move(*child));

@@ -145,7 +145,8 @@ TEST(StartSoundDetector, FollowsTheBlockTimesAcrossGaps) {
   std::optional<int64_t> onset_ns;
   for (size_t at = 0; at < s.size() && !onset_ns; at += 4800) {
     const int64_t gap_ns = at >= size_t(2 * kRate) ? 3'000'000'000 : 0;
-    onset_ns = detector.FeedAt({s.data() + at, 4800}, start_ns + gap_ns + int64_t(at) * 1'000'000'000 / kRate);
+    onset_ns = detector.FeedAt({s.data() + at, 4800},
+                               start_ns + gap_ns + int64_t(at) * 1'000'000'000 / kRate);
   }
   ASSERT_TRUE(onset_ns);
   EXPECT_NEAR(double(*onset_ns - start_ns) / 1e9, 6.0, 0.002);

@@ -274,9 +274,10 @@ TEST_F(CMovieTest, AFailedSeekLeavesThePositionAtThePictureShown) {
   const int64_t shown_units = movie_.graph()->shown()->start_ns / 100;
   EXPECT_NEAR(double(shown_units), 2.0 * kSecond, kFrameUnits);
   int64_t target = 8 * kSecond;
-  EXPECT_EQ(movie_.SetPositions(&target, AM_SEEKING_AbsolutePositioning | media::AM_SEEKING_ReturnTime,
-                                nullptr, media::AM_SEEKING_NoPositioning),
-            media::E_FAIL);
+  EXPECT_EQ(
+      movie_.SetPositions(&target, AM_SEEKING_AbsolutePositioning | media::AM_SEEKING_ReturnTime,
+                          nullptr, media::AM_SEEKING_NoPositioning),
+      media::E_FAIL);
   EXPECT_EQ(target, shown_units) << "the time returned";
   EXPECT_EQ(Position(), shown_units);
   EXPECT_EQ(movie_.graph()->shown()->start_ns / 100, shown_units);

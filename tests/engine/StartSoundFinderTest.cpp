@@ -39,7 +39,8 @@ TEST(StartSoundFinder, DecodesTheSoundOnly) {
     EXPECT_NE(status.state, State::kFailed) << movie;
     EXPECT_NE(status.state, State::kRunning) << movie;
     const std::vector<std::string> decoders = finder.decoders();
-    EXPECT_EQ(decoders.empty(), std::string(movie) == "start-gun.avi") << movie;  // AAC's; PCM has none
+    EXPECT_EQ(decoders.empty(), std::string(movie) == "start-gun.avi")
+        << movie;  // AAC's; PCM has none
     for (const std::string& name : decoders) {
       GstElementFactory* factory = gst_element_factory_find(name.c_str());
       ASSERT_NE(factory, nullptr) << name;

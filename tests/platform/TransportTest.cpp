@@ -201,8 +201,8 @@ TEST(Transport, AnotherUserCanNeitherReachNorSquatTheWindows) {
     std::vector<int> held;
     for (int32_t n = 0; n < 256; ++n) {
       const int32_t h = (handle & ~0xFF) | n;
-      for (const std::string& name :
-           {std::string(1, '\0') + "quorvex-window-" + std::to_string(h), dir + "/" + std::to_string(h)}) {
+      for (const std::string& name : {std::string(1, '\0') + "quorvex-window-" + std::to_string(h),
+                                      dir + "/" + std::to_string(h)}) {
         const int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
         const SocketAddress addr(name);
         if (bind(fd, addr.sockaddr(), addr.length()) == 0 && listen(fd, 1) == 0 && name[0] == '/')
@@ -211,7 +211,8 @@ TEST(Transport, AnotherUserCanNeitherReachNorSquatTheWindows) {
       }
     }
     MessageConnection c;
-    const bool reached = c.Connect(handle) == SendStatus::kOk && c.Send({1, 0, 0}, 5s) == SendStatus::kOk;
+    const bool reached =
+        c.Connect(handle) == SendStatus::kOk && c.Send({1, 0, 0}, 5s) == SendStatus::kOk;
     const char done = reached ? 'r' : 'n';
     if (write(squat[1], &done, 1) != 1)
       _exit(5);
@@ -225,7 +226,8 @@ TEST(Transport, AnotherUserCanNeitherReachNorSquatTheWindows) {
   std::vector<std::unique_ptr<MessagePort>> more;
   if (told) {
     for (int i = 0; i < 20; ++i)  // the squatter holds the names now: new windows are still made
-      EXPECT_NO_THROW(more.push_back(std::make_unique<MessagePort>([](const Message&) { return 0; })));
+      EXPECT_NO_THROW(
+          more.push_back(std::make_unique<MessagePort>([](const Message&) { return 0; })));
   }
   kill(squatter, SIGKILL);
   int status = 0;

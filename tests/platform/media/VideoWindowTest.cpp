@@ -26,8 +26,8 @@ struct PrivateDisplay {
   explicit PrivateDisplay(int depth) : name(":" + std::to_string(150 + depth)) {
     pid = fork();
     if (pid == 0) {
-      execlp("Xvfb", "Xvfb", name.c_str(), "-screen", "0", ("64x64x" + std::to_string(depth)).c_str(),
-             "-nolisten", "tcp", nullptr);
+      execlp("Xvfb", "Xvfb", name.c_str(), "-screen", "0",
+             ("64x64x" + std::to_string(depth)).c_str(), "-nolisten", "tcp", nullptr);
       _exit(127);
     }
     for (int i = 0; i < 200; ++i) {
@@ -65,7 +65,8 @@ TEST(VideoWindow, ColoursFollowTheVisualsMasksAtDepths16And30) {
     ASSERT_TRUE(window);
     // Four pixels, B, G, R, x as bgrx() says the window takes them.
     EXPECT_TRUE(window->bgrx());
-    const unsigned colours[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {200, 100, 50}};  // r, g, b
+    const unsigned colours[4][3] = {
+        {255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {200, 100, 50}};  // r, g, b
     Picture picture;
     picture.width = 4;
     picture.height = 1;
