@@ -49,8 +49,8 @@ TEST(LapTableText, FormulaLikeTextsAreMadeInertAndNumbersStay) {
   EXPECT_EQ(csv, kBom + QString(",'=1+2.mp4,'@SUM(1+1).mkv\r\n,'+ﾄｰﾀﾙ,区間\r\n1,\"-0,25\",+1.50\r\n"
                                 "2,'---,\"1 234,5\"\r\n'\tx,'@a,'-\r\n")
                             .toUtf8());
-  const LapTableTexts names{{"", "-2+3.mp4", "\r=1"}, {{"-7", "+7", "=7"}}};
-  EXPECT_EQ(TabSeparatedText(names), "\t'-2+3.mp4\t' =1\n-7\t+7\t'=7\n");
+  const LapTableTexts names{{"", "-2+3.mp4", "\r=1"}, {{"-7", "+7", "=7", "+1-2"}}};
+  EXPECT_EQ(TabSeparatedText(names), "\t'-2+3.mp4\t' =1\n-7\t+7\t'=7\t'+1-2\n");
 }
 
 TEST(LapFileWriter, RefusesWhatCannotBeALapFile) {

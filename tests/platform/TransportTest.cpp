@@ -150,9 +150,14 @@ TEST(Transport, SocketsLiveInADirectoryOnlyThisUserCanEnter) {
   const std::string runtime = std::getenv("XDG_RUNTIME_DIR") ? std::getenv("XDG_RUNTIME_DIR") : "";
   char base_name[] = "/tmp/quorvex-test-XXXXXX";
   ASSERT_NE(mkdtemp(base_name), nullptr);
-  const std::string base = base_name, own = base + "/quorvex", wide = base + "/wide";
-  ASSERT_EQ(mkdir(wide.c_str(), 0755), 0);
-  ASSERT_EQ(chmod(wide.c_str(), 0755), 0);
+  const std::string base = base_name, own = base + "/quorvex", wide = base + "/wide",
+                    theirs = base + "/theirs", mine = base + "/mine";
+  for (const std::string& d : {wide, theirs, mine})
+    ASSERT_EQ(mkdir(d.c_str(), 0700), 0);
+  ASSERT_EQ(chmod(wide.c_str(), 0750), 0);  // the group may enter
+  const bool root = geteuid() == 0;
+  if (root)
+    ASSERT_EQ(chown(theirs.c_str(), 65534, 65534), 0);
   const auto choose = [](const std::string& runtime_dir, const std::string& handed) {
     setenv("XDG_RUNTIME_DIR", runtime_dir.c_str(), 1);
     handed.empty() ? unsetenv(kSocketDirectoryVariable)
@@ -167,16 +172,22 @@ TEST(Transport, SocketsLiveInADirectoryOnlyThisUserCanEnter) {
   EXPECT_EQ(choose(base, ""), own);
   ASSERT_EQ(chmod(own.c_str(), 0711), 0);
   EXPECT_EQ(choose(base, own), own);  // handed down, once narrowed again
-  for (const std::string& refused : {wide, base + "/missing"})
+  for (const std::string& refused : {wide, base + "/missing", root ? theirs : wide})
     EXPECT_EQ(choose("", refused), "temporary") << refused;
   rmdir(own.c_str());
-  ASSERT_EQ(symlink(wide.c_str(), own.c_str()), 0);  // a link in its place is not followed
+  ASSERT_EQ(symlink(mine.c_str(), own.c_str()), 0);  // a link in its place is not followed
   EXPECT_EQ(choose(base, ""), "temporary");
+  EXPECT_EQ(choose("", own), "temporary");
   setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
   unsetenv(kSocketDirectoryVariable);
   std::system(("rm -rf " + base).c_str());
-  MessagePort port([](const Message&) { return 0; });
-  EXPECT_EQ(SocketNameForHandle(port.handle()).rfind(SocketDirectory() + "/", 0), 0u);
+  // The windows of this process are files in its own directory, gone with them.
+  auto port = std::make_unique<MessagePort>([](const Message&) { return 0; });
+  const std::string file = SocketNameForHandle(port->handle());
+  EXPECT_EQ(file.rfind(SocketDirectory() + "/", 0), 0u);
+  EXPECT_EQ(access(file.c_str(), F_OK), 0);
+  port.reset();
+  EXPECT_NE(access(file.c_str(), F_OK), 0);
 }
 
 // Another user can neither reach a window nor take its name first: the names it would squat
@@ -234,6 +245,33 @@ TEST(Transport, AnotherUserCanNeitherReachNorSquatTheWindows) {
   waitpid(squatter, &status, 0);
   ASSERT_TRUE(told) << "squatter exit " << (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
   EXPECT_EQ(done, 'n');
+  // Even with the directory and the socket opened to everyone, the window takes nothing from
+  // another user: it checks who connects.
+  const std::string file = SocketNameForHandle(handle), parent = dir.substr(0, dir.rfind('/'));
+  struct stat parent_st {};
+  ASSERT_EQ(stat(parent.c_str(), &parent_st), 0);
+  // The runtime directory above ours is opened too, but never a shared one such as /tmp.
+  const bool open_parent = IsPrivateDirectory(parent);
+  for (const std::string& d : open_parent ? std::vector{parent, dir} : std::vector{dir})
+    ASSERT_EQ(chmod(d.c_str(), 0711), 0);
+  ASSERT_EQ(chmod(file.c_str(), 0777), 0);
+  const int rc = InChild([handle] {
+    if (setgid(65534) != 0 || setuid(65534) != 0)
+      return 3;
+    const int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    const Frame f{FrameKind::kPost, 1, 0, 0, 0};
+    const SocketAddress addr(SocketNameForHandle(handle));
+    if (connect(fd, addr.sockaddr(), addr.length()) != 0)
+      return 4;  // the window must be reachable for this check
+    send(fd, &f, sizeof f, MSG_NOSIGNAL);
+    close(fd);
+    return 0;
+  });
+  chmod(dir.c_str(), 0700);
+  if (open_parent)
+    chmod(parent.c_str(), parent_st.st_mode & 07777);
+  chmod(file.c_str(), 0755);
+  EXPECT_EQ(rc, 0);
   SpinFor(100);
   EXPECT_FALSE(called);
 }
