@@ -19,6 +19,7 @@
 #include "laps/LapForm.h"
 #include "platform/ui/FileDialogFilter.h"
 #include "platform/ui/MenuMerge.h"
+#include "platform/ui/MessageBox.h"
 #include "ui/ControlForm.h"
 #include "ui/VideoForm.h"
 
@@ -193,13 +194,33 @@ void MainForm::MainForm_Load() {
   loaded_ = true;
 }
 
+bool MainForm::RefuseBeyondLimit(qsizetype after) {
+  if (after <= kMaxMovies)
+    return false;
+  ui::ShowMessageBox(this, QStringLiteral("動画は%1個まで開けます。").arg(kMaxMovies),
+                     windowTitle(), ui::MessageBoxButtons::kOk, ui::MessageBoxIcon::kWarning);
+  return true;
+}
+
 void MainForm::OpenMovies(const QStringList& paths) {
+  if (RefuseBeyondLimit(qsizetype(vfs_.size()) + paths.size()))
+    return;
+  OpenInNewWindows(paths);
+  lf_->ClearRows();
+  time_list_.Reset(int(vfs_.size()));
+  if (auto_alignment_->isChecked())
+    AlignVideoForms();
+}
+
+std::vector<QPointer<VideoForm>> MainForm::OpenInNewWindows(const QStringList& paths) {
   // Every server starts, then every one opens its file, then each first picture is collected:
-  // the movies open side by side instead of one after another.
-  // A warning box on the way runs events: a window closed meanwhile drops out of the list.
-  std::vector<QPointer<VideoForm>> opening;
+  // the movies open side by side instead of one after another. What went wrong is told once
+  // every open has finished: a box's event loop must not run while a reply is awaited. A
+  // window closed meanwhile drops out of the lists.
+  std::vector<QPointer<VideoForm>> opening, all;
   for (const QString& path : paths) {
     VideoForm* vf = AddVideoForm();
+    all.push_back(vf);
     if (vf->StartOpening(path))
       opening.push_back(vf);
     lf_->AddItem();
@@ -210,10 +231,10 @@ void MainForm::OpenMovies(const QStringList& paths) {
   for (const QPointer<VideoForm>& vf : opening)
     if (vf)
       vf->FinishOpening();
-  lf_->ClearRows();
-  time_list_.Reset(int(vfs_.size()));
-  if (auto_alignment_->isChecked())
-    AlignVideoForms();
+  for (const QPointer<VideoForm>& vf : all)
+    if (vf)
+      vf->ReportOpenFailure();
+  return all;
 }
 
 VideoForm* MainForm::AddVideoForm() {

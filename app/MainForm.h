@@ -11,6 +11,7 @@
 // their servers end when the movie windows are disposed. UI thread only.
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QStringList>
 
 #include <cstdint>
@@ -48,8 +49,13 @@ class MainForm : public QMainWindow, public ControlInterface, public GridInterfa
                     QWidget* parent = nullptr);
   ~MainForm() override;
 
+  // Movie windows open at most at the same time: each one's server holds a connection to the
+  // X server, which has a few hundred for the whole desktop.
+  static constexpr int kMaxMovies = 32;
+
   // Opens every path in order into a new movie window, discards all lap rows and base
   // positions of the lap lists, and arranges the windows when automatic arrangement is on.
+  // Beyond kMaxMovies windows in all it is refused with a message, and nothing changes.
   void OpenMovies(const QStringList& paths);
   // Asks every movie window to close, first to last; returns once their servers have ended.
   void CloseAllVideoForms();
@@ -127,6 +133,10 @@ class MainForm : public QMainWindow, public ControlInterface, public GridInterfa
   // of the two windows and acts on the first report of each.
   void FollowFrames();
   VideoForm* AddVideoForm();
+  // New windows for `paths`, their movies opened side by side; the windows made, in order.
+  std::vector<QPointer<VideoForm>> OpenInNewWindows(const QStringList& paths);
+  // Tells the user and returns true when `after` windows would be more than kMaxMovies.
+  bool RefuseBeyondLimit(qsizetype after);
   void RemoveMovie(int index);
   void LoadLapFile(const QString& path);
   laps::PositionReader Positions();

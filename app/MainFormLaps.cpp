@@ -2,6 +2,7 @@
 // the positions come from the movie windows, the lap table shows the result.
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QPointer>
 
 #include "app/MainForm.h"
 #include "laps/LapFile.h"
@@ -133,17 +134,21 @@ void MainForm::LoadLapFile(const QString& path) {
   // The whole file is read and checked before anything is closed: a file that cannot be used
   // leaves the movies and laps the user has.
   std::optional<laps::LapFile> file = laps::LoadLapFile(this, path);
-  if (!file)
+  if (!file || RefuseBeyondLimit(file->file_names.size()))
     return;
   CloseAllVideoForms();
-  for (int m = 0; m < file->file_names.size(); ++m) {
-    AddVideoForm()->OpenMovie(file->file_names[m]);
-    vfs_.back()->SetBaseTime(file->time_list[size_t(m)].front());
-    lf_->AddItem();
+  // A window the user closed while a failure was being told takes its list with it.
+  const std::vector<QPointer<VideoForm>> added = OpenInNewWindows(file->file_names);
+  laps::LapLists lists;
+  for (size_t m = 0; m < added.size(); ++m) {
+    if (!added[m])
+      continue;
+    added[m]->SetBaseTime(file->time_list[m].front());
+    lists.push_back(std::move(file->time_list[m]));
   }
   lf_->ClearRows();
-  const size_t rows = file->time_list.front().size();
-  time_list_.Replace(std::move(file->time_list));
+  const size_t rows = lists.empty() ? 0 : lists.front().size();
+  time_list_.Replace(std::move(lists));
   for (size_t r = 0; r < rows; ++r)
     lf_->AddRow();
   lf_->SetDataGridView(time_list_.time_list());

@@ -4,6 +4,8 @@
 #include <QProgressDialog>
 #include <QTimer>
 
+#include <algorithm>
+
 #include "app/MainForm.h"
 #include "hosting/Channel.h"
 #include "platform/ui/MessageBox.h"
@@ -80,8 +82,16 @@ void MainForm::FinishStartSound(bool complete) {
   search_progress_ = nullptr;
   QApplication::restoreOverrideCursor();
   start_sound_->setEnabled(true);
-  if (!complete)
+  if (!complete) {
+    // Every server still searching stops now, not when its search runs out. A window that has
+    // left the list is closing, and its server with it.
+    for (size_t i = 0; i < searched_.size(); ++i) {
+      if (search_states_[i] == channel::kStartSoundRunning &&
+          std::find(vfs_.begin(), vfs_.end(), searched_[i]) != vfs_.end())
+        searched_[i]->CancelStartSound();
+    }
     return;
+  }
   QStringList missing;
   Pause();  // the user may have started them meanwhile
   for (size_t i = 0; i < vfs_.size(); ++i) {

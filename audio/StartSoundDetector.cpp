@@ -25,7 +25,8 @@ constexpr double kNoiseFactor = 2.0;
 }  // namespace
 
 StartSoundDetector::StartSoundDetector(int32_t sample_rate)
-    : rate_(std::max<int32_t>(sample_rate, 1)),
+    : usable_(SupportsRate(sample_rate)),
+      rate_(usable_ ? sample_rate : kMinRate),
       frame_samples_(std::max<int32_t>(rate_ / 1000, 1)),
       envelope_samples_(std::max<int32_t>(rate_ / 2000, 1)) {
   // Second-order Butterworth high-pass (bilinear transform).
@@ -41,12 +42,37 @@ StartSoundDetector::StartSoundDetector(int32_t sample_rate)
 }
 
 std::optional<int64_t> StartSoundDetector::Feed(std::span<const float> samples) {
+  if (!usable_)
+    return std::nullopt;
   for (float x : samples) {
     if (onset_)
       break;
     Push(x);
   }
   return onset_;
+}
+
+std::optional<int64_t> StartSoundDetector::FeedAt(std::span<const float> samples,
+                                                  int64_t first_ns) {
+  if (!usable_)
+    return std::nullopt;
+  if (!onset_) {
+    marks_.emplace_back(fed_, first_ns);
+    // The onset is located at most 200 ms back: older marks are never asked for.
+    while (marks_.size() > 1 && marks_[1].first + 2 * int64_t(rate_) < fed_)
+      marks_.pop_front();
+  }
+  const std::optional<int64_t> index = Feed(samples);
+  return index ? TimeOf(*index) : std::nullopt;
+}
+
+std::optional<int64_t> StartSoundDetector::TimeOf(int64_t index) const {
+  auto mark = std::upper_bound(marks_.begin(), marks_.end(), index,
+                               [](int64_t i, const auto& m) { return i < m.first; });
+  if (mark == marks_.begin())
+    return std::nullopt;
+  --mark;
+  return mark->second + int64_t(std::llround(double(index - mark->first) * 1e9 / rate_));
 }
 
 void StartSoundDetector::Push(float x) {

@@ -26,13 +26,28 @@ namespace quorvex::audio {
 
 class StartSoundDetector {
  public:
-  // `sample_rate` in Hz (> 0).
+  // The rates whose 0.5 ms envelope, 1 ms frames and 200 ms of recent sound the detector can
+  // make sense of (and hold): 4 kHz to 768 kHz.
+  static constexpr int32_t kMinRate = 4000;
+  static constexpr int32_t kMaxRate = 768000;
+  static bool SupportsRate(int32_t sample_rate) {
+    return sample_rate >= kMinRate && sample_rate <= kMaxRate;
+  }
+
+  // `sample_rate` in Hz. A detector of a rate it does not support finds nothing.
   explicit StartSoundDetector(int32_t sample_rate);
 
   // Feeds the next samples (mono, full scale +-1). Returns the onset's sample index once it is
   // known (it may take up to 40 ms of sound after the onset); then the same on every later call
   // without looking at the samples.
   std::optional<int64_t> Feed(std::span<const float> samples);
+  // Feed for samples whose first one plays at `first_ns` (stream time): returns the onset's
+  // time, taken from the times of the blocks fed, so that a gap in the sound (a block that
+  // starts later than the one before ended) moves what follows it.
+  std::optional<int64_t> FeedAt(std::span<const float> samples, int64_t first_ns);
+  // The time of sample `index`, from the times given to FeedAt (the last block that starts at or
+  // before it); nullopt before the first.
+  std::optional<int64_t> TimeOf(int64_t index) const;
   // The onset found so far, if any.
   std::optional<int64_t> onset() const { return onset_; }
   // Samples fed so far.
@@ -47,6 +62,7 @@ class StartSoundDetector {
   int64_t Locate() const;
   double NoiseRms() const;
 
+  bool usable_;
   int32_t rate_;
   int32_t frame_samples_;     // 1 ms
   int32_t envelope_samples_;  // 0.5 ms
@@ -66,6 +82,8 @@ class StartSoundDetector {
   std::optional<int64_t> candidate_end_;   // sample index at which the candidate window ended
   std::vector<double> candidate_history_;  // the history when the candidate fired
   std::optional<int64_t> onset_;
+  // (first sample index, its time) of the blocks fed through FeedAt, the last 2 s of them.
+  std::deque<std::pair<int64_t, int64_t>> marks_;
 };
 
 }  // namespace quorvex::audio

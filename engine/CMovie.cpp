@@ -82,6 +82,9 @@ int64_t SaturatingAdd(int64_t a, int64_t b) {
 // rarely whole units, and a picture that starts within the unit must count as reached, so
 // that a position read back (truncated to units) seeks to the picture it was read at.
 int64_t SeekTargetNs(int64_t units) {
+  // Saturates: a target beyond any stream (a movie of unknown length) must not wrap around.
+  if (units > (std::numeric_limits<int64_t>::max() - kNsPerUnit) / kNsPerUnit)
+    return std::numeric_limits<int64_t>::max();
   return units * kNsPerUnit + (kNsPerUnit - 1);
 }
 
@@ -177,6 +180,7 @@ void CMovie::Pause() {
   ShareCacheBudget();
   graph_->Pause();
   playing_ = false;
+  stopped_ = false;
 }
 
 // All movie servers of one user interface keep their pictures within one budget: the smaller
@@ -199,6 +203,7 @@ void CMovie::Run() {
     return;
   graph_->Play();
   playing_ = true;
+  stopped_ = false;
 }
 
 void CMovie::Stop() {
@@ -206,6 +211,7 @@ void CMovie::Stop() {
     return;
   graph_->Stop();
   playing_ = false;
+  stopped_ = true;
 }
 
 bool CMovie::IsPlaying() {
@@ -291,13 +297,35 @@ HRESULT CMovie::SetPositions(int64_t* current, uint32_t current_flags, int64_t* 
     return S_OK;
   const std::optional<int64_t> stop_ns =
       end < 0 ? std::nullopt : std::optional<int64_t>(SeekTargetNs(end));
-  const bool ok = graph_->Seek(SeekTargetNs(target), stop_ns,
-                               (current_flags & AM_SEEKING_SeekToKeyFrame) != 0);
+  const std::optional<media::Graph::Shown> before = graph_->shown();
+  bool ok = graph_->Seek(SeekTargetNs(target), stop_ns,
+                         (current_flags & AM_SEEKING_SeekToKeyFrame) != 0);
+  // The end itself stays the end, where the container's length may reach beyond the last
+  // picture.
+  if (current_mode != AM_SEEKING_NoPositioning && !playing_ && !stopped_ && target != duration)
+    ok = KeptAtShownPicture(ok, before, SeekTargetNs(target), stop_ns);
   if (current && (current_flags & AM_SEEKING_ReturnTime) && GetCurrentPosition(current) != S_OK)
     *current = target;
   if (stop && (stop_flags & AM_SEEKING_ReturnTime))
     *stop = end >= 0 ? end : std::max<int64_t>(duration, 0);
   return ok ? S_OK : E_FAIL;
+}
+
+// A paused seek that failed, or that showed no new picture though its target lies beyond the
+// one shown (a file cut short, a decoder error), leaves the movie where its window stands: the
+// position becomes the start of the picture shown, so that a lap taken now stores the time the
+// user sees. False then. (A target just before the picture shown is how a step back probes:
+// that seek reached what lies there.)
+bool CMovie::KeptAtShownPicture(bool sought, const std::optional<media::Graph::Shown>& before,
+                                int64_t target_ns, std::optional<int64_t> stop_ns) {
+  const std::optional<media::Graph::Shown> after = graph_->shown();
+  if (!after)
+    return sought;  // nothing shown: nothing to follow
+  const bool moved = !before || before->start_ns != after->start_ns;
+  if (sought && (moved || target_ns < after->stop_ns()))
+    return true;
+  graph_->Seek(after->start_ns, stop_ns, false);
+  return false;
 }
 
 HRESULT CMovie::put_Volume(int32_t hundredths_db) {

@@ -65,7 +65,8 @@ class CMovie {
   // Flags per position: AM_SEEKING_{No,Absolute,Relative,Incremental}Positioning, optionally
   // with SeekToKeyFrame (otherwise frame-accurate) and ReturnTime (the positions reached are
   // written back). Incremental applies to the stop position only (relative to the new current).
-  // Positions are held within the movie; sums that would overflow saturate.
+  // Positions are held within the movie; sums that would overflow saturate. A paused seek that
+  // fails or reaches no picture leaves the position at the picture shown and returns E_FAIL.
   media::HRESULT SetPositions(int64_t* current, uint32_t current_flags, int64_t* stop,
                               uint32_t stop_flags);
   // Hundredths of a decibel: 0 full, -10000 silent; E_INVALIDARG outside that range,
@@ -79,11 +80,14 @@ class CMovie {
  private:
   void ShareCacheBudget();
   void SetFilterRate(double rate);
+  bool KeptAtShownPicture(bool sought, const std::optional<media::Graph::Shown>& before,
+                          int64_t target_ns, std::optional<int64_t> stop_ns);
 
   std::unique_ptr<media::Graph> graph_;
   Clock* clock_ = nullptr;              // kept alive by the graph
   GstElement* pitch_filter_ = nullptr;  // kept alive by the graph
   bool playing_ = false;
+  bool stopped_ = true;  // as the graph is after its open, until the first Pause or Run
   int32_t volume_ = 0;
   std::optional<std::chrono::steady_clock::time_point> budget_counted_;
 };

@@ -3,9 +3,12 @@
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
 
+#include <chrono>
 #include <cmath>
 #include <optional>
 #include <span>
+#include <string_view>
+#include <vector>
 
 #include "audio/StartSoundDetector.h"
 
@@ -14,8 +17,10 @@ namespace quorvex {
 namespace {
 
 constexpr int64_t kNsPerUnit = 100;
-constexpr GstClockTime kStateLimitNs = 10 * GST_SECOND;
-constexpr GstClockTime kPullLimitNs = 100 * GST_MSECOND;  // how soon a cancellation is seen
+constexpr auto kStateLimit = std::chrono::seconds(10);
+// How soon the worker sees a cancellation, in every wait: well within the 100 ms the owner may
+// wait for it.
+constexpr GstClockTime kSliceNs = 20 * GST_MSECOND;
 
 using Status = StartSoundFinder::Status;
 using State = StartSoundFinder::State;
@@ -26,6 +31,8 @@ struct Pipeline {
   GstElement* pipeline = nullptr;
   GstElement* convert = nullptr;
   GstAppSink* sink = nullptr;
+  std::mutex mutex;  // guards decoders: streaming threads add to it
+  std::vector<std::string> decoders;
   ~Pipeline() {
     if (pipeline) {
       gst_element_set_state(pipeline, GST_STATE_NULL);
@@ -64,6 +71,41 @@ void OnPadAdded(GstElement* /*decodebin*/, GstPad* pad, gpointer data) {
   gst_object_unref(convert_pad);
 }
 
+// decodebin's answers to autoplug-select (GstAutoplugSelectResult, not in its public headers).
+enum AutoplugSelect : int { kAutoplugTry = 0, kAutoplugExpose = 1 };
+
+// Video streams are not decoded: their encoded data goes, unparsed as far as decodebin allows,
+// to a fake sink. A search over 16 movies would otherwise decode 16 movies' pictures.
+int OnAutoplugSelect(GstElement*, GstPad*, GstCaps*, GstElementFactory* factory, gpointer) {
+  const gchar* klass = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS);
+  const std::string_view k = klass ? klass : "";
+  const bool picture_decoder =
+      k.find("Decoder") != std::string_view::npos &&
+      (k.find("Video") != std::string_view::npos || k.find("Image") != std::string_view::npos);
+  return picture_decoder ? kAutoplugExpose : kAutoplugTry;
+}
+
+// Names the decoders plugged into the search pipeline.
+void OnElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
+  GstElementFactory* factory = gst_element_get_factory(element);
+  const gchar* klass =
+      factory ? gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS) : nullptr;
+  if (klass && std::string_view(klass).find("Decoder") != std::string_view::npos) {
+    auto* p = static_cast<Pipeline*>(data);
+    std::lock_guard lock(p->mutex);
+    p->decoders.push_back(GST_OBJECT_NAME(factory));
+  }
+}
+
+bool HasError(GstElement* pipeline) {
+  GstBus* bus = gst_element_get_bus(pipeline);
+  GstMessage* error = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
+  gst_object_unref(bus);
+  if (error)
+    gst_message_unref(error);
+  return error != nullptr;
+}
+
 bool Build(Pipeline& p, const std::string& path) {
   p.pipeline = gst_pipeline_new(nullptr);
   GstElement* source = gst_element_factory_make("filesrc", nullptr);
@@ -83,28 +125,34 @@ bool Build(Pipeline& p, const std::string& path) {
   g_object_set(sink, "caps", mono, "sync", FALSE, "max-buffers", 16u, nullptr);
   gst_caps_unref(mono);
   g_signal_connect(decode, "pad-added", G_CALLBACK(OnPadAdded), &p);
+  g_signal_connect(decode, "autoplug-select", G_CALLBACK(OnAutoplugSelect), nullptr);
+  g_signal_connect(p.pipeline, "deep-element-added", G_CALLBACK(OnElementAdded), &p);
   return gst_element_link(source, decode) && gst_element_link(p.convert, sink);
 }
 
-bool WaitForState(GstElement* pipeline) {
-  return gst_element_get_state(pipeline, nullptr, nullptr, kStateLimitNs) ==
-         GST_STATE_CHANGE_SUCCESS;
+// Waits for the state change to complete, in slices, ending early when `cancel` is set.
+bool WaitForState(GstElement* pipeline, const std::atomic<bool>& cancel) {
+  const auto deadline = std::chrono::steady_clock::now() + kStateLimit;
+  while (!cancel && std::chrono::steady_clock::now() < deadline) {
+    switch (gst_element_get_state(pipeline, nullptr, nullptr, kSliceNs)) {
+      case GST_STATE_CHANGE_SUCCESS:
+        return true;
+      case GST_STATE_CHANGE_ASYNC:
+        continue;
+      default:
+        return false;
+    }
+  }
+  return false;
 }
 
-bool HasError(GstElement* pipeline) {
-  GstBus* bus = gst_element_get_bus(pipeline);
-  GstMessage* error = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
-  gst_object_unref(bus);
-  if (error)
-    gst_message_unref(error);
-  return error != nullptr;
-}
-
-// Feeds one decoded buffer; sound before `start_ns` is left out. Sets `origin_ns`, the stream
-// time of the detector's sample 0, at the first sample fed.
+// Feeds one decoded buffer; sound before `start_ns` is left out. Each buffer is fed with its own
+// stream time, so that the onset's time follows the buffers' times across gaps in the sound (a
+// buffer without a time continues where the one before ended). Sets `refused` for a rate the
+// detector cannot window.
 std::optional<int64_t> FeedSample(GstSample* sample,
                                   std::optional<audio::StartSoundDetector>& detector,
-                                  int64_t start_ns, int64_t& origin_ns) {
+                                  int64_t start_ns, int64_t& next_ns, bool& refused) {
   GstBuffer* buffer = gst_sample_get_buffer(sample);
   const GstSegment* segment = gst_sample_get_segment(sample);
   GstCaps* caps = gst_sample_get_caps(sample);
@@ -112,29 +160,32 @@ std::optional<int64_t> FeedSample(GstSample* sample,
   if (!buffer || !segment || !caps ||
       !gst_structure_get_int(gst_caps_get_structure(caps, 0), "rate", &rate) || rate <= 0)
     return std::nullopt;
+  if (!audio::StartSoundDetector::SupportsRate(rate) ||
+      (detector && detector->sample_rate() != rate)) {
+    refused = true;  // no window fits this rate, or it changed under the detector's history
+    return std::nullopt;
+  }
   GstMapInfo map;
   if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
     return std::nullopt;
   std::span<const float> samples(reinterpret_cast<const float*>(map.data),
                                  map.size / sizeof(float));
-  if (!detector) {
-    const guint64 at = gst_segment_to_stream_time(segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
-    const int64_t at_ns = at == GST_CLOCK_TIME_NONE ? start_ns : int64_t(at);
-    const int64_t skip =
-        at_ns < start_ns ? int64_t(std::ceil(double(start_ns - at_ns) * rate / 1e9)) : 0;
+  const guint64 at = gst_segment_to_stream_time(segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer));
+  int64_t at_ns = at == GST_CLOCK_TIME_NONE ? next_ns : int64_t(at);
+  if (at_ns < start_ns) {
+    const int64_t skip = int64_t(std::ceil(double(start_ns - at_ns) * rate / 1e9));
     samples = samples.subspan(std::min<size_t>(size_t(skip), samples.size()));
-    origin_ns = at_ns + int64_t(std::llround(double(skip) * 1e9 / rate));
-    if (samples.empty()) {
-      gst_buffer_unmap(buffer, &map);
-      return std::nullopt;  // wholly before the start: the next buffer begins the search
-    }
-    detector.emplace(rate);
+    at_ns += int64_t(std::llround(double(skip) * 1e9 / rate));
   }
-  std::optional<int64_t> onset = detector->Feed(samples);
+  next_ns = at_ns + int64_t(std::llround(double(samples.size()) * 1e9 / rate));
+  std::optional<int64_t> onset;
+  if (!samples.empty()) {  // wholly before the start: the next buffer begins the search
+    if (!detector)
+      detector.emplace(rate);
+    onset = detector->FeedAt(samples, at_ns);
+  }
   gst_buffer_unmap(buffer, &map);
-  if (!onset)
-    return std::nullopt;
-  return origin_ns + int64_t(std::llround(double(*onset) * 1e9 / detector->sample_rate()));
+  return onset;
 }
 
 }  // namespace
@@ -173,6 +224,11 @@ StartSoundFinder::Status StartSoundFinder::status() const {
   return status_;
 }
 
+std::vector<std::string> StartSoundFinder::decoders() const {
+  std::lock_guard lock(mutex_);
+  return decoders_;
+}
+
 void StartSoundFinder::Work(std::string path, int64_t start_units) {
   const Status result = Search(path, start_units);
   std::lock_guard lock(mutex_);
@@ -182,19 +238,31 @@ void StartSoundFinder::Work(std::string path, int64_t start_units) {
 StartSoundFinder::Status StartSoundFinder::Search(const std::string& path, int64_t start_units) {
   Pipeline p;
   const int64_t start_ns = std::max<int64_t>(start_units, 0) * kNsPerUnit;
+  // Whatever ends the search, the decoders it plugged are told.
+  struct Publish {
+    StartSoundFinder* finder;
+    Pipeline& p;
+    ~Publish() {
+      std::scoped_lock lock(finder->mutex_, p.mutex);
+      finder->decoders_ = p.decoders;
+    }
+  } publish{this, p};
+  const auto failed = [this] { return Status{cancel_ ? State::kIdle : State::kFailed, 0}; };
   if (!Build(p, path) ||
       gst_element_set_state(p.pipeline, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE ||
-      !WaitForState(p.pipeline))
-    return {State::kFailed, 0};
+      !WaitForState(p.pipeline, cancel_))
+    return failed();
   const auto flags = GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
-  if (start_ns > 0 && (!gst_element_seek_simple(p.pipeline, GST_FORMAT_TIME, flags, start_ns) ||
-                       !WaitForState(p.pipeline)))
-    return {State::kFailed, 0};
+  if (start_ns > 0 &&
+      (cancel_ || !gst_element_seek_simple(p.pipeline, GST_FORMAT_TIME, flags, start_ns) ||
+       !WaitForState(p.pipeline, cancel_)))
+    return failed();
   gst_element_set_state(p.pipeline, GST_STATE_PLAYING);
   std::optional<audio::StartSoundDetector> detector;  // made at the first buffer: its rate
-  int64_t origin_ns = start_ns;
+  int64_t next_ns = start_ns;
+  bool refused = false;
   while (!cancel_) {
-    GstSample* sample = gst_app_sink_try_pull_sample(p.sink, kPullLimitNs);
+    GstSample* sample = gst_app_sink_try_pull_sample(p.sink, kSliceNs);
     if (!sample) {
       if (gst_app_sink_is_eos(p.sink))
         return {State::kNotFound, 0};
@@ -202,8 +270,11 @@ StartSoundFinder::Status StartSoundFinder::Search(const std::string& path, int64
         return {State::kFailed, 0};
       continue;
     }
-    const std::optional<int64_t> onset_ns = FeedSample(sample, detector, start_ns, origin_ns);
+    const std::optional<int64_t> onset_ns =
+        FeedSample(sample, detector, start_ns, next_ns, refused);
     gst_sample_unref(sample);
+    if (refused)
+      return {State::kFailed, 0};
     if (onset_ns)
       return {State::kFound, *onset_ns / kNsPerUnit};
     if (detector &&

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace quorvex {
 
@@ -35,17 +36,21 @@ class StartSoundFinder {
   // Cancels a running search and starts one in the file `file_name` from the stream time
   // `start_units` on. The status is kRunning from now until the worker has an answer.
   void Start(const std::u16string& file_name, int64_t start_units);
+  // Ends a running search (the status is then kIdle); returns once its thread has ended.
+  void Cancel();
   Status status() const;
+  // The factories of the decoders the last search that ended plugged (tests: sound only).
+  std::vector<std::string> decoders() const;
 
  private:
-  void Cancel();
   void Work(std::string uri, int64_t start_units);
   Status Search(const std::string& uri, int64_t start_units);
 
   std::thread worker_;               // owner's thread only
   std::atomic<bool> cancel_{false};  // set by the owner, read by the worker
   mutable std::mutex mutex_;
-  Status status_;  // guarded by mutex_
+  Status status_;                      // guarded by mutex_
+  std::vector<std::string> decoders_;  // guarded by mutex_
 };
 
 }  // namespace quorvex

@@ -12,6 +12,7 @@
 #include "platform/ipc/MessagePort.h"
 #include "platform/ipc/NamedEvent.h"
 #include "platform/ipc/SharedBlock.h"
+#include "platform/ipc/SocketDirectory.h"
 #include "platform/ipc/Tick.h"
 #include "platform/media/Results.h"
 
@@ -68,7 +69,13 @@ void CMovieClient::CreateChannelObjects() {
 }
 
 void CMovieClient::SpawnServer() {
-  auto child = ipc::ChildProcess::Spawn(options_.server_path, {options_.server_path, "/s", id_});
+  // The server's window goes into our socket directory, where this process can reach it.
+  const std::string& sockets = ipc::SocketDirectory();
+  if (sockets.empty())
+    throw ServerStartError("cannot make a private directory for the movie windows", id_);
+  auto child =
+      ipc::ChildProcess::Spawn(options_.server_path, {options_.server_path, "/s", id_},
+                               {std::string(ipc::kSocketDirectoryVariable) + "=" + sockets});
   if (!child)
     throw ServerStartError("cannot start the movie server", id_);
   process_info_ = std::make_unique<ipc::ChildProcess>(std::move(*child));
@@ -144,11 +151,15 @@ void CMovieClient::SetEvents(ClientEvents events) {
 
 int32_t CMovieClient::WatchGraphEvents() {
   if (!port_) {
-    port_ = std::make_unique<ipc::MessagePort>([this](const ipc::Message& m) {
-      if (m.code == uint32_t(channel::kGraphNotify))
-        OnGraphNotice();
-      return int64_t(0);
-    });
+    try {
+      port_ = std::make_unique<ipc::MessagePort>([this](const ipc::Message& m) {
+        if (m.code == uint32_t(channel::kGraphNotify))
+          OnGraphNotice();
+        return int64_t(0);
+      });
+    } catch (const std::exception&) {
+      return media::E_OUTOFMEMORY;  // no socket for the window: the caller gives up the movie
+    }
   }
   return SetNotifyWindow(port_->handle(), channel::kGraphNotify, 0);
 }
@@ -176,8 +187,12 @@ bool CMovieClient::SendCommand(int32_t code, const void* record, int32_t size_by
 }
 
 bool CMovieClient::BeginCommand(int32_t code, const void* record, int32_t size_bytes) {
+  // The parameter block is the server's until it has replied. An open's reply belongs to
+  // EndInitializeGraph alone; another pending reply is waited for first.
+  if (pending_code_ == channel::kInitializeGraph)
+    return false;
   if (pending_code_ != 0)
-    EndCommand();  // the parameter block is the server's until it has replied
+    EndCommand();
   if (lost_ || !started_)
     return false;
   if (size_bytes < 0 || size_t(size_bytes) > channel::kBlockBytes)
@@ -350,6 +365,10 @@ int32_t CMovieClient::StepFrames(int32_t frames) {
 int32_t CMovieClient::FindStartSound() {
   const auto reply = Call<ch::FindStartSound>();
   return reply ? reply->result : E_ABORT;
+}
+
+void CMovieClient::CancelStartSound() {
+  Call<ch::CancelStartSound>();
 }
 
 int32_t CMovieClient::GetStartSound(int64_t* onset_units) {

@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "hosting/Channel.h"
+
 namespace quorvex {
 
 namespace ipc {
@@ -37,11 +39,11 @@ class ServerStartError : public std::runtime_error {
 struct ClientOptions {
   std::string server_path;  // empty: this program (/proc/self/exe)
   std::chrono::milliseconds start_timeout{15000};
-  // Longer than the longest wait of the server for one command (a step that decodes on, up to
-  // 8 s, then a seek near the key frame and an ordinary one, up to 10 s each): a slow but
-  // healthy server is never killed.
-  std::chrono::milliseconds command_timeout{35000};
-  std::chrono::milliseconds open_timeout{30000};  // InitializeGraph builds and prerolls a graph
+  // Longer than the server may work on one command (its deadline, channel::kCommandBudget),
+  // with room to spare: a slow but healthy server is never killed.
+  std::chrono::milliseconds command_timeout{channel::kCommandBudget + channel::kReplyAllowance};
+  // InitializeGraph builds and prerolls a graph.
+  std::chrono::milliseconds open_timeout{channel::kOpenBudget + channel::kReplyAllowance};
   std::chrono::milliseconds exit_timeout{5000};
 };
 
@@ -81,15 +83,17 @@ class CMovieClient {
   void SetEvents(ClientEvents events);
   // Makes the client's notification port (once; needs the thread's Qt event loop) and asks the
   // server to post its graph notices there: each is answered with GraphNotifyProc and then
-  // reported as reached_end. Returns SetNotifyWindow's result.
+  // reported as reached_end. Returns SetNotifyWindow's result, or E_OUTOFMEMORY when the port
+  // cannot be made (no socket left to this process).
   int32_t WatchGraphEvents();
 
   // One operation per command. Operations that return a result code return E_ABORT when the
   // server is lost; the others then do nothing (bools are false, the rate 0).
   bool InitializeGraph(const char16_t* file_name, int32_t owner_window);
   // InitializeGraph in two halves: Begin sends it (false when it could not), End waits for
-  // the reply and returns what InitializeGraph returns. Any other command in between ends the
-  // wait first.
+  // the reply and returns what InitializeGraph returns. Any other command in between is
+  // refused as a lost server's would be, without losing the server: it would take the open's
+  // reply.
   bool BeginInitializeGraph(const char16_t* file_name, int32_t owner_window);
   bool EndInitializeGraph();
   void SetVideoSize(int32_t width, int32_t height);
@@ -119,6 +123,8 @@ class CMovieClient {
   // The search's state (channel::StartSoundState) and, when found, the onset's stream time.
   // kStartSoundFailed when the server is lost.
   int32_t GetStartSound(int64_t* onset_units);
+  // Ends the server's search, if one runs; returns once it has ended.
+  void CancelStartSound();
   // Steps by `frames` pictures of the movie's own rate (negative: back); paused afterwards.
   // S_OK when it moved, S_FALSE at either end of the movie.
   int32_t StepFrames(int32_t frames);

@@ -7,6 +7,7 @@
 #include "engine/StartSoundFinder.h"
 #include "hosting/Channel.h"
 #include "hosting/ChannelObjects.h"
+#include "platform/media/Deadline.h"
 #include "platform/media/Results.h"
 
 namespace quorvex {
@@ -92,6 +93,7 @@ void CMovieServer::Dispatch(int32_t code) {
       {ch::StepFrames::code, &S::Execute<ch::StepFrames, &S::StepFrames>},
       {ch::FindStartSound::code, &S::Execute<ch::FindStartSound, &S::FindStartSound>},
       {ch::GetStartSound::code, &S::Execute<ch::GetStartSound, &S::GetStartSound>},
+      {ch::CancelStartSound::code, &S::Execute<ch::CancelStartSound, &S::CancelStartSound>},
   };
   // One entry per code of the range but the close: a command added to the codes without a
   // handler, or listed twice, does not compile.
@@ -108,6 +110,9 @@ void CMovieServer::Dispatch(int32_t code) {
   static_assert(covers_every_command_once());
   for (const Entry& e : kCommands) {
     if (e.code == code) {
+      // One deadline for everything the command waits for, within the client's limit.
+      const media::CommandDeadline deadline(code == ch::kInitializeGraph ? ch::kOpenBudget
+                                                                         : ch::kCommandBudget);
       (this->*e.execute)();
       return;
     }
@@ -251,6 +256,10 @@ void CMovieServer::GetStartSound(const ch::CodeOnlyParam&, ch::StartSoundReply& 
       break;
   }
   reply.onset_units = reply.state == ch::kStartSoundFound ? status.onset_units : 0;
+}
+
+void CMovieServer::CancelStartSound(const ch::CodeOnlyParam&) {
+  finder_->Cancel();
 }
 
 void CMovieServer::StepFrames(const ch::StepFramesParam& p, ch::ResultReply& reply) {

@@ -5,6 +5,7 @@
 // format between two processes of the same build; offsets and sizes are fixed and checked.
 
 #include <bit>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -13,6 +14,15 @@
 namespace quorvex::channel {
 
 static_assert(std::endian::native == std::endian::little, "the blocks are little-endian");
+
+// How long the server may work on one command: every wait of its engine ends by this deadline,
+// set when the command arrives (but a paused step's decoding on, at most 4 x 2 s). The
+// client's limits are derived from these; a slower reply means a server that hangs.
+inline constexpr std::chrono::milliseconds kCommandBudget{15000};
+inline constexpr std::chrono::milliseconds kOpenBudget{20000};  // InitializeGraph
+// What the client allows beyond the budget: the step's decoding on, the reply's way back, a
+// loaded machine.
+inline constexpr std::chrono::milliseconds kReplyAllowance{15000};
 
 inline constexpr size_t kBlockBytes = 4096;
 inline constexpr size_t kMaxPathUnits = 1024;  // UTF-16 code units, terminator included
@@ -41,9 +51,11 @@ enum Code : int32_t {
   // background; returns at once. GetStartSound polls it.
   kFindStartSound = 0x8076,
   kGetStartSound = 0x8077,
+  // Ends a running search at once (its state becomes idle); replies when it has ended.
+  kCancelStartSound = 0x8078,
 };
 inline constexpr int32_t kFirstCommand = kInitializeGraph;
-inline constexpr int32_t kLastCommand = kGetStartSound;
+inline constexpr int32_t kLastCommand = kCancelStartSound;
 inline constexpr int32_t kGraphNotify = 0x8001;
 
 inline bool IsCommand(int64_t code) {
@@ -60,7 +72,7 @@ std::string ReturnMapName(const std::string& id);   // "/QuorvexReturnMap<id>"
 
 struct CodeOnlyParam {  // GraphNotifyProc, GetRate, Pause, Run, Stop, IsPlaying,
   int32_t code = 0;     // GetAspectRatio, GetDuration, GetCurrentPosition, close,
-};                      // FindStartSound, GetStartSound
+};                      // FindStartSound, GetStartSound, CancelStartSound
 struct InitializeGraphParam {
   int32_t code = 0;
   char16_t path[kMaxPathUnits] = {};  // zero-terminated
@@ -185,6 +197,7 @@ using PutVolume = Command<kPutVolume, PutVolumeParam, ResultReply>;
 using StepFrames = Command<kStepFrames, StepFramesParam, ResultReply>;
 using FindStartSound = Command<kFindStartSound, CodeOnlyParam, ResultReply>;
 using GetStartSound = Command<kGetStartSound, CodeOnlyParam, StartSoundReply>;
+using CancelStartSound = Command<kCancelStartSound, CodeOnlyParam>;
 
 #define QUORVEX_CHECK_FIELD(T, f, off) static_assert(offsetof(T, f) == (off), #T "::" #f)
 #define QUORVEX_CHECK_SIZE(T, n) static_assert(sizeof(T) == (n), "size of " #T)

@@ -6,6 +6,8 @@
 
 #include <csignal>
 #include <cstdio>
+#include <exception>
+#include <memory>
 
 #include "hosting/CMovieServer.h"
 #include "hosting/Channel.h"
@@ -69,7 +71,15 @@ int RunServer(int argc, char** argv) {
   // If the user-interface process dies before it has attached, nobody else will end us.
   prctl(PR_SET_PDEATHSIG, SIGTERM);
   QCoreApplication app(argc, argv);
-  ServerForm form;
+  std::unique_ptr<ServerForm> made;
+  try {
+    made = std::make_unique<ServerForm>();
+  } catch (const std::exception& e) {
+    // No window: the client sees us end before we were ready and tells its user.
+    std::fprintf(stderr, "quorvex: no window for this server: %s\n", e.what());
+    return 1;
+  }
+  ServerForm& form = *made;
   if (!form.ServerForm_Load(QCoreApplication::arguments())) {
     std::fprintf(stderr, "quorvex: no channel for this server\n");
     return 1;

@@ -3,6 +3,33 @@
 namespace quorvex::laps {
 namespace {
 
+// A number as the table writes one: a sign, digits and the separators of any locale (decimal
+// point or comma, group marks, spaces), at least one digit, nothing else.
+bool IsNumber(const QString& text) {
+  bool digit = false;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text[i];
+    if (c.isDigit())
+      digit = true;
+    else if (!((i == 0 && (c == u'+' || c == u'-')) || c == u'.' || c == u',' || c == u'\'' ||
+               c.isSpace() || c == QChar(0x066B) || c == QChar(0x066C)))
+      return false;
+  }
+  return digit;
+}
+
+// A spreadsheet reads a cell that begins with one of these as a formula (or starts one): text
+// that is not a number gets an apostrophe before it, which makes it plain text.
+QString Inert(const QString& text) {
+  if (text.isEmpty() || IsNumber(text))
+    return text;
+  const QChar first = text.front();
+  if (first == u'=' || first == u'+' || first == u'-' || first == u'@' || first == u'\t' ||
+      first == u'\r')
+    return u'\'' + text;
+  return text;
+}
+
 QString Flat(QString text) {
   for (QChar& c : text) {
     if (c == u'\t' || c == u'\n' || c == u'\r')
@@ -11,7 +38,8 @@ QString Flat(QString text) {
   return text;
 }
 
-QString CsvField(const QString& text) {
+QString CsvField(const QString& raw) {
+  const QString text = Inert(raw);
   if (!text.contains(u',') && !text.contains(u'"') && !text.contains(u'\n') &&
       !text.contains(u'\r'))
     return text;
@@ -34,7 +62,7 @@ QString TabSeparatedText(const LapTableTexts& table) {
   const auto line = [&out](const QStringList& fields) {
     QStringList flat;
     for (const QString& field : fields)
-      flat << Flat(field);
+      flat << Flat(Inert(field));
     out += flat.join(u'\t') + u'\n';
   };
   line(table.headers);

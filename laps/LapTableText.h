@@ -19,6 +19,10 @@ struct LapTableTexts {
   std::vector<QStringList> rows;
 };
 
+// Both: a text that is not a number and begins with "=", "+", "-", "@", a tab or a carriage
+// return gets a leading apostrophe, so that a spreadsheet shows it instead of evaluating it
+// (a movie named "=1+2.mp4"); numbers ("-0,25", "+1.50") stay as they are.
+
 // One line per row, the headers first; cells joined by tabs, lines ended by "\n". Tabs and line
 // breaks inside a text become spaces, so that the grid stays a grid where it is pasted.
 QString TabSeparatedText(const LapTableTexts& table);

@@ -21,6 +21,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "engine/MovieUtils.h"
 #include "hosting/Channel.h"
@@ -241,21 +242,23 @@ void VideoForm::Retitle(bool with_file_name) {
 // ---- Movie ----
 
 void VideoForm::OpenMovie(const QString& path) {
-  if (!StartOpening(path))
-    return;
-  SendOpen();
-  FinishOpening();
+  if (StartOpening(path)) {
+    SendOpen();
+    FinishOpening();
+  }
+  ReportOpenFailure();
 }
 
 bool VideoForm::StartOpening(const QString& path) {
   file_name_.clear();
   opening_path_.clear();
+  open_failure_.clear();
   Retitle(false);
   mov_.Destroy();
   try {
     mov_.Attach(new CMovieClient(options_, CMovieClient::Start::kLater));
   } catch (const std::exception& e) {
-    ReportStartError(e);
+    HoldOpenFailure(QString::fromLocal8Bit(e.what()));
     return false;
   }
   opening_path_ = path;
@@ -270,7 +273,7 @@ void VideoForm::SendOpen() {
   } catch (const std::exception& e) {
     opening_path_.clear();
     CloseMovie();
-    ReportStartError(e);
+    HoldOpenFailure(QString::fromLocal8Bit(e.what()));
     return;
   }
   const std::u16string file = opening_path_.toStdU16String();
@@ -294,7 +297,12 @@ void VideoForm::FinishOpening() {
   mov_->SetEvents({[this] { timer1_Tick(); }, [this] { ServerLost(); }});
   QWidget* panel = video_panel();
   mov_->SetVideoSize(panel->width(), panel->height());
-  mov_->WatchGraphEvents();
+  if (mov_->WatchGraphEvents() == media::E_OUTOFMEMORY) {
+    // No window for the server's notices: the end of the movie would never be told.
+    CloseMovie();
+    HoldOpenFailure(QStringLiteral("動画ｳｨﾝﾄﾞｳを作成できません。"));
+    return;
+  }
   mov_->EnablePitchShift(const_pitch_->isChecked());
   mov_->Pause();
   SetVolume();
@@ -304,9 +312,15 @@ void VideoForm::FinishOpening() {
   Retitle(true);
 }
 
-void VideoForm::ReportStartError(const std::exception& e) {
-  ui::ShowMessageBox(this, QString::fromLocal8Bit(e.what()), windowTitle(),
-                     ui::MessageBoxButtons::kOk, ui::MessageBoxIcon::kWarning);
+void VideoForm::HoldOpenFailure(const QString& text) {
+  open_failure_ = text;
+}
+
+void VideoForm::ReportOpenFailure() {
+  const QString text = std::exchange(open_failure_, QString());
+  if (!text.isEmpty())
+    ui::ShowMessageBox(this, text, windowTitle(), ui::MessageBoxButtons::kOk,
+                       ui::MessageBoxIcon::kWarning);
 }
 
 void VideoForm::CloseMovie() {
@@ -399,11 +413,13 @@ void VideoForm::SeekCurrentPosition(double delta_seconds) {
   int64_t cur = 0;
   int64_t dur = 0;
   mov_->GetCurrentPosition(&cur);
-  mov_->GetDuration(&dur);
+  // A movie of unknown length (a stream still being written, a broken index) is not clamped at
+  // its end: the server holds the target within what it can reach.
+  const bool known = media::SUCCEEDED(mov_->GetDuration(&dur));
   int64_t next = SaturatingAdd(cur, SecondsToUnits(delta_seconds));
   if (next < 0)
     next = 0;
-  else if (next > dur)
+  else if (known && next > dur)
     next = dur;
   SeekTo(next);
 }
@@ -425,6 +441,11 @@ int32_t VideoForm::GetStartSound(double* seconds) {
   if (seconds)
     *seconds = double(onset) / kUnitsPerSecond;
   return state;
+}
+
+void VideoForm::CancelStartSound() {
+  if (IsValid())
+    mov_->CancelStartSound();
 }
 
 void VideoForm::SetBaseTime(double seconds) {

@@ -61,17 +61,21 @@ class VideoForm : public QMdiSubWindow, public ui::MenuStripHost {
   // Opens `path`, replacing any movie the window holds. A client that cannot be started is
   // reported in a warning box; a file that cannot be played leaves the window empty, silently.
   void OpenMovie(const QString& path);
-  // OpenMovie in three steps, so that several windows open their movies at the same time:
+  // OpenMovie in four steps, so that several windows open their movies at the same time:
   // take each step for every window before the next. StartOpening starts the server (false
-  // when it could not: reported as by OpenMovie), SendOpen waits for it and asks it to open
-  // the file, FinishOpening waits for that and shows the first picture.
+  // when it could not), SendOpen waits for it and asks it to open the file, FinishOpening
+  // waits for that and shows the first picture; ReportOpenFailure then shows what went wrong
+  // on the way (no server, no window for the movie), once every open has finished, so that no
+  // box's event loop runs while a reply is awaited.
   bool StartOpening(const QString& path);
   void SendOpen();
   void FinishOpening();
+  void ReportOpenFailure();
   // Ends the movie's server; the bar and the time field keep their last values.
   void CloseMovie();
-  // Whether the window holds a movie whose server is still there.
-  bool IsValid() const { return mov_.get() != nullptr && !mov_->lost(); }
+  // Whether the window holds a movie whose server is still there, and is not opening one: while
+  // an open is pending no other command may go to its server.
+  bool IsValid() const { return mov_.get() != nullptr && !mov_->lost() && opening_path_.isEmpty(); }
 
   void Play();  // runs the movie unless the server reports it playing
   void Pause();
@@ -92,6 +96,8 @@ class VideoForm : public QMdiSubWindow, public ui::MenuStripHost {
   // Polls that search: channel::StartSoundState (kStartSoundFailed without a movie or when the
   // server is lost); `seconds` receives the onset's position when found.
   int32_t GetStartSound(double* seconds);
+  // Ends that search in the server, if one runs.
+  void CancelStartSound();
   // Steps by `frames` frames of the movie's own rate (signed); the movie is paused afterwards.
   void StepFrames(int32_t frames);
   // The position shown as time zero in the time field; works without a movie too.
@@ -151,7 +157,7 @@ class VideoForm : public QMdiSubWindow, public ui::MenuStripHost {
   // The client's lost event, from inside one of its calls: the window is emptied now; the
   // client is released and the loss reported once the current event is over.
   void ServerLost();
-  void ReportStartError(const std::exception& e);
+  void HoldOpenFailure(const QString& text);
   void ReportLostServer(const QString& caption);
   void SeekTo(int64_t units);
   void SetVolume();
@@ -178,6 +184,7 @@ class VideoForm : public QMdiSubWindow, public ui::MenuStripHost {
   int64_t base_time_ = 0;  // 100-ns units
   QString file_name_;
   QString opening_path_;  // between StartOpening and FinishOpening
+  QString open_failure_;  // told by ReportOpenFailure
   int no_ = 0;
   int difference_between_form_width_and_panel_width_ = 0;
   int difference_between_form_height_and_panel_height_ = 0;

@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <string_view>
 #include <system_error>
 #include <thread>
 
@@ -28,13 +30,27 @@ int OpenPidfd(pid_t pid) {
 }  // namespace
 
 std::optional<ChildProcess> ChildProcess::Spawn(const std::string& path,
-                                                const std::vector<std::string>& args) {
+                                                const std::vector<std::string>& args,
+                                                const std::vector<std::string>& env) {
   std::vector<char*> argv;
   for (const auto& a : args)
     argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string_view entry(*e);
+    const bool replaced = std::any_of(env.begin(), env.end(), [&](const std::string& added) {
+      const size_t eq = added.find('=');
+      return eq != std::string::npos && entry.substr(0, eq + 1) == added.substr(0, eq + 1);
+    });
+    if (!replaced)
+      envp.push_back(*e);
+  }
+  for (const auto& e : env)
+    envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
   pid_t pid = -1;
-  if (posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
+  if (posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv.data(), envp.data()) != 0) {
     return std::nullopt;
   }
   return ChildProcess(pid, OpenPidfd(pid));

@@ -15,9 +15,11 @@ namespace quorvex::ipc {
 class ChildProcess {
  public:
   // Starts `path` with `args` (args[0] is the program name) in the caller's environment and
-  // directory. Returns nullopt when the process cannot be started.
+  // directory; `env` entries ("NAME=value") are added to that environment, replacing a variable
+  // of the same name. Returns nullopt when the process cannot be started.
   static std::optional<ChildProcess> Spawn(const std::string& path,
-                                           const std::vector<std::string>& args);
+                                           const std::vector<std::string>& args,
+                                           const std::vector<std::string>& env = {});
 
   ChildProcess(ChildProcess&& other) noexcept;
   ChildProcess& operator=(ChildProcess&& other) noexcept;

@@ -6,7 +6,8 @@
 namespace quorvex::ipc {
 
 // A window message between processes. Handles are positive 32-bit values; the receiving
-// window listens on a SOCK_SEQPACKET socket in the abstract namespace named after its handle.
+// window listens on a SOCK_SEQPACKET socket named after its handle in SocketDirectory(), a
+// directory only this user can enter.
 struct Message {
   uint32_t code = 0;
   int64_t wparam = 0;
@@ -35,7 +36,7 @@ struct Reply {
 };
 static_assert(sizeof(Reply) == 16);
 
-// The abstract socket address of a window handle (leading NUL included).
+// The socket file of a window handle; empty when there is no socket directory.
 std::string SocketNameForHandle(int32_t handle);
 
 }  // namespace quorvex::ipc

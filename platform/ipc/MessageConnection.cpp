@@ -15,8 +15,14 @@ int ConnectTo(int32_t handle, int extra_flags) {
   const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | extra_flags, 0);
   if (fd < 0)
     return -1;
-  const SocketAddress addr(SocketNameForHandle(handle));
-  if (connect(fd, addr.sockaddr(), addr.length()) != 0) {
+  const std::string name = SocketNameForHandle(handle);
+  const SocketAddress addr(name);
+  // The window must be one of this user's: the directory sees to that, the listener's
+  // credentials make sure of it.
+  ucred cred{};
+  socklen_t len = sizeof cred;
+  if (name.empty() || connect(fd, addr.sockaddr(), addr.length()) != 0 ||
+      getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || cred.uid != geteuid()) {
     close(fd);
     return -1;
   }

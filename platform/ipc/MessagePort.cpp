@@ -12,11 +12,13 @@
 #include <system_error>
 
 #include "platform/ipc/SocketAddress.h"
+#include "platform/ipc/SocketDirectory.h"
 
 namespace quorvex::ipc {
 
 std::string SocketNameForHandle(int32_t handle) {
-  return std::string(1, '\0') + "quorvex-window-" + std::to_string(handle);
+  const std::string& dir = SocketDirectory();
+  return dir.empty() ? std::string() : dir + "/" + std::to_string(handle);
 }
 
 struct MessagePort::Peer {
@@ -31,9 +33,20 @@ struct MessagePort::Peer {
 
 namespace {
 
-// Handles are (pid << 8 | n): unique on the machine while the window lives, since the bind
-// of the abstract name is what reserves them. pid_max is at most 2^22, so they stay positive.
+// Handles are (pid << 8 | n): unique among this user's processes while the window lives, since
+// the bind of the name is what reserves them. pid_max is at most 2^22, so they stay positive.
 std::atomic<uint32_t> g_next_window{0};
+
+// A socket file nobody listens on: left by a process of ours that ended without removing it
+// (the handle holds a process id that has been used again).
+bool IsStale(const SocketAddress& addr) {
+  const int probe = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (probe < 0)
+    return false;
+  const bool refused = connect(probe, addr.sockaddr(), addr.length()) != 0 && errno == ECONNREFUSED;
+  close(probe);
+  return refused;
+}
 
 }  // namespace
 
@@ -48,9 +61,18 @@ MessagePort::MessagePort(WindowProc proc, QObject* parent)
     const int32_t handle = int32_t((pid_part << 8) | n);
     if (handle <= 0)
       continue;
-    const SocketAddress addr(SocketNameForHandle(handle));
-    if (bind(listen_fd_, addr.sockaddr(), addr.length()) == 0) {
+    const std::string name = SocketNameForHandle(handle);
+    if (name.empty()) {
+      errno = ENOENT;
+      break;
+    }
+    const SocketAddress addr(name);
+    bool bound = bind(listen_fd_, addr.sockaddr(), addr.length()) == 0;
+    if (!bound && errno == EADDRINUSE && IsStale(addr) && unlink(name.c_str()) == 0)
+      bound = bind(listen_fd_, addr.sockaddr(), addr.length()) == 0;
+    if (bound) {
       handle_ = handle;
+      path_ = name;
       break;
     }
     if (errno != EADDRINUSE)
@@ -59,6 +81,8 @@ MessagePort::MessagePort(WindowProc proc, QObject* parent)
   if (handle_ == 0 || listen(listen_fd_, 64) != 0) {
     const int err = errno;
     close(listen_fd_);
+    if (!path_.empty())
+      unlink(path_.c_str());
     throw std::system_error(err, std::generic_category(), "bind window socket");
   }
   listen_notifier_ = new QSocketNotifier(listen_fd_, QSocketNotifier::Read, this);
@@ -69,6 +93,7 @@ MessagePort::~MessagePort() {
   peers_.clear();  // notifiers go before their descriptors are closed
   delete listen_notifier_;
   close(listen_fd_);
+  unlink(path_.c_str());
 }
 
 void MessagePort::Accept() {
@@ -78,7 +103,7 @@ void MessagePort::Accept() {
       return;  // EAGAIN: no more pending connections
     ucred cred{};
     socklen_t len = sizeof cred;
-    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || cred.uid != getuid()) {
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || cred.uid != geteuid()) {
       close(fd);
       continue;
     }

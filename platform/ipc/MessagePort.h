@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/ipc/Message.h"
@@ -17,7 +18,8 @@ namespace quorvex::ipc {
 // procedure for every message that arrives, on the thread of the Qt event loop that owns it.
 // A synchronous sender gets the procedure's return value as its reply, sent after the
 // procedure has returned; replies that find the connection's socket full are queued, in order,
-// and sent from the event loop as it drains. Only processes of the same user may connect.
+// and sent from the event loop as it drains. Only processes of the same user may connect: the
+// socket lives in SocketDirectory(), and the peer's credentials are checked on every accept.
 //
 // Posted messages are delivered from the event loop only, so while this thread is blocked in
 // a synchronous send of its own they wait, as posted window messages do.
@@ -48,6 +50,7 @@ class MessagePort : public QObject {
   WindowProc proc_;
   int32_t handle_ = 0;
   int listen_fd_ = -1;
+  std::string path_;  // the listening socket's file
   QSocketNotifier* listen_notifier_ = nullptr;
   std::vector<std::unique_ptr<Peer>> peers_;
 };

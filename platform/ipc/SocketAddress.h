@@ -9,7 +9,7 @@
 
 namespace quorvex::ipc {
 
-// sockaddr_un for a name in the abstract namespace (the name starts with NUL).
+// sockaddr_un for a socket file's path (no longer than sun_path leaves room for).
 class SocketAddress {
  public:
   explicit SocketAddress(const std::string& name) {

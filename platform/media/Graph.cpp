@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/media/BackFiller.h"
+#include "platform/media/Deadline.h"
 #include "platform/media/GraphBranches.h"
 #include "platform/media/GstRef.h"
 #include "platform/media/IndexlessSeek.h"
@@ -22,8 +23,10 @@ namespace quorvex::media {
 namespace {
 
 constexpr GstClockTime kPauseLimitNs = 2 * GST_SECOND;
-// Larger than any screen: a bigger area is refused rather than allocated.
+// Larger than any screen: a bigger area is refused rather than allocated. A side may be long,
+// the whole at most that of an 8K screen (133 MB a picture).
 constexpr int32_t kMaxAreaPixels = 16384;
+constexpr int64_t kMaxAreaTotal = int64_t(7680) * 4320;
 // A picture decodes within milliseconds; a decoder that gives none for this long waits for room
 // in the queue, or is stuck.
 constexpr auto kStallLimit = std::chrono::milliseconds(300);
@@ -118,12 +121,11 @@ bool Graph::Pause() {
     ok = ShowKeptPosition() && ok;
   } else if (was_playing) {
     // The sink holds the next picture when it pauses: that is the one on screen.
-    gst_element_get_state(pipeline_, nullptr, nullptr, kPauseLimitNs);
-    std::lock_guard lock(picture_mutex_);
-    if (shown_ && has_video())
-      position_ns_ = shown_->start_ns;
-    else
-      position_ns_ = std::max<int64_t>(QueryPosition(), 0);
+    gst_element_get_state(pipeline_, nullptr, nullptr, CommandDeadline::WithinNs(kPauseLimitNs));
+    // The query may wait for the pipeline, whose streaming thread needs picture_mutex_: it is
+    // asked without holding it.
+    const std::optional<int64_t> on_screen = ShownStart();
+    position_ns_ = on_screen ? *on_screen : std::max<int64_t>(QueryPosition(), 0);
   }
   stopped_ = false;
   // Without an index a demuxer starts between key frames, and the pictures decoded there can
@@ -149,17 +151,23 @@ bool Graph::Stop() {
   // next Pause or Play makes.
   const GstStateChangeReturn change = gst_element_set_state(pipeline_, GST_STATE_PAUSED);
   if (change == GST_STATE_CHANGE_ASYNC)  // a sink waits for data to hold: it comes at once
-    gst_element_get_state(pipeline_, nullptr, nullptr, kPauseLimitNs);
+    gst_element_get_state(pipeline_, nullptr, nullptr, CommandDeadline::WithinNs(kPauseLimitNs));
   if (was_playing && !stopped_) {
-    std::lock_guard lock(picture_mutex_);
-    if (shown_ && has_video())
-      position_ns_ = shown_->start_ns;
+    if (const std::optional<int64_t> on_screen = ShownStart())
+      position_ns_ = *on_screen;
     else if (const int64_t at = QueryPosition(); at >= 0)
       position_ns_ = at;
   }
   stopped_ = true;
   in_sync_ = false;
   return change != GST_STATE_CHANGE_FAILURE;
+}
+
+std::optional<int64_t> Graph::ShownStart() const {
+  if (!has_video())
+    return std::nullopt;
+  std::lock_guard lock(picture_mutex_);
+  return shown_ ? std::optional<int64_t>(shown_->start_ns) : std::nullopt;
 }
 
 bool Graph::ShowKeptPosition() {
@@ -173,7 +181,7 @@ int64_t Graph::QueryPosition() const {
   gint64 ns = -1;
   if (!gst_element_query_position(pipeline_, GST_FORMAT_TIME, &ns) || ns < 0) {
     // In the middle of a state change the sinks know no position yet: let it complete.
-    gst_element_get_state(pipeline_, nullptr, nullptr, kPauseLimitNs);
+    gst_element_get_state(pipeline_, nullptr, nullptr, CommandDeadline::WithinNs(kPauseLimitNs));
     if (!gst_element_query_position(pipeline_, GST_FORMAT_TIME, &ns) || ns < 0)
       return -1;
   }
@@ -509,7 +517,8 @@ bool Graph::SetOwner(int32_t owner) {
 }
 
 bool Graph::SetVideoArea(int32_t left, int32_t top, int32_t width, int32_t height) {
-  if (width < 0 || height < 0 || width > kMaxAreaPixels || height > kMaxAreaPixels)
+  if (width < 0 || height < 0 || width > kMaxAreaPixels || height > kMaxAreaPixels ||
+      int64_t(width) * height > kMaxAreaTotal)
     return false;
   width = std::max(width, 1);
   height = std::max(height, 1);

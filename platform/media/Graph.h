@@ -153,6 +153,9 @@ class Graph {
   bool LinkThroughFilter(GstElement* from, GstElement* to);
   void LinkDiscard(GstPad* pad);
   bool WaitForPreroll(uint64_t since_async_done, uint64_t since_error);
+  bool BuildDecoding(bool software_only);
+  bool UsesHardwareDecoder() const;
+  void ForgetDecoding();
   // Lets the queue decode up to 0.4 s ahead, once the movie is first played or moved.
   void DecodeAhead();
 
@@ -183,6 +186,8 @@ class Graph {
   bool SeekIndexless(int64_t position_ns, uint64_t stop);
   bool ShowKeptPosition();
   int64_t QueryPosition() const;
+  // The start of the picture shown, when the graph has video and shows one.
+  std::optional<int64_t> ShownStart() const;
 
   GstElement* pipeline_ = nullptr;  // owned
   std::unique_ptr<Branches> branches_;

@@ -5,11 +5,14 @@
 #include <gst/app/gstappsink.h>
 
 
+#include <algorithm>
 #include <chrono>
 #include <numeric>
 #include <mutex>
 #include <string_view>
+#include <vector>
 
+#include "platform/media/Deadline.h"
 #include "platform/media/Graph.h"
 #include "platform/media/GraphBranches.h"
 #include "platform/media/Log.h"
@@ -150,24 +153,13 @@ bool Graph::Open(const std::string& path) {
     return false;
   open_tried_ = true;  // one file per graph, even when this one fails
   path_ = path;
-  GstElement* source = Make("filesrc");
-  GstElement* decoder = MakeWatchedDecodeBin(&Callbacks::OnStreamError, this);
-  if (source)
-    g_object_set(source, "location", path.c_str(), nullptr);
-  if (decoder)
-    g_signal_connect(decoder, "pad-added", G_CALLBACK(&Callbacks::OnPadAdded), this);
-  if (!AddChain(GST_BIN(pipeline_), {source, decoder}))
-    return false;
-
-  uint64_t async_done = 0, errors = 0;
-  {
-    std::lock_guard lock(bus_mutex_);
-    async_done = async_done_count_;
-    errors = error_count_;
+  bool prerolled = BuildDecoding(false);
+  // A hardware decoder may take the stream and then fail on it (a profile the device does not
+  // decode, a device that is busy or gone): the file is opened again with software decoders.
+  if (!prerolled && UsesHardwareDecoder()) {
+    ForgetDecoding();
+    prerolled = BuildDecoding(true);
   }
-  const GstStateChangeReturn change = gst_element_set_state(pipeline_, GST_STATE_PAUSED);
-  const bool prerolled = change == GST_STATE_CHANGE_SUCCESS ||
-                         (change == GST_STATE_CHANGE_ASYNC && WaitForPreroll(async_done, errors));
   if (!prerolled || (!has_video() && !has_audio())) {
     gst_element_set_state(pipeline_, GST_STATE_NULL);
     events_.Clear();
@@ -191,8 +183,98 @@ bool Graph::Open(const std::string& path) {
   return true;
 }
 
+namespace {
+
+bool IsHardwareFactory(GstElementFactory* factory) {
+  const char* plugin =
+      factory ? gst_plugin_feature_get_plugin_name(GST_PLUGIN_FEATURE(factory)) : nullptr;
+  return plugin && (std::string_view(plugin) == "va" || std::string_view(plugin) == "vaapi");
+}
+
+// decodebin's answers to autoplug-select (GstAutoplugSelectResult, not in its public headers).
+enum AutoplugSelect : int { kAutoplugTry = 0, kAutoplugSkip = 2 };
+
+int SkipHardware(GstElement*, GstPad*, GstCaps*, GstElementFactory* factory, gpointer) {
+  return IsHardwareFactory(factory) ? kAutoplugSkip : kAutoplugTry;
+}
+
+}  // namespace
+
+// Source and decoder for path_, prerolled (bounded). With `software_only` no hardware decoder
+// is plugged.
+bool Graph::BuildDecoding(bool software_only) {
+  GstElement* source = Make("filesrc");
+  GstElement* decoder = MakeWatchedDecodeBin(&Callbacks::OnStreamError, this);
+  if (source)
+    g_object_set(source, "location", path_.c_str(), nullptr);
+  if (decoder) {
+    g_signal_connect(decoder, "pad-added", G_CALLBACK(&Callbacks::OnPadAdded), this);
+    if (software_only)
+      g_signal_connect(decoder, "autoplug-select", G_CALLBACK(&SkipHardware), nullptr);
+  }
+  if (!AddChain(GST_BIN(pipeline_), {source, decoder}))
+    return false;
+  uint64_t async_done = 0, errors = 0;
+  {
+    std::lock_guard lock(bus_mutex_);
+    async_done = async_done_count_;
+    errors = error_count_;
+  }
+  const GstStateChangeReturn change = gst_element_set_state(pipeline_, GST_STATE_PAUSED);
+  return change == GST_STATE_CHANGE_SUCCESS ||
+         (change == GST_STATE_CHANGE_ASYNC && WaitForPreroll(async_done, errors));
+}
+
+bool Graph::UsesHardwareDecoder() const {
+  bool found = false;
+  GstIterator* it = gst_bin_iterate_recurse(GST_BIN(pipeline_));
+  GValue item = G_VALUE_INIT;
+  while (!found && gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+    found = IsHardwareFactory(gst_element_get_factory(GST_ELEMENT(g_value_get_object(&item))));
+    g_value_reset(&item);
+  }
+  g_value_unset(&item);
+  gst_iterator_free(it);
+  return found;
+}
+
+// Takes out everything the failed attempt built; the added filters stay, unlinked.
+void Graph::ForgetDecoding() {
+  gst_element_set_state(pipeline_, GST_STATE_NULL);
+  std::vector<GstElement*> built;
+  GstIterator* it = gst_bin_iterate_elements(GST_BIN(pipeline_));
+  GValue item = G_VALUE_INIT;
+  while (gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+    auto* element = GST_ELEMENT(g_value_get_object(&item));
+    if (std::find(branches_->filters.begin(), branches_->filters.end(), element) ==
+        branches_->filters.end())
+      built.push_back(element);
+    g_value_reset(&item);
+  }
+  g_value_unset(&item);
+  gst_iterator_free(it);
+  for (GstElement* element : built)
+    gst_bin_remove(GST_BIN(pipeline_), element);  // unlinks it from the filters too
+  {
+    std::lock_guard lock(branches_->mutex);
+    Branches& b = *branches_;
+    b.volumes.clear();
+    b.has_audio = b.through_filter = b.decoding_ahead = false;
+    b.video_sink = b.video_queue = nullptr;
+    b.aspect_x = b.aspect_y = 0;
+  }
+  std::lock_guard lock(picture_mutex_);
+  if (held_)
+    gst_sample_unref(held_);
+  held_ = nullptr;
+  shown_.reset();
+  end_of_pictures_ = false;
+  events_.Clear();
+}
+
 bool Graph::WaitForPreroll(uint64_t since_async_done, uint64_t since_error) {
-  const auto deadline = std::chrono::steady_clock::now() + kPrerollLimit;
+  // No later than the command's deadline: a slow preroll fails the seek rather than the server.
+  const auto deadline = std::chrono::steady_clock::now() + CommandDeadline::Within(kPrerollLimit);
   {
     std::unique_lock lock(bus_mutex_);
     bus_changed_.wait_until(lock, deadline, [&] {

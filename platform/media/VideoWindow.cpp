@@ -38,12 +38,43 @@ Window CreateWindow(Display* display, Window parent, int x, int y, unsigned widt
                        &attributes);
 }
 
+// One 8-bit channel placed into a visual's channel mask, scaled to the mask's width.
+unsigned long Channel(unsigned value, unsigned long mask) {
+  if (mask == 0)
+    return 0;
+  const int shift = __builtin_ctzl(mask);
+  const unsigned long top = mask >> shift;  // 2^bits - 1
+  return ((value * top + 127) / 255) << shift;
+}
+
+// Whether 32-bit pixels of 8-bit channels go to the screen as they are: a TrueColor visual of
+// depth 24 in 32-bit pixels, least significant byte first, red in the top or the bottom byte.
+bool TakesPicturesDirectly(Display* display) {
+  const int screen = DefaultScreen(display);
+  const Visual* visual = DefaultVisual(display, screen);
+  if (visual->c_class != TrueColor || DefaultDepth(display, screen) != 24 ||
+      ImageByteOrder(display) != LSBFirst || visual->green_mask != 0xff00)
+    return false;
+  int formats = 0;
+  XPixmapFormatValues* list = XListPixmapFormats(display, &formats);
+  bool fits = false;
+  for (int i = 0; i < formats; ++i)
+    fits = fits || (list[i].depth == 24 && list[i].bits_per_pixel == 32);
+  if (list)
+    XFree(list);
+  return fits && ((visual->red_mask == 0xff0000 && visual->blue_mask == 0xff) ||
+                  (visual->red_mask == 0xff && visual->blue_mask == 0xff0000));
+}
+
 }  // namespace
 
 struct VideoWindow::Impl {
   Display* display = nullptr;
   Window video = 0;
   Window container = 0;  // 0 while there is no owner
+  // Pictures are put as they are; otherwise (16-bit, depth-30, big-endian displays) each pixel is
+  // made from the visual's channel masks.
+  bool direct = true;
   int left = 0, top = 0;
   unsigned width = 1, height = 1;
 
@@ -141,6 +172,7 @@ std::unique_ptr<VideoWindow> VideoWindow::Open() {
   impl->display = display;
   impl->video = CreateWindow(display, DefaultRootWindow(display), 0, 0, 1, 1);
   impl->shm_usable = XShmQueryExtension(display) && !std::getenv("QUORVEX_NO_SHM");
+  impl->direct = TakesPicturesDirectly(display);
   XSync(display, False);
   return std::unique_ptr<VideoWindow>(new VideoWindow(std::move(impl)));
 }
@@ -155,7 +187,7 @@ uintptr_t VideoWindow::video_handle() const {
 
 bool VideoWindow::bgrx() const {
   const Visual* visual = DefaultVisual(impl_->display, DefaultScreen(impl_->display));
-  return visual->red_mask == 0xff0000 && ImageByteOrder(impl_->display) == LSBFirst;
+  return !impl_->direct || visual->red_mask == 0xff0000;
 }
 
 void VideoWindow::Draw(const Picture& picture) {
@@ -174,7 +206,8 @@ void VideoWindow::Draw(const Picture& picture) {
   }
   if (!x.gc)
     x.gc = XCreateGC(x.display, x.pixmap, 0, nullptr);
-  if (XImage* shared = x.ShmImage(picture.width, picture.height);
+  // Pictures in the display's own layout go through shared memory where the server takes it.
+  if (XImage* shared = x.direct ? x.ShmImage(picture.width, picture.height) : nullptr;
       shared && shared->bytes_per_line == picture.width * 4) {
     std::memcpy(shared->data, picture.pixels.data(), picture.pixels.size());
     XShmPutImage(x.display, x.pixmap, x.gc, shared, 0, 0, 0, 0, unsigned(picture.width),
@@ -182,16 +215,39 @@ void VideoWindow::Draw(const Picture& picture) {
     Show(x);
     return;
   }
-  XImage* image = XCreateImage(x.display, DefaultVisual(x.display, screen),
-                               unsigned(DefaultDepth(x.display, screen)), ZPixmap, 0,
-                               reinterpret_cast<char*>(const_cast<uint8_t*>(picture.pixels.data())),
-                               unsigned(picture.width), unsigned(picture.height), 32,
-                               picture.width * 4);
-  if (!image)
-    return;
+  Visual* visual = DefaultVisual(x.display, screen);
+  const unsigned depth = unsigned(DefaultDepth(x.display, screen));
+  XImage* image = nullptr;
+  if (x.direct) {
+    image = XCreateImage(x.display, visual, depth, ZPixmap, 0,
+                         reinterpret_cast<char*>(const_cast<uint8_t*>(picture.pixels.data())),
+                         unsigned(picture.width), unsigned(picture.height), 32, picture.width * 4);
+    if (!image)
+      return;
+  } else {
+    // The picture is B, G, R, x: each pixel goes through the masks, in the image's own layout.
+    image = XCreateImage(x.display, visual, depth, ZPixmap, 0, nullptr, unsigned(picture.width),
+                         unsigned(picture.height), 32, 0);
+    if (!image)
+      return;
+    image->data = static_cast<char*>(std::malloc(size_t(image->bytes_per_line) * size_t(picture.height)));
+    if (!image->data) {
+      XDestroyImage(image);
+      return;
+    }
+    for (int row = 0; row < picture.height; ++row) {
+      const uint8_t* p = picture.pixels.data() + size_t(row) * size_t(picture.width) * 4;
+      for (int column = 0; column < picture.width; ++column, p += 4) {
+        XPutPixel(image, column, row,
+                  Channel(p[2], visual->red_mask) | Channel(p[1], visual->green_mask) |
+                      Channel(p[0], visual->blue_mask));
+      }
+    }
+  }
   XPutImage(x.display, x.pixmap, x.gc, image, 0, 0, 0, 0, unsigned(picture.width),
             unsigned(picture.height));
-  image->data = nullptr;  // the picture's, not Xlib's to free
+  if (x.direct)
+    image->data = nullptr;  // the picture's, not Xlib's to free
   XDestroyImage(image);
   Show(x);
 }

@@ -28,7 +28,9 @@ class VideoWindow {
   // The X window id of the video window.
   uintptr_t video_handle() const;
 
-  // True when the display takes 32-bit pixels as B, G, R, x bytes (else R, G, B, x).
+  // The byte order of the pictures Draw takes: B, G, R, x when true, else R, G, B, x. Displays
+  // that take neither as it is (16-bit, depth 30, big-endian) get B, G, R, x pictures, which Draw
+  // converts through the visual's channel masks.
   bool bgrx() const;
 
   // Shows `picture` in the video window, and returns once the X server has it. Any thread;

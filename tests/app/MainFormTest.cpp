@@ -11,8 +11,11 @@
 #include <memory>
 
 #include "app/MainForm.h"
+#include "hosting/Channel.h"
 #include "laps/LapFile.h"
 #include "laps/LapForm.h"
+#include "laps/LapMessages.h"
+#include "platform/ipc/MessagePort.h"
 #include "platform/ui/Fonts.h"
 #include "tests/support/TestEnv.h"
 #include "tests/ui/Modal.h"
@@ -398,6 +401,22 @@ TEST_F(MainFormTest, StartSoundLinesUpEveryMovie) {
   EXPECT_EQ(seen[1].text, "開始音が見つかりません: No.2, No.3, No.4, No.5");
   EXPECT_NEAR(f.time_list()[0].front(), 4.0, 0.002);
   EXPECT_NEAR(f.time_list()[1].front(), 1.8, 0.002);
+  // The progress dialog's cancel reaches every server: none is still searching afterwards, and
+  // the positions and bases stay.
+  std::unique_ptr<ModalWatcher> yes(ModalWatcher::AnsweringBoxes(QMessageBox::Yes, &seen));
+  for (VideoForm* vf : f.vfs())
+    vf->SetCurrentPosition(0.0);
+  f.start_sound_item()->trigger();
+  ASSERT_TRUE(f.finding_start_sound());
+  auto* progress = f.findChild<QProgressDialog*>();
+  ASSERT_NE(progress, nullptr);
+  emit progress->canceled();  // its cancel button
+  EXPECT_FALSE(f.finding_start_sound());
+  for (VideoForm* vf : f.vfs()) {
+    int64_t onset = 0;
+    EXPECT_NE(vf->client()->GetStartSound(&onset), channel::kStartSoundRunning) << vf->GetNumber();
+  }
+  EXPECT_NEAR(f.time_list()[0].front(), 4.0, 0.002);
 }
 
 // One server killed among three: that window is told and emptied, the others go on.
@@ -414,6 +433,81 @@ TEST_F(MainFormTest, KilledServerLeavesTheOthersPlaying) {
   EXPECT_TRUE(f.vfs()[2]->client()->IsPlaying());
   f.SetBaseTime();  // refused while a window has no movie
   EXPECT_EQ(f.GetCountTime(), 0);
+}
+
+// More movies than the limit, from the command line, a drop or a lap file, are refused with a
+// message before anything opens or closes.
+TEST_F(MainFormTest, MoviesBeyondTheLimitAreRefusedBeforeAnythingChanges) {
+  std::vector<SeenBox> seen;
+  std::unique_ptr<ModalWatcher> w(ModalWatcher::AnsweringBoxes(QMessageBox::Ok, &seen));
+  const QString limit = QString("動画は%1個まで開けます。").arg(MainForm::kMaxMovies);
+  MainForm& f = Start(Missing(MainForm::kMaxMovies + 1));
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].text, limit);
+  EXPECT_TRUE(f.vfs().empty());
+  f.OpenMovies({MoviePath("h264-aac-16x9.mp4")});
+  f.SetBaseTime();
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const QString& path : Missing(MainForm::kMaxMovies))
+    urls << QUrl::fromLocalFile(path);
+  data.setUrls(urls);
+  QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&f, &enter);
+  QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&f, &drop);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return seen.size() == 2u; }));
+  EXPECT_EQ(seen[1].text, limit);
+  QTemporaryDir dir;
+  const QStringList names = Missing(MainForm::kMaxMovies + 1);
+  const laps::LapFile many{names, laps::LapLists(size_t(names.size()), {1.0, 2.0})};
+  ASSERT_TRUE(laps::SaveLapFile(&f, dir.filePath("many.xml"), many));
+  {
+    ModalWatcher load(TypeIntoFileDialog("", dir.filePath("many.xml")));
+    f.open_lap_item()->trigger();
+  }
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[2].text, limit);
+  EXPECT_EQ(Titles(), QStringList{"No.1: h264-aac-16x9.mp4"});
+  EXPECT_TRUE(f.vfs()[0]->IsValid());
+  EXPECT_EQ(f.GetCountTime(), 1);
+}
+
+// A movie whose notice window cannot be made (no socket left to the process) fails its open with
+// a message, told once every open of the batch has finished; the others open and stay.
+TEST_F(MainFormTest, AMovieWithoutAWindowFailsAloneAndIsToldAfterTheOthersOpened) {
+  MainForm& f = Start({MoviePath("h264-aac-16x9.mp4")});
+  std::vector<std::unique_ptr<ipc::MessagePort>> taken;
+  for (;;) {
+    try {
+      taken.push_back(std::make_unique<ipc::MessagePort>([](const ipc::Message&) { return 0; }));
+    } catch (const std::system_error&) {
+      break;
+    }
+    ASSERT_LT(taken.size(), 300u);
+  }
+  taken.pop_back();  // one left, for the first of the two new movies
+  std::vector<SeenBox> seen;
+  std::vector<bool> valid_when_told;
+  ModalWatcher boxes([&](QWidget* w) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    if (box == nullptr)
+      return;
+    seen.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
+    for (VideoForm* vf : f.vfs())
+      valid_when_told.push_back(vf->IsValid());
+    box->accept();
+  });
+  f.OpenMovies({MoviePath("mjpeg-pcm-4x3.avi"), MoviePath("h264-noaudio.mp4")});
+  taken.clear();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].caption, "No.3");
+  EXPECT_EQ(seen[0].text, "動画ｳｨﾝﾄﾞｳを作成できません。");
+  EXPECT_EQ(valid_when_told, (std::vector<bool>{true, true, false}));
+  EXPECT_EQ(Titles(), (QStringList{"No.1: h264-aac-16x9.mp4", "No.2: mjpeg-pcm-4x3.avi", "No.3"}));
+  f.Play();
+  EXPECT_TRUE(f.vfs()[0]->client()->IsPlaying());
+  EXPECT_TRUE(f.vfs()[1]->client()->IsPlaying());
 }
 
 // A user's close of the panel or of the lap table closes the main window and both of them;

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -109,6 +110,47 @@ TEST(StartSoundDetector, KeepsTheFirstOnset) {
   EXPECT_NEAR(double(onset.value_or(0)) / 48000, 1.0, 0.002);
   EXPECT_LT(detector.samples_fed(), int64_t(1.1 * 48000));
   EXPECT_EQ(detector.Feed(s), onset);
+}
+
+// Rates too low to window or too high to hold are refused: the detector finds nothing and
+// touches nothing, whatever it is fed; the lowest and highest it takes still find a shot.
+TEST(StartSoundDetector, RefusesRatesItCannotWindow) {
+  for (const int rate : {1, 100, StartSoundDetector::kMinRate - 1, StartSoundDetector::kMaxRate + 1,
+                         std::numeric_limits<int32_t>::max(), 0, -48000}) {
+    Signal s(48000);
+    Synth g{48000};
+    g.AddNoise(s, 1e-4), g.AddGun(s, 0.6, 0.9);
+    StartSoundDetector detector(rate);
+    EXPECT_EQ(detector.Feed(s), std::nullopt) << rate;
+    EXPECT_EQ(detector.FeedAt(s, 0), std::nullopt) << rate;
+    EXPECT_EQ(detector.samples_fed(), 0) << rate;
+  }
+  for (const int rate : {StartSoundDetector::kMinRate, StartSoundDetector::kMaxRate}) {
+    Synth g{rate};
+    Signal s(size_t(2.5 * rate));
+    g.AddNoise(s, 1e-4), g.AddGun(s, 1.5, 0.9);
+    EXPECT_NEAR(Detect(s, rate).value_or(-1), 1.5, 0.005) << rate;  // coarser at 4 kHz
+  }
+}
+
+// The onset's time comes from the times of the blocks fed: after a gap in the sound (a block
+// starting 3 s after the one before ended) it lies 3 s later than the samples alone would say.
+TEST(StartSoundDetector, FollowsTheBlockTimesAcrossGaps) {
+  constexpr int kRate = 48000;
+  Synth g{kRate};
+  Signal s(size_t(4 * kRate));
+  g.AddNoise(s, 1e-4), g.AddGun(s, 3.0, 0.9);
+  StartSoundDetector detector(kRate);
+  const int64_t start_ns = 7'000'000'000;  // the stream time of the first sample
+  std::optional<int64_t> onset_ns;
+  for (size_t at = 0; at < s.size() && !onset_ns; at += 4800) {
+    const int64_t gap_ns = at >= size_t(2 * kRate) ? 3'000'000'000 : 0;
+    onset_ns = detector.FeedAt({s.data() + at, 4800},
+                               start_ns + gap_ns + int64_t(at) * 1'000'000'000 / kRate);
+  }
+  ASSERT_TRUE(onset_ns);
+  EXPECT_NEAR(double(*onset_ns - start_ns) / 1e9, 6.0, 0.002);
+  EXPECT_NEAR(double(*detector.TimeOf(kRate) - start_ns) / 1e9, 1.0, 1e-6);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "engine/CMovie.h"
 #include "engine/Clock.h"
 #include "engine/MovieUtils.h"
+#include "platform/media/Deadline.h"
 #include "tests/support/TestEnv.h"
 #include "tests/support/XTestWindow.h"
 
@@ -256,6 +257,45 @@ TEST_F(CMovieTest, PictureFillsTheFittedRectangleAtTheTopLeft) {
       std::this_thread::sleep_for(milliseconds(100));
     EXPECT_TRUE(shown) << w << "x" << h;
   }
+}
+
+}  // namespace
+}  // namespace quorvex
+
+namespace quorvex {
+namespace {
+
+// A seek that reaches no picture (into the lost half of a file whose index survived) and a seek
+// whose command deadline has passed fail, and the position stays at the picture on screen: a
+// lap taken then stores the time the user sees.
+TEST_F(CMovieTest, AFailedSeekLeavesThePositionAtThePictureShown) {
+  Open("truncated-indexed.mp4");
+  SeekTo(2 * kSecond);
+  const int64_t shown_units = movie_.graph()->shown()->start_ns / 100;
+  EXPECT_NEAR(double(shown_units), 2.0 * kSecond, kFrameUnits);
+  int64_t target = 8 * kSecond;
+  EXPECT_EQ(
+      movie_.SetPositions(&target, AM_SEEKING_AbsolutePositioning | media::AM_SEEKING_ReturnTime,
+                          nullptr, media::AM_SEEKING_NoPositioning),
+      media::E_FAIL);
+  EXPECT_EQ(target, shown_units) << "the time returned";
+  EXPECT_EQ(Position(), shown_units);
+  EXPECT_EQ(movie_.graph()->shown()->start_ns / 100, shown_units);
+  SeekTo(1 * kSecond);  // the movie goes on where it can
+  EXPECT_NEAR(double(Position()), 1.0 * kSecond, 1);
+}
+
+TEST_F(CMovieTest, ASeekPastItsCommandsDeadlineFails) {
+  Open("long-gop-60fps.mp4");
+  int64_t target = 4 * kSecond;  // 240 pictures to decode from the key frame at 0
+  {
+    const media::CommandDeadline spent(std::chrono::milliseconds(0));
+    EXPECT_EQ(movie_.SetPositions(&target, AM_SEEKING_AbsolutePositioning, nullptr,
+                                  media::AM_SEEKING_NoPositioning),
+              media::E_FAIL);
+  }
+  SeekTo(2 * kSecond);  // without a deadline it is reached again
+  EXPECT_NEAR(double(Position()), 2.0 * kSecond, 1);
 }
 
 }  // namespace

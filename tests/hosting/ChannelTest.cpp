@@ -109,6 +109,25 @@ TEST(ChannelFaults, AHungServerIsKilledAfterTheTimeLimit) {
   client.reset();  // must not hang on the dead server
 }
 
+// A server that answers late, but answers, keeps its movie: the default limit is longer than the
+// server's deadline for any command.
+TEST(ChannelFaults, ASlowServerIsNotKilled) {
+  auto client = std::make_unique<CMovieClient>(TestOptions());
+  const pid_t pid = client->server_pid();
+  ASSERT_EQ(client->GetRate(), 1.0) << "attached and answering before it is slowed down";
+  ASSERT_EQ(kill(pid, SIGSTOP), 0);
+  std::thread waker([pid] {
+    std::this_thread::sleep_for(6s);
+    kill(pid, SIGCONT);
+  });
+  EXPECT_EQ(client->GetRate(), 1.0);
+  waker.join();
+  EXPECT_FALSE(client->lost());
+  EXPECT_FALSE(ProcessGone(pid));
+  EXPECT_GT(ClientOptions{}.command_timeout, channel::kCommandBudget);
+  EXPECT_GT(ClientOptions{}.open_timeout, channel::kOpenBudget);
+}
+
 TEST(ChannelFaults, AServerWhoseClientDiesExitsOnItsOwn) {
   // Orphans are re-parented to this process, so it can reap the server and see it end.
   ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);

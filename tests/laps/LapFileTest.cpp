@@ -13,6 +13,7 @@
 #include <csignal>
 
 #include "laps/LapFile.h"
+#include "laps/LapTableText.h"
 
 namespace quorvex::laps {
 namespace {
@@ -36,6 +37,20 @@ TEST(LapFileWriter, WritesTheDocumentLineByLineInTheRegionalFormat) {
     expected += "    </list>\n";
   }
   EXPECT_EQ(LapFileBytes(kTwoMovies, kC), expected + "  </lap>\n</QuorvexLapFile>\n");
+}
+
+// Texts a spreadsheet would evaluate (movies named "=1+2.mp4", "@SUM(1+1).mkv", "-2+3.mp4")
+// become plain text by a leading apostrophe, in the CSV and on the clipboard; numbers of either
+// decimal separator, signed or grouped, stay numbers.
+TEST(LapTableText, FormulaLikeTextsAreMadeInertAndNumbersStay) {
+  const LapTableTexts table{{"", "+ﾄｰﾀﾙ", "区間"},
+                            {{"1", "-0,25", "+1.50"}, {"2", "---", "1 234,5"}, {"\tx", "@a", "-"}}};
+  const QByteArray csv = CsvBytes(table, {"=1+2.mp4", "@SUM(1+1).mkv"}, 1);
+  EXPECT_EQ(csv, kBom + QString(",'=1+2.mp4,'@SUM(1+1).mkv\r\n,'+ﾄｰﾀﾙ,区間\r\n1,\"-0,25\",+1.50\r\n"
+                                "2,'---,\"1 234,5\"\r\n'\tx,'@a,'-\r\n")
+                            .toUtf8());
+  const LapTableTexts names{{"", "-2+3.mp4", "\r=1"}, {{"-7", "+7", "=7", "+1-2"}}};
+  EXPECT_EQ(TabSeparatedText(names), "\t'-2+3.mp4\t' =1\n-7\t+7\t'=7\t'+1-2\n");
 }
 
 TEST(LapFileWriter, RefusesWhatCannotBeALapFile) {

@@ -181,20 +181,20 @@ TEST_F(LapFormTest, ClipboardAndCsvHoldTheShownTexts) {
   host.Fill({{1.0, 2.5, 4.25}, {1.5, 3.25, 5.0}});
   host.Show();
   const QString header = "\tNo.1 ﾄｰﾀﾙ\tNo.1 区間\tNo.1 ﾀｲﾑ差\tNo.2 ﾄｰﾀﾙ\tNo.2 区間\tNo.2 ﾀｲﾑ差\n";
-  const QString row2 = "2\t3,25\t1,75\t---\t3,50\t1,75\t0,00\n";
+  const QString row2 = "2\t3,25\t1,75\t'---\t3,50\t1,75\t0,00\n";
   for (const bool all : {true, false}) {
     all ? grid()->clearSelection() : grid()->selectRow(2);
     QGuiApplication::clipboard()->clear();
     QTest::keyClick(grid(), Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QGuiApplication::clipboard()->text(),
               header +
-                  (all ? "0\t0,00\t\t\t0,00\t\t\n1\t1,50\t1,50\t---\t1,75\t1,75\t+0,25\n" : "") +
+                  (all ? "0\t0,00\t\t\t0,00\t\t\n1\t1,50\t1,50\t'---\t1,75\t1,75\t+0,25\n" : "") +
                   row2);
   }
   const QByteArray csv = laps::CsvBytes(host.lf->Texts({2}), {"a,b.mp4", "say \"go\".mp4"}, 3);
   EXPECT_EQ(QString::fromUtf8(csv), "\uFEFF,\"a,b.mp4\",,,\"say \"\"go\"\".mp4\",,\r\n" +
                                         QString(header).replace('\t', ',').replace("\n", "\r\n") +
-                                        "2,\"3,25\",\"1,75\",---,\"3,50\",\"1,75\",\"0,00\"\r\n");
+                                        "2,\"3,25\",\"1,75\",'---,\"3,50\",\"1,75\",\"0,00\"\r\n");
 }
 
 }  // namespace

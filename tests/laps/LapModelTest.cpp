@@ -54,6 +54,17 @@ TEST(LapModel, BaseMarksInOrderOfTheFirstMovieAndTheRefusalBeforeTheBase) {
   EXPECT_EQ(model.time_list(), LapLists{expected[1]});
 }
 
+// Taking the bases clears every lap: only the new base row stays, read once per movie.
+TEST(LapModel, TakingTheBasesClearsTheLaps) {
+  LapModel model;
+  ASSERT_TRUE(model.Replace({{0, 2, 5}, {10, 13, 17}}));
+  Movies movies{{{4.0}, {11.0}}};
+  ASSERT_TRUE(model.SetBaseTime(movies.Reader()));
+  EXPECT_EQ(model.time_list(), (LapLists{{4.0}, {11.0}}));
+  EXPECT_EQ(movies.reads, (std::vector<int>{0, 1}));
+  EXPECT_EQ(model.GetCountRow(), 1);
+}
+
 TEST(LapModel, RemovingARowMergesItsLapIntoTheNextButNeverTheBaseRow) {
   LapModel model;
   ASSERT_TRUE(model.Replace({{0, 2, 5, 9}, {10, 13, 17, 20}}));

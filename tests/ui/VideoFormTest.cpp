@@ -123,6 +123,23 @@ TEST_F(VideoFormTest, EmptyWindowIgnoresDrivingAndAcceptsOneExistingFileDragged)
   EXPECT_FALSE(drop.isAccepted());
 }
 
+// While an open is pending the window takes no commands and its 100 ms timer sends none: the
+// open's reply is never taken by another command, and the movie opens however long the wait.
+TEST_F(VideoFormTest, APendingOpenKeepsItsReplyWhileTheTimerRuns) {
+  VideoForm* vf = Make();
+  ASSERT_TRUE(vf->StartOpening(MoviePath("h264-aac-16x9.mp4")));
+  vf->SendOpen();
+  EXPECT_FALSE(vf->IsValid());
+  EXPECT_EQ(vf->client()->GetRate(), 0.0);  // refused, not sent
+  EXPECT_FALSE(vf->client()->lost());
+  QTest::qWait(350);
+  vf->FinishOpening();
+  vf->ReportOpenFailure();
+  EXPECT_TRUE(vf->IsValid());
+  EXPECT_EQ(vf->windowTitle(), "No.1: h264-aac-16x9.mp4");
+  EXPECT_TRUE(seen_.empty());
+}
+
 TEST(VolumeFromBar, HalfTheBarAndSilenceAtTheEnd) {
   for (auto [bar, volume] : {std::pair{-10000, -10000}, {-9999, -4999}, {-10, -5}, {-1, 0}})
     EXPECT_EQ(VolumeFromBar(bar), volume) << bar;

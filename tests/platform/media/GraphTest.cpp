@@ -136,6 +136,8 @@ TEST_F(GraphTest, VolumeAndWindow) {
   EXPECT_FALSE(graph_.SetOwner(0x7ffffff0));
   EXPECT_FALSE(graph_.SetVideoArea(0, 0, -1, 5));
   EXPECT_FALSE(graph_.SetVideoArea(0, 0, 1 << 20, 5));
+  EXPECT_FALSE(graph_.SetVideoArea(0, 0, 16384, 16384)) << "1 GiB a picture";
+  EXPECT_TRUE(graph_.SetVideoArea(0, 0, 16384, 2025)) << "a long side, a screen's area";
   EXPECT_TRUE(graph_.SetVideoArea(0, 0, 0, 0)) << "an empty panel is not an error";
   Graph silent;
   ASSERT_TRUE(silent.Open(test::Movie("h264-noaudio.mp4")));
