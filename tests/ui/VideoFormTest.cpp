@@ -140,6 +140,16 @@ TEST_F(VideoFormTest, APendingOpenKeepsItsReplyWhileTheTimerRuns) {
   EXPECT_TRUE(seen_.empty());
 }
 
+// A movie whose length is unknown steps from where it stands, not from 0.
+TEST_F(VideoFormTest, AMovieOfUnknownLengthStepsFromItsPosition) {
+  VideoForm* vf = Make();
+  vf->OpenMovie(MoviePath("h264-raw.h264"));
+  ASSERT_TRUE(vf->IsValid());
+  vf->SetCurrentPosition(1.0);
+  QTest::mouseClick(vf->step_button(4), Qt::LeftButton);  // "+0.17"
+  EXPECT_NEAR(double(Position(vf)), (1.0 + 5 * kFrame) * kUnits, 0.04 * kUnits);
+}
+
 TEST(VolumeFromBar, HalfTheBarAndSilenceAtTheEnd) {
   for (auto [bar, volume] : {std::pair{-10000, -10000}, {-9999, -4999}, {-10, -5}, {-1, 0}})
     EXPECT_EQ(VolumeFromBar(bar), volume) << bar;
