@@ -128,6 +128,20 @@ TEST_F(GraphTest, SeeksWhilePausedAndStopKeepsThePosition) {
   EXPECT_EQ(Position(), kept) << "a paused movie stands";
 }
 
+// A seek while paused decodes from the key frame (here 4 s before its target) and keeps what
+// it decodes; a Play from there starts at the target at once, not after the stretch from the
+// key frame has run by.
+TEST_F(GraphTest, APlayAfterASeekStartsAtOnce) {
+  Open("long-gop-60fps.mp4");
+  ASSERT_TRUE(graph_.Pause());
+  ASSERT_TRUE(graph_.Seek(int64_t(4.0e9), std::nullopt, false));
+  EXPECT_TRUE(graph_.cache().Find(int64_t(2.5e9))) << "the pictures on the way are kept";
+  ASSERT_TRUE(graph_.Play());
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  EXPECT_GT(Position(), int64_t(4.2e9)) << "it plays from the target";
+  ASSERT_TRUE(graph_.Pause());
+}
+
 // Volume only where there is sound; the owner must be an existing window; areas beyond any
 // screen are refused.
 TEST_F(GraphTest, VolumeAndWindow) {
