@@ -95,72 +95,84 @@ bool Graph::audio_through_filter() const {
 // ---- State ----
 
 bool Graph::Play() {
-  if (!opened_)
-    return false;
-  if (filler_)
-    filler_->Cancel();  // the processor is the playing movie's now
-  DecodeAhead();
-  const bool shown = in_sync_ || ShowKeptPosition();
-  {
-    std::lock_guard lock(picture_mutex_);
-    shown_since_play_ = false;
-    keeping_ = false;  // the sink draws and keeps what it plays
-  }
-  ahead_from_ns_.reset();
-  playing_ = true;
-  return gst_element_set_state(pipeline_, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE && shown;
+  return opened_ && Enter(State::kPlaying);
 }
 
 bool Graph::Pause() {
-  if (!opened_)
-    return false;
-  const bool was_playing = playing_;
-  playing_ = false;
-  bool ok = gst_element_set_state(pipeline_, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE;
-  if (stopped_ && !in_sync_) {
-    ok = ShowKeptPosition() && ok;
-  } else if (was_playing) {
-    // The sink holds the next picture when it pauses: that is the one on screen.
-    gst_element_get_state(pipeline_, nullptr, nullptr, CommandDeadline::WithinNs(kPauseLimitNs));
-    // The query may wait for the pipeline, whose streaming thread needs picture_mutex_: it is
-    // asked without holding it.
-    const std::optional<int64_t> on_screen = ShownStart();
-    position_ns_ = on_screen ? *on_screen : std::max<int64_t>(QueryPosition(), 0);
-  }
-  stopped_ = false;
-  // Without an index a demuxer starts between key frames, and the pictures decoded there can
-  // be damaged: such a movie keeps nothing beyond the pictures it shows.
-  const bool keep = !steps_by_seek_ && !(has_video() && Indexless());
-  {
-    std::lock_guard lock(picture_mutex_);
-    keeping_ = keep;
-    keep_from_ns_ = keep_near_ns_ = position_ns_;
-  }
-  FillCacheBefore();
-  return ok;
+  return opened_ && Enter(State::kPaused);
 }
 
+// Holds the picture, keeps the position and drops queued data: a later Pause or Play
+// continues from the same picture.
 bool Graph::Stop() {
-  if (!opened_)
-    return false;
-  if (filler_)
-    filler_->Cancel();
-  const bool was_playing = playing_;
-  playing_ = false;
-  // READY or NULL would lose the position; the data queued is dropped by the seek that the
-  // next Pause or Play makes.
-  const GstStateChangeReturn change = gst_element_set_state(pipeline_, GST_STATE_PAUSED);
-  if (change == GST_STATE_CHANGE_ASYNC)  // a sink waits for data to hold: it comes at once
-    gst_element_get_state(pipeline_, nullptr, nullptr, CommandDeadline::WithinNs(kPauseLimitNs));
-  if (was_playing && !stopped_) {
-    if (const std::optional<int64_t> on_screen = ShownStart())
-      position_ns_ = *on_screen;
-    else if (const int64_t at = QueryPosition(); at >= 0)
-      position_ns_ = at;
+  return opened_ && Enter(State::kStopped);
+}
+
+// The one place where the state changes. The pipeline itself is never READY or NULL once
+// open: that would lose the position; a stopped graph is a paused pipeline whose queued data
+// the next Pause or Play replaces by a seek to the position kept.
+bool Graph::Enter(State next) {
+  const State was = state_;
+  if (next != State::kPaused && filler_)
+    filler_->Cancel();  // the processor is the playing movie's, or nobody's
+  switch (next) {
+    case State::kPlaying: {
+      DecodeAhead();
+      // Shown in the state it was in: a stopped or paused pipeline seeks keeping what it
+      // decodes, and starts at the picture shown.
+      const bool shown = in_sync_ || ShowKeptPosition();
+      {
+        std::lock_guard lock(picture_mutex_);
+        shown_since_play_ = false;
+        keeping_ = false;  // the sink draws and keeps what it plays
+      }
+      ahead_from_ns_.reset();
+      state_ = State::kPlaying;
+      return gst_element_set_state(pipeline_, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE &&
+             shown;
+    }
+    case State::kPaused: {
+      state_ = State::kPaused;
+      bool ok = gst_element_set_state(pipeline_, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE;
+      if (was == State::kStopped && !in_sync_) {
+        ok = SeekPipeline(position_ns_, false) && ok;
+      } else if (was == State::kPlaying) {
+        // The sink holds the next picture when it pauses: that is the one on screen.
+        gst_element_get_state(pipeline_, nullptr, nullptr,
+                              CommandDeadline::WithinNs(kPauseLimitNs));
+        // The query may wait for the pipeline, whose streaming thread needs picture_mutex_:
+        // it is asked without holding it.
+        const std::optional<int64_t> on_screen = ShownStart();
+        position_ns_ = on_screen ? *on_screen : std::max<int64_t>(QueryPosition(), 0);
+      }
+      // Without an index a demuxer starts between key frames, and the pictures decoded there
+      // can be damaged: such a movie keeps nothing beyond the pictures it shows.
+      const bool keep = !steps_by_seek_ && !(has_video() && Indexless());
+      {
+        std::lock_guard lock(picture_mutex_);
+        keeping_ = keep;
+        keep_from_ns_ = keep_near_ns_ = position_ns_;
+      }
+      FillCacheBefore();
+      return ok;
+    }
+    case State::kStopped: {
+      state_ = State::kStopped;
+      const GstStateChangeReturn change = gst_element_set_state(pipeline_, GST_STATE_PAUSED);
+      if (change == GST_STATE_CHANGE_ASYNC)  // a sink waits for data to hold: it comes at once
+        gst_element_get_state(pipeline_, nullptr, nullptr,
+                              CommandDeadline::WithinNs(kPauseLimitNs));
+      if (was == State::kPlaying) {
+        if (const std::optional<int64_t> on_screen = ShownStart())
+          position_ns_ = *on_screen;
+        else if (const int64_t at = QueryPosition(); at >= 0)
+          position_ns_ = at;
+      }
+      in_sync_ = false;
+      return change != GST_STATE_CHANGE_FAILURE;
+    }
   }
-  stopped_ = true;
-  in_sync_ = false;
-  return change != GST_STATE_CHANGE_FAILURE;
+  return false;
 }
 
 std::optional<int64_t> Graph::ShownStart() const {
@@ -171,7 +183,6 @@ std::optional<int64_t> Graph::ShownStart() const {
 }
 
 bool Graph::ShowKeptPosition() {
-  stopped_ = false;
   return SeekPipeline(position_ns_, false);
 }
 
@@ -198,7 +209,7 @@ std::optional<int64_t> Graph::Duration() const {
 std::optional<int64_t> Graph::Position() const {
   if (!opened_)
     return std::nullopt;
-  if (!playing_)
+  if (state_ != State::kPlaying)
     return position_ns_;
   if (!has_video()) {
     const int64_t at = QueryPosition();
@@ -216,13 +227,13 @@ bool Graph::Seek(int64_t position_ns, std::optional<int64_t> stop_ns, bool key_f
   DecodeAhead();
   const bool same_stop = stop_ns == stop_ns_;
   stop_ns_ = stop_ns;
-  if (stopped_) {
+  if (state_ == State::kStopped) {
     position_ns_ = position_ns;  // shown by the next Pause or Play
     in_sync_ = false;
     return true;
   }
   // While paused: from the cache, or from the pictures the queue decodes ahead.
-  if (!playing_ && !key_frame && same_stop &&
+  if (state_ == State::kPaused && !key_frame && same_stop &&
       (ShowCached(position_ns) || (DecodeOnTo(position_ns) && ShowCached(position_ns)))) {
     position_ns_ = position_ns;
     FillCacheBefore();
@@ -246,7 +257,7 @@ bool Graph::Seek(int64_t position_ns, std::optional<int64_t> stop_ns, bool key_f
     if (shown_)
       position_ns_ = shown_->start_ns;
   }
-  if (!playing_)
+  if (state_ != State::kPlaying)
     FillCacheBefore();
   return ok;
 }
@@ -267,7 +278,7 @@ bool Graph::SeekPipeline(int64_t position_ns, bool key_frame) {
   const GstClockTime stop = stop_ns_ ? GstClockTime(*stop_ns_) : GST_CLOCK_TIME_NONE;
   // A playing pipeline goes on playing by itself once the seek has prerolled: its pictures
   // must start at the target, so it seeks accurately.
-  if (!key_frame && !playing_ && has_video() && !Indexless())
+  if (!key_frame && state_ != State::kPlaying && has_video() && !Indexless())
     return in_sync_ = SeekKeeping(position_ns, stop);
   if (!key_frame && SeekIndexless(position_ns, stop))
     return in_sync_ = true;
@@ -365,7 +376,7 @@ bool Graph::SeekIndexless(int64_t position_ns, uint64_t stop) {
 bool Graph::StepPictures(int32_t pictures) {
   if (!opened_ || !has_video() || pictures == 0)
     return false;
-  if (playing_ || stopped_)
+  if (state_ != State::kPaused)
     Pause();
   const std::optional<Shown> now = shown();
   if (!now)
@@ -490,7 +501,7 @@ bool Graph::ShowPicture(const Shown& picture) {
 
 bool Graph::RateChanged() {
   ForgetPictures();
-  if (stopped_)
+  if (state_ == State::kStopped)
     return true;
   // Drops data processed for the old rate: the graph is flushed and prerolled again.
   const std::optional<int64_t> at = Position();
@@ -545,7 +556,7 @@ bool Graph::SetVideoArea(int32_t left, int32_t top, int32_t width, int32_t heigh
     else
       seek = true;
   }
-  if (seek && !playing_ && !stopped_)
+  if (seek && state_ == State::kPaused)
     return SeekPipeline(position_ns_, false);
   FillCacheBefore();
   return true;

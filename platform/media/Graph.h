@@ -87,7 +87,7 @@ class Graph {
   // Holds the picture, keeps the position and drops queued data: a later Pause or Play
   // continues from the same picture.
   bool Stop();
-  bool playing() const { return playing_; }
+  bool playing() const { return state_ == State::kPlaying; }
 
   // Shows the picture at `position_ns` (frame-accurate, or the key frame at or before it),
   // and plays up to `stop_ns` (nullopt: the end). While stopped it only moves the kept position.
@@ -141,6 +141,9 @@ class Graph {
   bool WaitForCacheFill(int timeout_ms);
 
  private:
+  // What the owner last asked for. Stopped: held at position_ns_, which the next Pause or Play
+  // shows (by a seek unless in_sync_).
+  enum class State { kStopped, kPaused, kPlaying };
   struct Branches;   // what Open built; shared with the streaming threads
   struct Callbacks;  // the C callbacks that GStreamer calls on its threads
 
@@ -184,6 +187,7 @@ class Graph {
   bool SeekKeepingFrom(int64_t position_ns, int64_t from_ns, uint64_t stop);
   bool Indexless();
   bool SeekIndexless(int64_t position_ns, uint64_t stop);
+  bool Enter(State next);
   bool ShowKeptPosition();
   int64_t QueryPosition() const;
   // The start of the picture shown, when the graph has video and shows one.
@@ -242,8 +246,7 @@ class Graph {
   bool steps_by_seek_ = false;
   bool opened_ = false;
   bool open_tried_ = false;
-  bool stopped_ = true;   // held at position_ns_; the next Pause/Play seeks there
-  bool playing_ = false;  // last state asked for was Play
+  State state_ = State::kStopped;
   // The pipeline's sinks all stand at position_ns_ with nothing stale queued: Play may start
   // without a seek. A step served from the cache or by decoding on leaves the sound behind.
   bool in_sync_ = false;

@@ -176,7 +176,7 @@ bool Graph::Open(const std::string& path) {
       PictureMaker::Times(held_, &first_picture_ns_, &duration);
     }
   }
-  stopped_ = true;
+  state_ = State::kStopped;
   in_sync_ = true;  // everything stands prerolled at the start: a Pause needs no seek
   position_ns_ = 0;
   opened_ = true;

@@ -292,7 +292,7 @@ bool Graph::WaitForCacheFill(int timeout_ms) {
 // Starts decoding the pictures before the paused position into the cache, back to where the
 // pictures already kept begin: the last 2 s, or as many as fit.
 void Graph::FillCacheBefore() {
-  if (playing_ || steps_by_seek_ || !video_window_ || !has_video() || Indexless())
+  if (state_ != State::kPaused || steps_by_seek_ || !video_window_ || !has_video() || Indexless())
     return;
   Shown now;
   int32_t width = 0, height = 0;
