@@ -203,6 +203,10 @@ std::optional<int64_t> Graph::Duration() const {
   gint64 ns = 0;
   if (!opened_ || !gst_element_query_duration(pipeline_, GST_FORMAT_TIME, &ns) || ns < 0)
     return std::nullopt;
+  // A demuxer without an index tells the span of its stamps, while the times it gives start
+  // at the first picture's: the end lies that much later, or the last pictures are out of reach.
+  if (indexless_)
+    ns += first_picture_ns_;
   return ns;
 }
 

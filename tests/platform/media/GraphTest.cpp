@@ -312,6 +312,9 @@ TEST_F(GraphTest, TransportStreamSeeksLandOnTheFrame) {
     ASSERT_TRUE(reference.graph.Seek(target, std::nullopt, false));
     EXPECT_TRUE(owner_.Grab() == reference.window.Grab()) << frame;
   }
+  // The stamps' span ends a first picture's start later: the last picture can be reached.
+  ASSERT_TRUE(graph.Seek(graph.Duration().value_or(0) - 1, std::nullopt, false));
+  EXPECT_NEAR(double(graph.shown()->start_ns), double(first + FrameTime(299)), 20'000);
 }
 
 // The graph holds the filters and the clock given to it, and lets them go with itself, also
