@@ -79,7 +79,8 @@ ParseResult ParseExportArguments(const std::vector<std::string>& args) {
   std::vector<std::string> positional;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    const bool is_option = arg == "--rate" || arg == "--size" || arg == "--fps" || arg == "--audio";
+    const bool is_option = arg == "--rate" || arg == "--size" || arg == "--fps" ||
+                           arg == "--audio" || arg == "--base" || arg == "--to";
     if (!is_option) {
       if (arg.size() > 2 && arg.compare(0, 2, "--") == 0)
         return Fail("unknown option " + arg);
@@ -102,13 +103,23 @@ ParseResult ParseExportArguments(const std::vector<std::string>& args) {
       if (!fps)
         return Fail("--fps " + value + ": use a whole number from 1 to 240");
       options.fps = *fps;
+    } else if (arg == "--to") {
+      if (value != "laps" && value != "end")
+        return Fail("--to " + value + ": use laps or end");
+      options.to_end = value == "end";
+    } else if (arg == "--base") {
+      const auto number = ParseInt(value, 1, 999);
+      if (!number)
+        return Fail("--base " + value + ": use a movie number (1 for No.1)");
+      options.base_movie = *number - 1;
     } else if (value == "none") {
-      options.audio_movie.reset();
+      options.no_audio = true;
     } else {
       const auto number = ParseInt(value, 1, 999);
       if (!number)
         return Fail("--audio " + value + ": use a movie number (1 for No.1) or none");
       options.audio_movie = *number - 1;
+      options.no_audio = false;
     }
   }
   if (positional.size() != 2)
@@ -125,7 +136,9 @@ std::string ExportUsage() {
          "1/8, 1/16; default 1), with running times and laps, as H.264 and AAC in MP4.\n"
          "  --size WxH       the picture's size (default 1920x1080)\n"
          "  --fps F          pictures per second (default 30)\n"
-         "  --audio N|none   the sound of movie No.N (default 1), or none\n";
+         "  --audio N|none   the sound of movie No.N (default: the base movie's), or none\n"
+         "  --base N         the movie the differences are taken against (default 1)\n"
+         "  --to laps|end    1 s past the last lap (default) or to the end of the longest movie\n";
 }
 
 }  // namespace quorvex::exporter

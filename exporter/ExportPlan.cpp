@@ -63,16 +63,17 @@ Rect FitTile(const Rect& cell, int aspect_x, int aspect_y) {
   return {cell.x + Even((cell.width - w) / 2), cell.y + Even((cell.height - h) / 2), w, h};
 }
 
-double ExportMovieSeconds(const laps::LapLists& lists, const std::vector<double>& durations) {
+double ExportMovieSeconds(const laps::LapLists& lists, const std::vector<double>& durations,
+                          bool to_end) {
   double seconds = 0.0;
   const int rows = lists.empty() ? 0 : int(lists[0].size());
-  if (rows >= 2) {
+  if (rows >= 2 && !to_end) {
     for (int m = 0; m < int(lists.size()); ++m)
       seconds = std::max(seconds, laps::Total(lists, m, rows - 1) + 1.0);
     return seconds;
   }
   for (size_t m = 0; m < lists.size() && m < durations.size(); ++m) {
-    if (durations[m] >= 0 && rows == 1)
+    if (durations[m] >= 0 && rows >= 1)
       seconds = std::max(seconds, durations[m] - lists[m][0]);
   }
   return seconds;

@@ -40,8 +40,10 @@ Rect FitTile(const Rect& cell, int aspect_x, int aspect_y);
 
 // The movie time the export covers from the bases: with lap rows, 1 s past the largest total of
 // the last row; with the base row only, to the end of the longest movie (`durations` in
-// seconds, negative when unknown, ignored). Zero or less when there is nothing to show.
-double ExportMovieSeconds(const laps::LapLists& lists, const std::vector<double>& durations);
+// seconds, negative when unknown, ignored), which `to_end` asks for also with lap rows. Zero or
+// less when there is nothing to show.
+double ExportMovieSeconds(const laps::LapLists& lists, const std::vector<double>& durations,
+                          bool to_end = false);
 
 // The number of output pictures for that movie time slowed to `rate` at `fps`.
 int64_t OutputFrameCount(double movie_seconds, double rate, int fps);

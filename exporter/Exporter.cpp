@@ -25,7 +25,6 @@ namespace quorvex::exporter {
 namespace {
 
 constexpr GstClockTime kFinishTimeout = 120 * GST_SECOND;
-constexpr int kBaseMovie = 0;  // a loaded lap file compares against its first movie
 
 std::string Quoted(const std::string& path) {
   return "\"" + path + "\"";
@@ -92,6 +91,7 @@ struct Movie {
 struct TileText {
   const laps::LapLists* lists = nullptr;
   int movie = 0;
+  int base_movie = 0;
   QString file_name;
   double end_seconds = -1.0;
   double rate = 1.0;
@@ -104,7 +104,7 @@ GstPadProbeReturn OnTilePicture(GstPad*, GstPadProbeInfo* info, gpointer data) {
   const auto* text = static_cast<const TileText*>(data);
   GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
   const double seconds = double(GST_BUFFER_PTS(buffer)) / GST_SECOND;
-  const QString markup = TileMarkup(*text->lists, text->movie, kBaseMovie, text->file_name,
+  const QString markup = TileMarkup(*text->lists, text->movie, text->base_movie, text->file_name,
                                     text->end_seconds, text->rate, seconds, text->locale);
   g_object_set(text->overlay, "text", markup.toUtf8().constData(), nullptr);
   return GST_PAD_PROBE_OK;
@@ -332,6 +332,7 @@ class Encoder {
     auto text = std::make_unique<TileText>();
     text->lists = &lists;
     text->movie = m;
+    text->base_movie = options.base_movie;
     text->file_name = movie.file_name;
     text->end_seconds = movie.end_seconds;
     text->rate = options.rate;
@@ -424,9 +425,13 @@ std::string RunExport(const ExportOptions& options, const ProgressReport& progre
            read.error.toStdString();
   const laps::LapFile& file = *read.file;
   const int count = int(file.file_names.size());
-  if (options.audio_movie && *options.audio_movie >= count)
-    return "--audio " + std::to_string(*options.audio_movie + 1) + ": the lap file has " +
-           std::to_string(count) + " movie" + (count == 1 ? "" : "s");
+  const std::string has = ": the lap file has " + std::to_string(count) + " movie" +
+                          (count == 1 ? "" : "s");
+  if (options.base_movie >= count)
+    return "--base " + std::to_string(options.base_movie + 1) + has;
+  const std::optional<int> sound_movie = options.SoundMovie();
+  if (sound_movie && *sound_movie >= count)
+    return "--audio " + std::to_string(*sound_movie + 1) + has;
   TempTarget target;
   std::string error;
   if (!target.Create(options.output_path, error))
@@ -438,17 +443,21 @@ std::string RunExport(const ExportOptions& options, const ProgressReport& progre
   for (const auto& movie : movies)
     durations.push_back(movie->reader.duration_seconds());
   const int64_t frames =
-      OutputFrameCount(ExportMovieSeconds(file.time_list, durations), options.rate, options.fps);
+      OutputFrameCount(ExportMovieSeconds(file.time_list, durations, options.to_end), options.rate,
+                       options.fps);
   if (frames <= 0)
     return "nothing to export: every base is at or past its movie's end";
   SoundReader sound;
   bool with_sound = false;
-  if (options.audio_movie) {
-    const Movie& source = *movies[*options.audio_movie];
+  if (sound_movie) {
+    const Movie& source = *movies[*sound_movie];
     with_sound = sound.Open(source.path, source.base_ns, options.rate, error);
     if (!with_sound && !error.empty())
-      return "cannot decode the sound of No." + std::to_string(*options.audio_movie + 1) + " " +
+      return "cannot decode the sound of No." + std::to_string(*sound_movie + 1) + " " +
              Quoted(source.path) + ": " + error;
+    if (!with_sound && progress)
+      std::fprintf(stderr, "quorvex --export: No.%d has no sound; the movie is written without\n",
+                   *sound_movie + 1);
   }
   Encoder encoder;
   if (!encoder.Build(options, movies, file.time_list, with_sound ? sound.caps() : nullptr,

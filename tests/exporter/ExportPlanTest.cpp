@@ -29,18 +29,25 @@ TEST(ExportOptionsTest, ReadsTheOptionsAndRefusesWhatThePanelDoesNotOffer) {
   EXPECT_EQ(plain.options->width, 1920);
   EXPECT_EQ(plain.options->height, 1080);
   EXPECT_EQ(plain.options->fps, 30);
-  EXPECT_EQ(plain.options->audio_movie, 0);
+  EXPECT_EQ(plain.options->SoundMovie(), 0);
+  EXPECT_EQ(plain.options->base_movie, 0);
+  EXPECT_FALSE(plain.options->to_end);
 
   const ParseResult all = ParseExportArguments(
-      Split("--export --rate 1/16 out.mp4 --size 640x360 --fps 25 laps.xml --audio 3"));
+      Split("--export --rate 1/16 out.mp4 --size 640x360 --fps 25 laps.xml --audio 3 --base 2 "
+            "--to end"));
   ASSERT_TRUE(all.options) << all.error;
   EXPECT_EQ(all.options->output_path, "out.mp4");
   EXPECT_EQ(all.options->rate, 0.0625);
   EXPECT_EQ(all.options->width, 640);
   EXPECT_EQ(all.options->height, 360);
   EXPECT_EQ(all.options->fps, 25);
-  EXPECT_EQ(all.options->audio_movie, 2);
-  EXPECT_FALSE(ParseExportArguments(Split("--export a b --audio none")).options->audio_movie);
+  EXPECT_EQ(all.options->SoundMovie(), 2);
+  EXPECT_EQ(all.options->base_movie, 1);
+  EXPECT_TRUE(all.options->to_end);
+  EXPECT_FALSE(ParseExportArguments(Split("--export a b --audio none")).options->SoundMovie());
+  // The base movie's sound unless another is asked for.
+  EXPECT_EQ(ParseExportArguments(Split("--export a b --base 3")).options->SoundMovie(), 2);
 
   for (const auto& [rate, value] : {std::pair{"1", 1.0}, {"0.5", 0.5}, {"1/4", 0.25},
                                     {"0.125", 0.125}, {"1/8", 0.125}, {"1/1", 1.0}}) {
@@ -54,7 +61,7 @@ TEST(ExportOptionsTest, ReadsTheOptionsAndRefusesWhatThePanelDoesNotOffer) {
         "--export a b --size 641x360", "--export a b --size 640", "--export a b --size 8x8",
         "--export a b --fps 0", "--export a b --fps 1000", "--export a b --fps 29.97",
         "--export a b --audio 0", "--export a b --audio x", "--export a b --rate",
-        "--export a b --speed 2"}) {
+        "--export a b --speed 2", "--export a b --base 0", "--export a b --to start"}) {
     const ParseResult r = ParseExportArguments(Split(line));
     EXPECT_FALSE(r.options) << line;
     EXPECT_FALSE(r.error.empty()) << line;
@@ -107,6 +114,7 @@ TEST(ExportPlanTest, RunsOneSecondPastTheLastLapOrToTheEndOfTheLongestMovie) {
   EXPECT_DOUBLE_EQ(ExportMovieSeconds(laps, {100.0, 100.0}), 14.5);
   const laps::LapLists bases = {{10.0}, {2.0}, {1.0}};
   EXPECT_DOUBLE_EQ(ExportMovieSeconds(bases, {30.0, 25.0, -1.0}), 23.0);
+  EXPECT_DOUBLE_EQ(ExportMovieSeconds(laps, {100.0, 50.0}, /*to_end=*/true), 90.0);
   EXPECT_LE(ExportMovieSeconds({{10.0}}, {5.0}), 0.0);
   EXPECT_LE(ExportMovieSeconds({{10.0}}, {-1.0}), 0.0);
 

@@ -383,6 +383,7 @@ TEST_F(ExportTest, RefusalsSayWhyAndLeaveNoFileBehind) {
       {{QPath("no-folder/out.mp4"), QPath("laps.xml")}, 1, "cannot write"},
       {{QString::fromStdString(dir_->path().toStdString()), QPath("laps.xml")}, 1, "cannot write"},
       {{QPath("out.mp4"), QPath("laps.xml"), "--audio", "4"}, 1, "--audio 4"},
+      {{QPath("out.mp4"), QPath("laps.xml"), "--base", "4"}, 1, "--base 4"},
       {{QPath("out.mp4"), QPath("laps.xml"), "--rate", "0.3"}, 2, "--rate 0.3"},
       {{QPath("out.mp4")}, 2, "Usage: quorvex --export"},
   };
