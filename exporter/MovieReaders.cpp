@@ -19,8 +19,9 @@ constexpr GstClockTime kPullSlice = 200 * GST_MSECOND;
 // A picture that starts this little after the wanted position is taken as starting at it:
 // positions read back from lap files lose the last nanoseconds in their decimals.
 constexpr int64_t kStartSlackNs = 1000;
-// The pitch shifter's output lags its input by one transform of this many frames.
-constexpr int64_t kShifterDelayFrames = 4096;
+// The pitch shifter's output lags its input by its input queue: a transform of 4096 frames
+// less the hop of 1024 between transforms (4 per transform), before the filter stretches it.
+constexpr int64_t kShifterDelayFrames = 4096 - 4096 / 4;
 constexpr char kNoStream[] = "quorvex-no-stream";
 
 GstElement* Make(const char* factory) {
