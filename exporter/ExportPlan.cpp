@@ -83,7 +83,8 @@ int64_t OutputFrameCount(double movie_seconds, double rate, int fps) {
   if (!(movie_seconds > 0) || !(rate > 0) || fps <= 0)
     return 0;
   // A length that is a whole number of pictures up to rounding noise gets no extra picture.
-  return int64_t(std::ceil(movie_seconds / rate * fps - 1e-6));
+  const double frames = std::ceil(movie_seconds / rate * fps - 1e-6);
+  return frames < 4e18 ? int64_t(frames) : INT64_MAX;
 }
 
 int ShownLapRow(const laps::LapLists& lists, int movie, double rate, double output_seconds) {

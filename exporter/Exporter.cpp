@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +26,7 @@ namespace quorvex::exporter {
 namespace {
 
 constexpr GstClockTime kFinishTimeout = 120 * GST_SECOND;
+constexpr double kLongestSeconds = 1e7;
 
 std::string Quoted(const std::string& path) {
   return "\"" + path + "\"";
@@ -425,6 +427,15 @@ std::string RunExport(const ExportOptions& options, const ProgressReport& progre
            read.error.toStdString();
   const laps::LapFile& file = *read.file;
   const int count = int(file.file_names.size());
+  // Positions beyond a few months cannot come from a movie; they would only overflow the
+  // nanosecond times below.
+  for (const std::vector<double>& list : file.time_list) {
+    for (double seconds : list) {
+      if (!(std::fabs(seconds) < kLongestSeconds))
+        return "cannot use the lap file " + Quoted(options.lap_file_path) +
+               ": a position is out of range";
+    }
+  }
   const std::string has = ": the lap file has " + std::to_string(count) + " movie" +
                           (count == 1 ? "" : "s");
   if (options.base_movie >= count)
@@ -447,6 +458,8 @@ std::string RunExport(const ExportOptions& options, const ProgressReport& progre
                        options.fps);
   if (frames <= 0)
     return "nothing to export: every base is at or past its movie's end";
+  if (frames / options.fps > int64_t(kLongestSeconds))
+    return "the movie would be too long";
   SoundReader sound;
   bool with_sound = false;
   if (sound_movie) {

@@ -123,6 +123,7 @@ TEST(ExportPlanTest, RunsOneSecondPastTheLastLapOrToTheEndOfTheLongestMovie) {
   EXPECT_EQ(OutputFrameCount(1.01, 1.0, 30), 31);  // a part of a picture is a picture
   EXPECT_EQ(OutputFrameCount(0.0, 1.0, 30), 0);
   EXPECT_EQ(OutputFrameCount(-3.0, 1.0, 30), 0);
+  EXPECT_EQ(OutputFrameCount(1e300, 0.0625, 240), INT64_MAX);
 }
 
 TEST(ExportPlanTest, TileTextShowsTheTotalAndEachLapForTwoSecondsInTheTablesColours) {

@@ -415,6 +415,7 @@ TEST_F(ExportTest, RefusalsSayWhyAndLeaveNoFileBehind) {
                                        {0.5, 0.5}, {}));
   WriteFile("broken.xml", "<QuorvexLapFile><file_name/></QuorvexLapFile>");
   WriteFile("silent.xml", LapFileText({Path("coded-30fps.mp4")}, {0.2}, {}));
+  WriteFile("huge.xml", LapFileText({Path("coded-30fps.mp4")}, {0.2}, {1e300}));
   struct Case {
     QStringList args;
     int exit_code;
@@ -424,6 +425,7 @@ TEST_F(ExportTest, RefusalsSayWhyAndLeaveNoFileBehind) {
       {{QPath("out.mp4"), QPath("missing.xml")}, 1, "cannot open movie No.2"},
       {{QPath("out.mp4"), QPath("broken.xml")}, 1, "cannot load the lap file"},
       {{QPath("out.mp4"), QPath("nothing.xml")}, 1, "cannot load the lap file"},
+      {{QPath("out.mp4"), QPath("huge.xml")}, 1, "out of range"},
       {{QPath("no-folder/out.mp4"), QPath("laps.xml")}, 1, "cannot write"},
       {{QString::fromStdString(dir_->path().toStdString()), QPath("laps.xml")}, 1, "cannot write"},
       {{QPath("out.mp4"), QPath("laps.xml"), "--audio", "4"}, 1, "--audio 4"},
