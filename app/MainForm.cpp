@@ -82,6 +82,7 @@ void MainForm::BuildMenus() {
   open_lap_ = file->addAction(QStringLiteral("ﾗｯﾌﾟを開く..."));
   save_lap_ = file->addAction(QStringLiteral("ﾗｯﾌﾟを保存..."));
   save_csv_ = file->addAction(QStringLiteral("CSVで保存..."));
+  export_movie_ = file->addAction(QStringLiteral("比較動画を書き出す..."));
   QMenu* window = menuBar()->addMenu(QStringLiteral("ｳｨﾝﾄﾞｳ"));
   align_ = window->addAction(QStringLiteral("整列"));
   auto_alignment_ = window->addAction(QStringLiteral("自動整列"));
@@ -96,6 +97,7 @@ void MainForm::BuildMenus() {
   connect(open_lap_, &QAction::triggered, this, &MainForm::open_lap__Click);
   connect(save_lap_, &QAction::triggered, this, &MainForm::save_lap__Click);
   connect(save_csv_, &QAction::triggered, this, &MainForm::save_csv__Click);
+  connect(export_movie_, &QAction::triggered, this, &MainForm::export_movie__Click);
   connect(align_, &QAction::triggered, this, &MainForm::align__Click);
   connect(auto_alignment_, &QAction::triggered, this, &MainForm::auto_alignment__Click);
   connect(start_sound_, &QAction::triggered, this, &MainForm::start_sound__Click);

@@ -96,6 +96,7 @@ class MainForm : public QMainWindow, public ControlInterface, public GridInterfa
   QAction* open_lap_item() const { return open_lap_; }
   QAction* save_lap_item() const { return save_lap_; }
   QAction* save_csv_item() const { return save_csv_; }
+  QAction* export_movie_item() const { return export_movie_; }
   QAction* align_item() const { return align_; }
   QAction* auto_alignment_item() const { return auto_alignment_; }
   QAction* start_sound_item() const { return start_sound_; }
@@ -147,6 +148,8 @@ class MainForm : public QMainWindow, public ControlInterface, public GridInterfa
   void open_lap__Click();
   void save_lap__Click();
   void save_csv__Click();
+  // "比較動画を書き出す...": the export role in a child process (MainFormExport.cpp).
+  void export_movie__Click();
   void align__Click();
   void auto_alignment__Click();
   // "音でｽﾀｰﾄを合わせる": every server looks for the start signal in its movie's sound, from
@@ -169,6 +172,7 @@ class MainForm : public QMainWindow, public ControlInterface, public GridInterfa
   QFileDialog* saveFileDialog = nullptr;
   QAction* save_csv_ = nullptr;
   QFileDialog* save_csv_file_dialog_ = nullptr;
+  QAction* export_movie_ = nullptr;
   QAction* open_lap_ = nullptr;
   QFileDialog* open_xml_file_dialog_ = nullptr;
   QAction* open_movie_ = nullptr;

@@ -5,10 +5,11 @@
 
 namespace quorvex {
 
-enum class Role { kUserInterface, kServer };
+enum class Role { kUserInterface, kServer, kExport };
 
 // The arguments exclude the program path. The server role is exactly "/s" (case-sensitive)
-// followed by one channel identifier; anything else is the user interface with movie paths.
+// followed by one channel identifier; "--export" as the first argument is the headless export
+// role; anything else is the user interface with movie paths.
 Role ChooseRole(const std::vector<std::string>& args);
 
 // The user-interface role's own switches. Every other argument is a movie path exactly as the

@@ -5,6 +5,7 @@
 
 #include "app/MainForm.h"
 #include "app/Role.h"
+#include "exporter/Exporter.h"
 #include "hosting/ServerForm.h"
 #include "platform/ui/Fonts.h"
 
@@ -38,7 +39,11 @@ int RunUserInterface(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-  if (quorvex::ChooseRole(args) == quorvex::Role::kServer) {
+  const quorvex::Role role = quorvex::ChooseRole(args);
+  // Headless: no display, no Qt application.
+  if (role == quorvex::Role::kExport)
+    return quorvex::exporter::ExportMain(args);
+  if (role == quorvex::Role::kServer) {
     // The video sink draws from GStreamer's threads: Xlib must be thread-safe before any call.
     InitXlibThreads();
     return quorvex::RunServer(argc, argv);
