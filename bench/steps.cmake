@@ -3,7 +3,7 @@
 # $QUORVEX_BENCH_FOOTAGE). Needs an X display as large as a 1080p screen:
 #   xvfb-run -a -s "-screen 0 1920x1080x24 -noreset" build/bench/bench/bench_steps
 # One part: --benchmark_filter='StepAfterSeek|SixBack|AccurateSeek' (steps),
-# 'ServerMemory', 'Playing'.
+# 'ServerMemory', 'BM_Playing' (plain 'Playing' also runs the four movies playing).
 add_executable(bench_steps ${CMAKE_CURRENT_SOURCE_DIR}/hosting/StepBench.cpp
                            ${CMAKE_CURRENT_SOURCE_DIR}/hosting/ServerLoadBench.cpp
                            ${PROJECT_SOURCE_DIR}/tests/support/XTestWindow.cpp)
