@@ -30,6 +30,10 @@ constexpr int64_t kMaxAreaTotal = int64_t(7680) * 4320;
 // A picture decodes within milliseconds; a decoder that gives none for this long waits for room
 // in the queue, or is stuck.
 constexpr auto kStallLimit = std::chrono::milliseconds(300);
+// How far before its target a seek keeps the pictures it decodes on the way.
+constexpr int64_t kSeekKeepsNs = 500 * GST_MSECOND;
+// How often a forward step that waits for the decoder looks whether the queue is full.
+constexpr auto kDecodeSlice = std::chrono::milliseconds(5);
 // Forward steps this far beyond the pictures decoded ahead decode on; farther ones seek.
 constexpr int64_t kDecodeOnReachNs = GST_SECOND;
 // The longest a step of many pictures goes on decoding.
@@ -319,7 +323,9 @@ bool Graph::SeekKeepingFrom(int64_t position_ns, int64_t from_ns, uint64_t stop)
   {
     std::lock_guard lock(picture_mutex_);
     next_target_ns_ = position_ns;
-    keep_from_ns_ = position_ns - kFillSpanNs;
+    // The pictures just before the target are the ones steps back want at once; those further
+    // back are the back filler's, made while the user looks.
+    keep_from_ns_ = position_ns - kSeekKeepsNs;
     keep_near_ns_ = position_ns;
     keeping_ = !steps_by_seek_;
     let_through_.reset();
@@ -455,24 +461,47 @@ bool Graph::DecodeOnTo(int64_t probe) {
   if (probe - std::max(decoded_until_ns_, *ahead_from_ns_) > kDecodeOnReachNs)
     return false;
   int64_t seen = decoded_until_ns_;
-  bool skipped = false;
+  auto last_progress = std::chrono::steady_clock::now();
   while (decoded_until_ns_ <= probe && !decoded_end_) {
-    const bool moved = picture_arrived_.wait_for(
-        lock, kStallLimit, [&] { return decoded_until_ns_ != seen || decoded_end_; });
-    if (!moved) {
-      if (skipped)
-        return false;  // the decoder itself is stuck
-      lock.unlock();
-      skipped = SkipQueued();
-      lock.lock();
-      if (!skipped)
-        return false;
-    } else {
-      skipped = false;
+    if (picture_arrived_.wait_for(lock, kDecodeSlice,
+                                  [&] { return decoded_until_ns_ != seen || decoded_end_; })) {
+      seen = decoded_until_ns_;
+      last_progress = std::chrono::steady_clock::now();
+      continue;
     }
-    seen = decoded_until_ns_;
+    if (std::chrono::steady_clock::now() - last_progress > kStallLimit)
+      return false;  // the decoder itself is stuck
+    lock.unlock();
+    // The decoder waits for room: the sink lets go of some of what it holds.
+    const bool full = QueueFull();
+    const bool skipped = !full || SkipQueued();
+    lock.lock();
+    if (!skipped)
+      return false;
   }
   return true;
+}
+
+// True when the queue before the sink holds as much as it takes (less than one more picture
+// fits): the decoder then waits for room.
+bool Graph::QueueFull() const {
+  GstElement* queue = nullptr;
+  {
+    std::lock_guard lock(branches_->mutex);
+    queue = branches_->video_queue;
+  }
+  if (!queue)
+    return false;
+  guint buffers = 0, bytes = 0, most_bytes = 0;
+  guint64 time = 0, most_time = 0;
+  g_object_get(queue, "current-level-buffers", &buffers, "current-level-bytes", &bytes,
+               "current-level-time", &time, "max-size-bytes", &most_bytes, "max-size-time",
+               &most_time, nullptr);
+  if (buffers == 0)
+    return false;
+  const guint64 picture_bytes = bytes / buffers, picture_time = time / buffers;
+  return (most_bytes && bytes + picture_bytes > most_bytes) ||
+         (most_time && time + picture_time > most_time);
 }
 
 // Lets the sink drop some of the pictures queued before it and hold the next, quietly.

@@ -179,6 +179,7 @@ class Graph {
   // Stepping (Graph.cpp).
   std::optional<Shown> Neighbour(const Shown& from, bool forward);
   bool DecodeOnTo(int64_t probe);
+  bool QueueFull() const;
   bool SkipQueued();
   bool ShowPicture(const Shown& picture);
 
