@@ -460,6 +460,7 @@ bool Graph::DecodeOnTo(int64_t probe) {
   std::unique_lock lock(picture_mutex_);
   if (probe - std::max(decoded_until_ns_, *ahead_from_ns_) > kDecodeOnReachNs)
     return false;
+  keep_near_ns_ = probe;  // what the cache drops first is what lies farthest from the step
   int64_t seen = decoded_until_ns_;
   auto last_progress = std::chrono::steady_clock::now();
   while (decoded_until_ns_ <= probe && !decoded_end_) {
@@ -472,12 +473,11 @@ bool Graph::DecodeOnTo(int64_t probe) {
     if (std::chrono::steady_clock::now() - last_progress > kStallLimit)
       return false;  // the decoder itself is stuck
     lock.unlock();
-    // The decoder waits for room: the sink lets go of some of what it holds.
-    const bool full = QueueFull();
-    const bool skipped = !full || SkipQueued();
+    // The decoder waits for room: the sink lets go of some of what it holds. (A sink still
+    // busy with the last such step refuses another: the next slice asks again.)
+    if (QueueFull())
+      SkipQueued();
     lock.lock();
-    if (!skipped)
-      return false;
   }
   return true;
 }
