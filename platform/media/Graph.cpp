@@ -31,7 +31,7 @@ constexpr int64_t kMaxAreaTotal = int64_t(7680) * 4320;
 // in the queue, or is stuck.
 constexpr auto kStallLimit = std::chrono::milliseconds(300);
 // How far before its target a seek keeps the pictures it decodes on the way.
-constexpr int64_t kSeekKeepsNs = 500 * GST_MSECOND;
+constexpr int64_t kSeekKeepsNs = 250 * GST_MSECOND;
 // How often a forward step that waits for the decoder looks whether the queue is full.
 constexpr auto kDecodeSlice = std::chrono::milliseconds(5);
 // Forward steps this far beyond the pictures decoded ahead decode on; farther ones seek.
