@@ -426,7 +426,8 @@ std::optional<Graph::Shown> Graph::Neighbour(const Shown& from, bool forward) {
     return std::nullopt;
   if (forward && !cache_.Find(probe))
     DecodeOnTo(probe);
-  if (auto cached = cache_.Find(probe); cached && cached->start_ns != from.start_ns)
+  if (auto cached = cache_.Find(probe);
+      cached && std::llabs(cached->start_ns - from.start_ns) > Picture::kSameNs)
     return as_shown(*cached);
   {
     std::lock_guard lock(picture_mutex_);
@@ -443,7 +444,7 @@ std::optional<Graph::Shown> Graph::Neighbour(const Shown& from, bool forward) {
   if (!SeekPipeline(seek_ns, false))
     return std::nullopt;
   const std::optional<Shown> reached = shown();
-  if (!reached || reached->start_ns == from.start_ns)
+  if (!reached || std::llabs(reached->start_ns - from.start_ns) <= Picture::kSameNs)
     return std::nullopt;
   if (forward != (reached->start_ns > from.start_ns))
     return std::nullopt;

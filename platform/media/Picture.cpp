@@ -12,6 +12,17 @@ void PictureCache::Insert(std::shared_ptr<const Picture> picture, int64_t near_n
     return;
   if (picture->bytes() > limit_bytes_)
     return;
+  // The same picture stamped by another pipeline or seek may differ by a nanosecond of
+  // rounding: it replaces the one there, never stands beside it as a picture of its own.
+  for (auto near = by_start_.lower_bound(picture->start_ns - kSameNs);
+       near != by_start_.end() && near->first <= picture->start_ns + kSameNs;) {
+    if (near->first == picture->start_ns) {
+      ++near;
+      continue;
+    }
+    bytes_ -= near->second->bytes();
+    near = by_start_.erase(near);
+  }
   auto [it, inserted] = by_start_.try_emplace(picture->start_ns, picture);
   if (!inserted) {
     bytes_ -= it->second->bytes();

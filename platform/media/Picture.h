@@ -28,6 +28,8 @@ struct Picture {
     return duration_ns > 0 && start_ns <= time_ns && time_ns < start_ns + duration_ns;
   }
   size_t bytes() const { return pixels.size() + sizeof(Picture); }
+  // Starts closer than this are the same picture (stamps rounded differently).
+  static constexpr int64_t kSameNs = 1000;
   // The longest a picture of a variable rate is taken to last (5 pictures a second).
   static constexpr int64_t kMaxSpanNs = 200'000'000;
   // A span that a step may trust: a few frames of a fixed rate (pictures dropped), or what a
@@ -65,6 +67,7 @@ class PictureCache {
 
  private:
   void EvictLocked(int64_t near_ns);
+  static constexpr int64_t kSameNs = Picture::kSameNs;
 
   mutable std::mutex mutex_;
   std::map<int64_t, std::shared_ptr<const Picture>> by_start_;  // guarded by mutex_

@@ -68,6 +68,10 @@ TEST(PictureCacheTest, FindsRunsAndDropsWhatLiesFarthest) {
   EXPECT_TRUE(cache.Find(10 * kMs) && cache.Find(50 * kMs));
   cache.Insert(picture(20, 10), 45 * kMs);  // the same start replaces, nothing else goes
   EXPECT_EQ(cache.count(), 5u);
+  auto nudged = picture(20, 10);
+  nudged->start_ns += 1;
+  cache.Insert(nudged, 45 * kMs);
+  EXPECT_EQ(cache.count(), 5u) << "a nanosecond of rounding is the same picture";
   EXPECT_LE(cache.bytes(), each * 5);
   auto other_size = picture(100, 10);
   other_size->width = 8;
