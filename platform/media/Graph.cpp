@@ -81,6 +81,11 @@ void Graph::UseClock(GstClock* clock) {
   gst_pipeline_use_clock(GST_PIPELINE(pipeline_), clock);
 }
 
+GstElement* Graph::Branch(GstElement* Branches::*element) const {
+  std::lock_guard lock(branches_->mutex);
+  return (*branches_).*element;
+}
+
 bool Graph::has_video() const {
   std::lock_guard lock(branches_->mutex);
   return branches_->video_sink != nullptr;
@@ -486,11 +491,7 @@ bool Graph::DecodeOnTo(int64_t probe) {
 // True when the queue before the sink holds as much as it takes (less than one more picture
 // fits): the decoder then waits for room.
 bool Graph::QueueFull() const {
-  GstElement* queue = nullptr;
-  {
-    std::lock_guard lock(branches_->mutex);
-    queue = branches_->video_queue;
-  }
+  GstElement* queue = Branch(&Branches::video_queue);
   if (!queue)
     return false;
   guint buffers = 0, bytes = 0, most_bytes = 0;
@@ -507,11 +508,7 @@ bool Graph::QueueFull() const {
 
 // Lets the sink drop some of the pictures queued before it and hold the next, quietly.
 bool Graph::SkipQueued() {
-  GstElement* sink = nullptr;
-  {
-    std::lock_guard lock(branches_->mutex);
-    sink = branches_->video_sink;
-  }
+  GstElement* sink = Branch(&Branches::video_sink);
   {
     std::lock_guard lock(picture_mutex_);
     quiet_ = true;

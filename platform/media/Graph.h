@@ -180,6 +180,8 @@ class Graph {
   std::optional<Shown> Neighbour(const Shown& from, bool forward);
   bool DecodeOnTo(int64_t probe);
   bool QueueFull() const;
+  // An element of the branches Open built (null before), read under their lock.
+  GstElement* Branch(GstElement* Branches::*element) const;
   bool SkipQueued();
   bool ShowPicture(const Shown& picture);
 

@@ -263,11 +263,7 @@ std::optional<Graph::Shown> Graph::shown() const {
 }
 
 uint64_t Graph::pictures_dropped() const {
-  GstElement* sink = nullptr;
-  {
-    std::lock_guard lock(branches_->mutex);
-    sink = branches_->video_sink;
-  }
+  GstElement* sink = Branch(&Branches::video_sink);
   if (!sink)
     return 0;
   GstStructure* stats = nullptr;

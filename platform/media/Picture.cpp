@@ -14,8 +14,8 @@ void PictureCache::Insert(std::shared_ptr<const Picture> picture, int64_t near_n
     return;
   // The same picture stamped by another pipeline or seek may differ by a nanosecond of
   // rounding: it replaces the one there, never stands beside it as a picture of its own.
-  for (auto near = by_start_.lower_bound(picture->start_ns - kSameNs);
-       near != by_start_.end() && near->first <= picture->start_ns + kSameNs;) {
+  for (auto near = by_start_.lower_bound(picture->start_ns - Picture::kSameNs);
+       near != by_start_.end() && near->first <= picture->start_ns + Picture::kSameNs;) {
     if (near->first == picture->start_ns) {
       ++near;
       continue;

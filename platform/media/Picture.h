@@ -67,7 +67,6 @@ class PictureCache {
 
  private:
   void EvictLocked(int64_t near_ns);
-  static constexpr int64_t kSameNs = Picture::kSameNs;
 
   mutable std::mutex mutex_;
   std::map<int64_t, std::shared_ptr<const Picture>> by_start_;  // guarded by mutex_
