@@ -74,10 +74,11 @@ BackFiller::~BackFiller() {
   }
 }
 
-void BackFiller::Start(int64_t from_ns, int64_t to_ns, int32_t width, int32_t height) {
+void BackFiller::Start(int64_t from_ns, int64_t to_ns, int32_t width, int32_t height,
+                       const Crop& crop) {
   {
     std::lock_guard lock(mutex_);
-    job_ = {std::max<int64_t>(from_ns, 0), to_ns, width, height};
+    job_ = {std::max<int64_t>(from_ns, 0), to_ns, width, height, crop};
     has_job_ = true;
     ++generation_;
   }
@@ -203,7 +204,7 @@ std::optional<int64_t> BackFiller::FillStretch(const Job& job, int64_t to_ns) {
     int64_t start = 0, duration = 0;
     if (before && before_start >= job.from_ns && stop_ns > before_start &&
         PictureMaker::Times(before, &start, &duration)) {
-      if (auto picture = maker.Make(before, job.width, job.height)) {
+      if (auto picture = maker.Make(before, job.width, job.height, job.crop)) {
         picture->start_ns = before_start;
         picture->duration_ns = stop_ns - before_start;
         cache_->Insert(std::move(picture), job.to_ns);

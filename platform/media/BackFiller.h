@@ -28,11 +28,11 @@ class BackFiller {
   BackFiller& operator=(const BackFiller&) = delete;
 
   // Decodes the pictures from `from_ns` up to `to_ns` (stream time; a picture kept in the cache
-  // starts there) into the cache at `width` x `height`, the stretch nearest `to_ns` first,
-  // replacing any fill in progress. Its decoders are released when it ends.
-  void Start(int64_t from_ns, int64_t to_ns, int32_t width, int32_t height);
+  // starts there) into the cache at `width` x `height`, cut to `crop`, the stretch nearest
+  // `to_ns` first, replacing any fill in progress. Its decoders are released when it ends.
+  void Start(int64_t from_ns, int64_t to_ns, int32_t width, int32_t height, const Crop& crop = {});
   // Stops the fill in progress soon, without waiting for it: pictures it still makes are of
-  // the cache's size, or refused by the cache.
+  // the cache's size and crop, or refused by the cache.
   void Cancel();
   // True while a fill is in progress (tests and benchmarks wait for it).
   bool busy() const;
@@ -43,6 +43,7 @@ class BackFiller {
   struct Job {
     int64_t from_ns = 0, to_ns = 0;
     int32_t width = 0, height = 0;
+    Crop crop;
   };
   void Work();
   void Fill(const Job& job);

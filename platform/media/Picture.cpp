@@ -1,14 +1,32 @@
 #include "platform/media/Picture.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 namespace quorvex::media {
+
+Crop::Pixels Crop::InPixels(int32_t picture_width, int32_t picture_height) const {
+  // An edge, rounded and held within 0..size; NaN (never from the channel) counts as 0.
+  const auto edge = [](double fraction, int32_t size) {
+    const double at = std::round(fraction * size);
+    return at >= 0 ? int32_t(std::min<double>(at, size)) : 0;
+  };
+  Pixels p;
+  p.x = std::min(edge(left, picture_width), std::max(picture_width - 1, 0));
+  p.y = std::min(edge(top, picture_height), std::max(picture_height - 1, 0));
+  p.width = std::max(edge(left + width, picture_width) - p.x, 1);
+  p.height = std::max(edge(top + height, picture_height) - p.y, 1);
+  return p;
+}
 
 void PictureCache::Insert(std::shared_ptr<const Picture> picture, int64_t near_ns) {
   if (!picture || !picture->PlausibleSpan())
     return;  // a picture without a span can never be found again
   std::lock_guard lock(mutex_);
   if ((width_ || height_) && (picture->width != width_ || picture->height != height_))
+    return;
+  if (picture->crop != crop_)
     return;
   if (picture->bytes() > limit_bytes_)
     return;
@@ -73,12 +91,13 @@ int64_t PictureCache::RunStart(int64_t time_ns) const {
   return it->first;
 }
 
-void PictureCache::Reset(int32_t width, int32_t height) {
+void PictureCache::Reset(int32_t width, int32_t height, const Crop& crop) {
   std::lock_guard lock(mutex_);
   by_start_.clear();
   bytes_ = 0;
   width_ = width;
   height_ = height;
+  crop_ = crop;
 }
 
 void PictureCache::set_limit_bytes(size_t limit) {

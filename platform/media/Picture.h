@@ -14,6 +14,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/media/Crop.h"
+
 namespace quorvex::media {
 
 struct Picture {
@@ -22,6 +24,7 @@ struct Picture {
   int64_t nominal_ns = 0;   // one frame at the stream's fixed rate; 0 when it has none
   int32_t width = 0, height = 0;
   std::vector<uint8_t> pixels;  // 32-bit pixels in the display's byte order, rows of width * 4
+  Crop crop;                    // the part of the decoded picture it shows
 
   // True when the picture is the one shown at `time_ns`: its own span holds the time.
   bool Covers(int64_t time_ns) const {
@@ -46,15 +49,17 @@ class PictureCache {
 
   // Keeps `picture` (replacing one with the same start), then drops the pictures farthest in
   // time from `near_ns` until the bound holds again. A picture larger than the bound, or one
-  // whose span is not plausible, is not kept. Pictures of another size than the cache's current one are refused.
+  // whose span is not plausible, is not kept. Pictures of another size or crop than the
+  // cache's current ones are refused.
   void Insert(std::shared_ptr<const Picture> picture, int64_t near_ns);
   // The picture that covers `time_ns`, or null.
   std::shared_ptr<const Picture> Find(int64_t time_ns) const;
   // The start of the earliest picture of the unbroken run of pictures (each ending where the
   // next starts) that covers `time_ns`; `time_ns` itself when none covers it.
   int64_t RunStart(int64_t time_ns) const;
-  // Forgets every picture; later pictures must be `width` x `height` (0 x 0: any size).
-  void Reset(int32_t width, int32_t height);
+  // Forgets every picture; later pictures must be `width` x `height` (0 x 0: any size) and
+  // show `crop`: a fill still running for the old ones cannot put its pictures back.
+  void Reset(int32_t width, int32_t height, const Crop& crop = {});
   void set_limit_bytes(size_t limit);
   // A new bound that keeps what fits: the pictures farthest from `near_ns` go first.
   void SetLimitKeeping(size_t limit, int64_t near_ns);
@@ -74,6 +79,7 @@ class PictureCache {
   size_t peak_bytes_ = 0;                                       // guarded by mutex_
   size_t limit_bytes_;                                          // guarded by mutex_
   int32_t width_ = 0, height_ = 0;                              // guarded by mutex_
+  Crop crop_;                                                   // guarded by mutex_
 };
 
 }  // namespace quorvex::media

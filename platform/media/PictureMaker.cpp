@@ -57,14 +57,16 @@ int64_t PictureMaker::FramePeriod(GstSample* sample) {
   return int64_t(gst_util_uint64_scale_int(GST_SECOND, d, n));
 }
 
-bool PictureMaker::Prepare(const GstVideoInfo& in, int32_t width, int32_t height) {
+bool PictureMaker::Prepare(const GstVideoInfo& in, int32_t width, int32_t height,
+                           const Crop::Pixels& cut) {
   if (converter_ && gst_video_info_is_equal(&in, &in_) && GST_VIDEO_INFO_WIDTH(&out_) == width &&
-      GST_VIDEO_INFO_HEIGHT(&out_) == height)
+      GST_VIDEO_INFO_HEIGHT(&out_) == height && cut == cut_)
     return true;
   if (converter_)
     gst_video_converter_free(converter_);
   converter_ = nullptr;
   in_ = in;
+  cut_ = cut;
   gst_video_info_set_format(&out_, out_format_, guint(width), guint(height));
   GST_VIDEO_INFO_FPS_N(&out_) = GST_VIDEO_INFO_FPS_N(&in);  // the converter wants them equal
   GST_VIDEO_INFO_FPS_D(&out_) = GST_VIDEO_INFO_FPS_D(&in);
@@ -75,19 +77,26 @@ bool PictureMaker::Prepare(const GstVideoInfo& in, int32_t width, int32_t height
       "config", GST_VIDEO_CONVERTER_OPT_RESAMPLER_METHOD, GST_TYPE_VIDEO_RESAMPLER_METHOD,
       GST_VIDEO_RESAMPLER_METHOD_LINEAR, GST_VIDEO_CONVERTER_OPT_CHROMA_RESAMPLER_METHOD,
       GST_TYPE_VIDEO_RESAMPLER_METHOD, GST_VIDEO_RESAMPLER_METHOD_LINEAR,
-      GST_VIDEO_CONVERTER_OPT_DITHER_METHOD, GST_TYPE_VIDEO_DITHER_METHOD,
-      GST_VIDEO_DITHER_NONE, GST_VIDEO_CONVERTER_OPT_THREADS, G_TYPE_UINT, 1u, nullptr);
+      GST_VIDEO_CONVERTER_OPT_DITHER_METHOD, GST_TYPE_VIDEO_DITHER_METHOD, GST_VIDEO_DITHER_NONE,
+      GST_VIDEO_CONVERTER_OPT_THREADS, G_TYPE_UINT, 1u,
+      // The crop is read from the decoded picture itself, so that it is scaled only once.
+      GST_VIDEO_CONVERTER_OPT_SRC_X, G_TYPE_INT, cut.x, GST_VIDEO_CONVERTER_OPT_SRC_Y, G_TYPE_INT,
+      cut.y, GST_VIDEO_CONVERTER_OPT_SRC_WIDTH, G_TYPE_INT, cut.width,
+      GST_VIDEO_CONVERTER_OPT_SRC_HEIGHT, G_TYPE_INT, cut.height, nullptr);
   converter_ = gst_video_converter_new(&in_, &out_, config);
   return converter_ != nullptr;
 }
 
-std::shared_ptr<Picture> PictureMaker::Make(GstSample* sample, int32_t width, int32_t height) {
+std::shared_ptr<Picture> PictureMaker::Make(GstSample* sample, int32_t width, int32_t height,
+                                            const Crop& crop) {
   if (!sample || width <= 0 || height <= 0)
     return nullptr;
   GstVideoInfo in;
   GstCaps* caps = gst_sample_get_caps(sample);
   GstBuffer* buffer = gst_sample_get_buffer(sample);
-  if (!caps || !buffer || !gst_video_info_from_caps(&in, caps) || !Prepare(in, width, height))
+  if (!caps || !buffer || !gst_video_info_from_caps(&in, caps) ||
+      !Prepare(in, width, height,
+               crop.InPixels(GST_VIDEO_INFO_WIDTH(&in), GST_VIDEO_INFO_HEIGHT(&in))))
     return nullptr;
   auto picture = std::make_shared<Picture>();
   if (!Times(sample, &picture->start_ns, &picture->duration_ns))
@@ -95,6 +104,7 @@ std::shared_ptr<Picture> PictureMaker::Make(GstSample* sample, int32_t width, in
   picture->nominal_ns = FramePeriod(sample);
   picture->width = width;
   picture->height = height;
+  picture->crop = crop;
   picture->pixels.resize(size_t(width) * size_t(height) * 4);
   GstVideoFrame src, dst;
   if (!gst_video_frame_map(&src, &in_, buffer, GST_MAP_READ))

@@ -1,14 +1,17 @@
 #pragma once
 
 // Turns decoded samples of any raw layout and size into Pictures of the size they are drawn,
-// in the display's 32-bit pixel layout. One converter is kept while the input layout and the
-// output size stay the same. Not thread-safe: one maker per thread that converts.
+// in the display's 32-bit pixel layout. A crop is cut from the decoded picture at its full
+// resolution before the one scaling, so that an enlarged part stays as sharp as the source. One
+// converter is kept while the input layout, the crop and the output size stay the same. Not
+// thread-safe: one maker per thread that converts.
 
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
 #include <memory>
 
+#include "platform/media/Crop.h"
 #include "platform/media/Picture.h"
 
 namespace quorvex::media {
@@ -20,9 +23,11 @@ class PictureMaker {
   PictureMaker(const PictureMaker&) = delete;
   PictureMaker& operator=(const PictureMaker&) = delete;
 
-  // The sample's picture scaled to `width` x `height`, stamped with the stream time of its
-  // buffer. Null when the sample holds no mappable raw video or the size is empty.
-  std::shared_ptr<Picture> Make(GstSample* sample, int32_t width, int32_t height);
+  // The part `crop` of the sample's picture scaled to `width` x `height`, stamped with the
+  // stream time of its buffer. Null when the sample holds no mappable raw video or the size is
+  // empty.
+  std::shared_ptr<Picture> Make(GstSample* sample, int32_t width, int32_t height,
+                                const Crop& crop = {});
 
   // Stream time of a sample's buffer start and its duration (0 when unknown); false without
   // a time stamp.
@@ -31,12 +36,13 @@ class PictureMaker {
   static int64_t FramePeriod(GstSample* sample);
 
  private:
-  bool Prepare(const GstVideoInfo& in, int32_t width, int32_t height);
+  bool Prepare(const GstVideoInfo& in, int32_t width, int32_t height, const Crop::Pixels& cut);
 
   GstVideoFormat out_format_;
   GstVideoConverter* converter_ = nullptr;  // owned
   GstVideoInfo in_{};
   GstVideoInfo out_{};
+  Crop::Pixels cut_{};  // of in_
 };
 
 }  // namespace quorvex::media
