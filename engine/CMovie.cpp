@@ -232,6 +232,15 @@ bool CMovie::StepFrames(int32_t frames) {
   return graph_->StepPictures(frames);
 }
 
+HRESULT CMovie::SetZoom(int32_t left, int32_t top, int32_t width, int32_t height) {
+  if (!graph_ || !graph_->opened())
+    return E_UNEXPECTED;
+  constexpr double kUnits = kZoomUnits;
+  return graph_->SetZoom({left / kUnits, top / kUnits, width / kUnits, height / kUnits})
+             ? S_OK
+             : media::E_FAIL;
+}
+
 void CMovie::GetAspectRatio(int32_t& x, int32_t& y) {
   x = 4;
   y = 3;

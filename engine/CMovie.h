@@ -26,6 +26,8 @@ class Clock;
 
 class CMovie {
  public:
+  static constexpr int32_t kZoomUnits = 65536;  // the whole width or height of the picture
+
   CMovie();   // no graph
   ~CMovie();  // stops and releases the graph
   CMovie(const CMovie&) = delete;
@@ -54,6 +56,10 @@ class CMovie {
   // first or last picture. False when it did not move (already at that end, `frames` 0, no
   // graph or no picture).
   bool StepFrames(int32_t frames);
+  // Shows the part left, top, width, height of the upright picture, in kZoomUnits of its
+  // width and height (checked by the caller: the channel's ZoomInRange), enlarged to the video
+  // area; kept over steps, play, rate changes and resizes. S_OK, E_UNEXPECTED without a graph.
+  media::HRESULT SetZoom(int32_t left, int32_t top, int32_t width, int32_t height);
   // The picture's aspect ratio, 4:3 without a graph or without a picture.
   void GetAspectRatio(int32_t& x, int32_t& y);
 

@@ -362,6 +362,12 @@ int32_t CMovieClient::StepFrames(int32_t frames) {
   return reply ? reply->result : E_ABORT;
 }
 
+int32_t CMovieClient::SetZoom(int32_t left, int32_t top, int32_t width, int32_t height) {
+  const auto reply =
+      Call<ch::SetZoom>({.left = left, .top = top, .width = width, .height = height});
+  return reply ? reply->result : E_ABORT;
+}
+
 int32_t CMovieClient::FindStartSound() {
   const auto reply = Call<ch::FindStartSound>();
   return reply ? reply->result : E_ABORT;

@@ -128,6 +128,9 @@ class CMovieClient {
   // Steps by `frames` pictures of the movie's own rate (negative: back); paused afterwards.
   // S_OK when it moved, S_FALSE at either end of the movie.
   int32_t StepFrames(int32_t frames);
+  // Shows the part of the picture at left, top, width, height in channel::kZoomUnits of the
+  // upright picture; S_OK, E_INVALIDARG when the server refuses it (channel::ZoomInRange).
+  int32_t SetZoom(int32_t left, int32_t top, int32_t width, int32_t height);
 
   // Copies `size_bytes` of `record` to the parameter block and sends `code` to the server
   // window. False when the server is lost (then, and for every later command, nothing is sent

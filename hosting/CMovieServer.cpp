@@ -94,6 +94,7 @@ void CMovieServer::Dispatch(int32_t code) {
       {ch::FindStartSound::code, &S::Execute<ch::FindStartSound, &S::FindStartSound>},
       {ch::GetStartSound::code, &S::Execute<ch::GetStartSound, &S::GetStartSound>},
       {ch::CancelStartSound::code, &S::Execute<ch::CancelStartSound, &S::CancelStartSound>},
+      {ch::SetZoom::code, &S::Execute<ch::SetZoom, &S::SetZoom>},
   };
   // One entry per code of the range but the close: a command added to the codes without a
   // handler, or listed twice, does not compile.
@@ -266,6 +267,18 @@ void CMovieServer::StepFrames(const ch::StepFramesParam& p, ch::ResultReply& rep
   reply.result = !graph_ready_                  ? E_UNEXPECTED
                  : movie_->StepFrames(p.frames) ? media::S_OK
                                                 : media::S_FALSE;
+}
+
+static_assert(CMovie::kZoomUnits == ch::kZoomUnits);
+
+void CMovieServer::SetZoom(const ch::SetZoomParam& p, ch::ResultReply& reply) {
+  // The record comes from another process: nothing outside the picture reaches the graph.
+  if (!graph_ready_)
+    reply.result = E_UNEXPECTED;
+  else if (!ch::ZoomInRange(p.left, p.top, p.width, p.height))
+    reply.result = media::E_INVALIDARG;
+  else
+    reply.result = movie_->SetZoom(p.left, p.top, p.width, p.height);
 }
 
 }  // namespace quorvex

@@ -31,7 +31,7 @@ class CMovieServer {
   CMovieServer(const CMovieServer&) = delete;
   CMovieServer& operator=(const CMovieServer&) = delete;
 
-  // Executes the command `code` (0x8064..0x8078 but 0x8074, the close): reads its record from
+  // Executes the command `code` (0x8064..0x8079 but 0x8074, the close): reads its record from
   // the parameter block, writes its reply into the return block. Commands that need a graph,
   // sent before a successful InitializeGraph, do nothing or reply a failure (E_UNEXPECTED,
   // values 0).
@@ -65,6 +65,8 @@ class CMovieServer {
   void GetStartSound(const channel::CodeOnlyParam&, channel::StartSoundReply& reply);
   void CancelStartSound(const channel::CodeOnlyParam&);
   void StepFrames(const channel::StepFramesParam& p, channel::ResultReply& reply);
+  // Checks the rectangle (channel::ZoomInRange) before the engine sees it.
+  void SetZoom(const channel::SetZoomParam& p, channel::ResultReply& reply);
   // GetDuration and GetCurrentPosition: the result code, and the time (0 on failure).
   void ReplyTimeQuery(media::HRESULT (CMovie::*query)(int64_t*), channel::ValueReply& reply);
 

@@ -27,7 +27,7 @@ inline constexpr std::chrono::milliseconds kReplyAllowance{15000};
 inline constexpr size_t kBlockBytes = 4096;
 inline constexpr size_t kMaxPathUnits = 1024;  // UTF-16 code units, terminator included
 
-// Command codes (WM_APP + 100 .. WM_APP + 119) and the graph notification (WM_APP + 1).
+// Command codes (WM_APP + 100 .. WM_APP + 121) and the graph notification (WM_APP + 1).
 enum Code : int32_t {
   kInitializeGraph = 0x8064,
   kSetVideoSize = 0x8065,
@@ -53,9 +53,11 @@ enum Code : int32_t {
   kGetStartSound = 0x8077,
   // Ends a running search at once (its state becomes idle); replies when it has ended.
   kCancelStartSound = 0x8078,
+  // Shows a part of the picture, cut from the decoded picture and scaled to the video area.
+  kSetZoom = 0x8079,
 };
 inline constexpr int32_t kFirstCommand = kInitializeGraph;
-inline constexpr int32_t kLastCommand = kCancelStartSound;
+inline constexpr int32_t kLastCommand = kSetZoom;
 inline constexpr int32_t kGraphNotify = 0x8001;
 
 inline bool IsCommand(int64_t code) {
@@ -121,6 +123,27 @@ struct StepFramesParam {
   int32_t frames = 0;
 };
 
+// The part of the upright picture that is shown, in kZoomUnits of its width and height: the
+// whole picture is 0, 0, kZoomUnits, kZoomUnits. The server refuses (E_INVALIDARG) a
+// rectangle that reaches outside the picture or is less than 1/kMaxZoom of it either way;
+// S_OK when taken, E_UNEXPECTED without a graph. A new graph shows the whole picture.
+inline constexpr int32_t kZoomUnits = 65536;
+inline constexpr int32_t kMaxZoom = 8;
+struct SetZoomParam {
+  int32_t code = 0;
+  int32_t left = 0;
+  int32_t top = 0;
+  int32_t width = kZoomUnits;
+  int32_t height = kZoomUnits;
+};
+// Whether the server takes the rectangle: inside the picture, at most kMaxZoom times enlarged.
+constexpr bool ZoomInRange(int32_t left, int32_t top, int32_t width, int32_t height) {
+  constexpr int32_t kSmallest = kZoomUnits / kMaxZoom;
+  // In 64 bits: a hostile sum must not wrap around into the range.
+  return left >= 0 && top >= 0 && width >= kSmallest && height >= kSmallest &&
+         int64_t(left) + width <= kZoomUnits && int64_t(top) + height <= kZoomUnits;
+}
+
 // ---- Replies (written by the server into the return block) ----
 
 struct HandshakeReply {  // before the start event is signalled
@@ -136,7 +159,7 @@ struct AspectRatioReply {
   int32_t x = 0;
   int32_t y = 0;
 };
-// SetNotifyWindow, put_Volume, StepFrames, FindStartSound. FindStartSound: S_OK started,
+// SetNotifyWindow, put_Volume, StepFrames, FindStartSound, SetZoom. FindStartSound: S_OK started,
 // E_UNEXPECTED without a graph, E_NOTIMPL without sound, E_FAIL without a current position.
 struct ResultReply {
   int32_t result = 0;
@@ -198,6 +221,7 @@ using StepFrames = Command<kStepFrames, StepFramesParam, ResultReply>;
 using FindStartSound = Command<kFindStartSound, CodeOnlyParam, ResultReply>;
 using GetStartSound = Command<kGetStartSound, CodeOnlyParam, StartSoundReply>;
 using CancelStartSound = Command<kCancelStartSound, CodeOnlyParam>;
+using SetZoom = Command<kSetZoom, SetZoomParam, ResultReply>;
 
 #define QUORVEX_CHECK_FIELD(T, f, off) static_assert(offsetof(T, f) == (off), #T "::" #f)
 #define QUORVEX_CHECK_SIZE(T, n) static_assert(sizeof(T) == (n), "size of " #T)
@@ -228,6 +252,11 @@ QUORVEX_CHECK_FIELD(PutVolumeParam, volume, 4);
 QUORVEX_CHECK_SIZE(PutVolumeParam, 8);
 QUORVEX_CHECK_FIELD(StepFramesParam, frames, 4);
 QUORVEX_CHECK_SIZE(StepFramesParam, 8);
+QUORVEX_CHECK_FIELD(SetZoomParam, left, 4);
+QUORVEX_CHECK_FIELD(SetZoomParam, top, 8);
+QUORVEX_CHECK_FIELD(SetZoomParam, width, 12);
+QUORVEX_CHECK_FIELD(SetZoomParam, height, 16);
+QUORVEX_CHECK_SIZE(SetZoomParam, 20);
 QUORVEX_CHECK_FIELD(HandshakeReply, server_window, 0);
 QUORVEX_CHECK_FIELD(BoolReply, value, 0);
 QUORVEX_CHECK_FIELD(RateReply, rate, 0);

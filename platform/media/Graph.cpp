@@ -567,7 +567,6 @@ bool Graph::SetVideoArea(int32_t left, int32_t top, int32_t width, int32_t heigh
   if (!opened_ || !has_video() || !video_window_)
     return false;
   video_window_->SetPosition(left, top, width, height);
-  bool seek = false;
   {
     std::lock_guard lock(picture_mutex_);
     if (width == area_width_ && height == area_height_)
@@ -575,12 +574,30 @@ bool Graph::SetVideoArea(int32_t left, int32_t top, int32_t width, int32_t heigh
     area_width_ = width;
     area_height_ = height;
   }
-  ForgetPictures();  // drawn at the old size
+  return RedrawShown();  // drawn at the old size
+}
+
+bool Graph::SetZoom(const Crop& crop) {
+  if (!opened_ || !has_video() || !video_window_)
+    return false;
+  {
+    std::lock_guard lock(picture_mutex_);
+    if (crop == crop_)
+      return true;
+    crop_ = crop;
+  }
+  return RedrawShown();
+}
+
+bool Graph::RedrawShown() {
+  ForgetPictures();
+  bool seek = false;
   {
     std::lock_guard lock(picture_mutex_);
     int64_t start = 0, duration = 0;
-    // The held picture is drawn again at the new size; a picture from the cache is not held,
-    // and is decoded again.
+    // The held picture is made again, from the whole decoded picture; a picture from the cache
+    // is not held (keeping every full picture would cost a 4K movie 12 MiB each), and is
+    // decoded again.
     if (held_ && PictureMaker::Times(held_, &start, &duration) &&
         (!shown_ || shown_->start_ns == start))
       PresentLocked(held_);

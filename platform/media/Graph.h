@@ -116,6 +116,11 @@ class Graph {
   bool SetOwner(int32_t owner);
   // Places the picture at (left, top) in the owner, scaled to width x height (at least 1).
   bool SetVideoArea(int32_t left, int32_t top, int32_t width, int32_t height);
+  // Shows the part `crop` of the upright picture, cut from the decoded picture and scaled once
+  // to the video area; kept until changed (steps, play, rate changes and resizes keep it). The
+  // picture shown is made again at once: from the held picture, or, when it came from the cache,
+  // by a keeping seek to it. The cache starts again with the new crop. False before Open.
+  bool SetZoom(const Crop& crop);
   // The upright picture's display aspect ratio, reduced; false before a picture.
   bool AspectRatio(int32_t* x, int32_t* y) const;
 
@@ -175,6 +180,8 @@ class Graph {
   bool ShowCached(int64_t position_ns);
   void FillCacheBefore();
   void ForgetPictures();
+  // After a change of size or crop: the cache is emptied and the picture shown made again.
+  bool RedrawShown();
 
   // Stepping (Graph.cpp).
   std::optional<Shown> Neighbour(const Shown& from, bool forward);
@@ -217,6 +224,7 @@ class Graph {
   uint64_t pictures_ = 0;                     // guarded by picture_mutex_
   bool end_of_pictures_ = false;              // guarded by picture_mutex_
   int32_t area_width_ = 0, area_height_ = 0;  // guarded by picture_mutex_
+  Crop crop_;                                 // guarded by picture_mutex_
   std::unique_ptr<PictureMaker> maker_;       // guarded by picture_mutex_
   PictureCache cache_{kDefaultCacheBytes};
   // What the probe before the queue knows of the decoded pictures (its streaming thread, the

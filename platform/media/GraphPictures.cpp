@@ -177,7 +177,7 @@ void Graph::CloseSpanLocked(int64_t next_start_ns) {
                        : 0;
   const bool inside = segment_start == GST_CLOCK_TIME_NONE || start >= int64_t(segment_start);
   if (timed && inside && keeping_ && start >= keep_from_ns_ && area_width_ > 0) {
-    if (std::shared_ptr<Picture> picture = maker_->Make(sample, area_width_, area_height_)) {
+    if (std::shared_ptr<Picture> picture = maker_->Make(sample, area_width_, area_height_, crop_)) {
       picture->start_ns = start;
       picture->duration_ns = duration;
       cache_.Insert(std::move(picture), keep_near_ns_);
@@ -229,7 +229,7 @@ void Graph::PresentLocked(GstSample* sample) {
   shown_since_play_ = true;
   if (!video_window_ || area_width_ <= 0 || video_window_->owner() == 0)
     return;  // nowhere to draw yet: the picture is made when the area is known
-  std::shared_ptr<Picture> picture = maker_->Make(sample, area_width_, area_height_);
+  std::shared_ptr<Picture> picture = maker_->Make(sample, area_width_, area_height_, crop_);
   if (!picture)
     return;
   picture->start_ns = times.start_ns;
@@ -292,6 +292,7 @@ void Graph::FillCacheBefore() {
     return;
   Shown now;
   int32_t width = 0, height = 0;
+  Crop crop;
   {
     std::lock_guard lock(picture_mutex_);
     if (!shown_ || shown_->duration_ns <= 0 || shown_->start_ns <= first_picture_ns_ ||
@@ -300,6 +301,7 @@ void Graph::FillCacheBefore() {
     now = *shown_;
     width = area_width_;
     height = area_height_;
+    crop = crop_;
   }
   const auto picture_bytes = int64_t(width) * height * 4 + int64_t(sizeof(Picture));
   const int64_t fit = int64_t(cache_.limit_bytes()) / picture_bytes;
@@ -312,7 +314,7 @@ void Graph::FillCacheBefore() {
     filler_ = std::make_unique<BackFiller>(
         path_, &cache_, video_window_->bgrx() ? GST_VIDEO_FORMAT_BGRx : GST_VIDEO_FORMAT_RGBx);
   }
-  filler_->Start(from, to, width, height);
+  filler_->Start(from, to, width, height, crop);
 }
 
 void Graph::ShareCache(size_t bytes) {
@@ -324,7 +326,7 @@ void Graph::ForgetPictures() {
   if (filler_)
     filler_->Cancel();
   std::lock_guard lock(picture_mutex_);
-  cache_.Reset(area_width_, area_height_);
+  cache_.Reset(area_width_, area_height_, crop_);
 }
 
 }  // namespace quorvex::media

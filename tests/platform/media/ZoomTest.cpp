@@ -1,0 +1,153 @@
+// The zoom in the graph on the quadrant movie, drawn into a real X window: the part shown is
+// cut from the full decoded picture (the checkers stay sharp at 4x), and it stays over steps
+// (from the cache, from the background fill, by decoding), play, a rate change and a resize.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+#include "platform/media/Graph.h"
+#include "tests/support/Quadrants.h"
+#include "tests/support/TestEnv.h"
+#include "tests/support/XTestWindow.h"
+
+namespace quorvex::media {
+namespace {
+
+constexpr Crop kRed{0, 0, 0.5, 0.5}, kGreen{0.5, 0, 0.5, 0.5}, kBlue{0, 0.5, 0.5, 0.5};
+constexpr Crop kCheckers{test::kCheckersLeft, test::kCheckersTop, test::kCheckersSize,
+                         test::kCheckersSize};
+
+class ZoomTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(graph_.Open(test::Movie("quadrants.mp4")));
+    ASSERT_TRUE(graph_.SetOwner(owner_.id()));
+    ASSERT_TRUE(graph_.SetVideoArea(0, 0, owner_.width(), owner_.height()));
+    ASSERT_TRUE(graph_.Pause());
+  }
+  // The colours near the corners of the area the picture is drawn in.
+  std::string Corners(int width = 256, int height = 144) {
+    return test::Corners(owner_, width, height);
+  }
+
+  test::XTestWindow owner_{256, 144};  // the movie's aspect ratio: the picture fills it
+  Graph graph_;
+};
+
+TEST_F(ZoomTest, ThePartShownStaysOverStepsPlayRateChangesAndResizes) {
+  EXPECT_EQ(Corners(), "rgby");
+  ASSERT_TRUE(graph_.SetZoom(kRed));
+  EXPECT_EQ(Corners(), "rrrr") << "the held picture is made again at once";
+  // Forward by decoding, back from the cache.
+  ASSERT_TRUE(graph_.StepPictures(1));
+  EXPECT_EQ(Corners(), "rrrr");
+  ASSERT_TRUE(graph_.StepPictures(-1));
+  EXPECT_EQ(Corners(), "rrrr");
+
+  // What the background fill decodes before a paused position is cut as well: steps back
+  // through it decode nothing.
+  ASSERT_TRUE(graph_.Seek(int64_t(1.5e9), std::nullopt, false));
+  ASSERT_TRUE(graph_.WaitForCacheFill(10000));
+  const uint64_t decoded = graph_.pictures_received();
+  for (int i = 0; i < 6; ++i) {
+    ASSERT_TRUE(graph_.StepPictures(-3));
+    EXPECT_EQ(Corners(), "rrrr") << i;
+  }
+  EXPECT_EQ(graph_.pictures_received(), decoded) << "the steps came from the cache";
+
+  // The picture on screen came from the cache, not from the sink: a zoom decodes it again.
+  ASSERT_TRUE(graph_.SetZoom(kGreen));
+  EXPECT_EQ(Corners(), "gggg");
+  const int64_t at = graph_.Position().value_or(-1);
+  EXPECT_EQ(graph_.shown()->start_ns, at) << "the same picture, made again";
+
+  ASSERT_TRUE(graph_.Seek(0, std::nullopt, false));
+  ASSERT_TRUE(graph_.Play());
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_TRUE(graph_.SetZoom(kBlue));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(Corners(), "bbbb") << "while playing";
+  ASSERT_TRUE(graph_.Pause());
+  ASSERT_TRUE(graph_.RateChanged());
+  EXPECT_EQ(Corners(), "bbbb") << "after a rate change";
+  ASSERT_TRUE(graph_.SetVideoArea(0, 0, 128, 72));
+  EXPECT_EQ(Corners(128, 72), "bbbb") << "after a resize";
+  ASSERT_TRUE(graph_.SetZoom({}));
+  EXPECT_EQ(Corners(128, 72), "rgby");
+}
+
+// The share of pixels across the middle of the window that are plainly one of the checkers'
+// colours, and how often the colour changes along that row.
+struct Sharpness {
+  double pure = 0;
+  int changes = 0;
+};
+// `row` holds the pixels across.
+Sharpness Measure(const std::vector<uint32_t>& row) {
+  Sharpness s;
+  int pure = 0;
+  char last = 0;
+  for (const uint32_t pixel : row) {
+    const test::Rgb c = test::ToRgb(pixel);
+    const char colour = c.r > 200 && c.g < 70 ? 'r' : c.g > 200 && c.r < 70 ? 'g' : 0;
+    pure += colour != 0;
+    if (colour && last && colour != last)
+      ++s.changes;
+    if (colour)
+      last = colour;
+  }
+  s.pure = double(pure) / double(row.size());
+  return s;
+}
+Sharpness Measure(const test::XTestWindow& window) {
+  const std::vector<uint32_t> pixels = window.Grab();
+  const auto row = pixels.begin() + window.height() / 2 * window.width();
+  return Measure(std::vector<uint32_t>(row, row + window.width()));
+}
+
+// The middle row of the checkers as the whole picture shows them, enlarged 4x (linearly, one
+// channel at a time) to the window's width: what a zoom of the drawn picture would show.
+std::vector<uint32_t> EnlargedFromTheWhole(const test::XTestWindow& window) {
+  const std::vector<uint32_t> pixels = window.Grab();
+  const double left = test::kCheckersLeft * window.width();
+  const int y = int((test::kCheckersTop + test::kCheckersSize / 2) * window.height());
+  std::vector<uint32_t> row;
+  for (int x = 0; x < window.width(); ++x) {
+    const double at = left + x * test::kCheckersSize;
+    const auto i = size_t(at);
+    const double t = at - double(i);
+    const uint32_t a = pixels[size_t(y * window.width()) + i],
+                   b = pixels[size_t(y * window.width()) + i + 1];
+    uint32_t mixed = 0;
+    for (int shift : {0, 8, 16}) {
+      const double v = (1 - t) * ((a >> shift) & 0xff) + t * ((b >> shift) & 0xff);
+      mixed |= uint32_t(v + 0.5) << shift;
+    }
+    row.push_back(mixed);
+  }
+  return row;
+}
+
+// 4x onto the checkers: cut from the 1280x720 picture (320x180 scaled to 256x144, squares of
+// 6.4 pixels), they stay as crisp as the source. An enlargement of the picture drawn small
+// (squares of 1.6 pixels, blurred into each other) would show muddy colours and lose squares.
+TEST_F(ZoomTest, CheckersStaySharpAtFourTimes) {
+  const Sharpness enlarged = Measure(EnlargedFromTheWhole(owner_));
+  EXPECT_LT(enlarged.pure, 0.3) << "the measure tells an enlargement apart";
+  ASSERT_TRUE(graph_.SetZoom(kCheckers));
+  const Sharpness zoomed = Measure(owner_);
+  EXPECT_GT(zoomed.pure, 0.6);
+  // 320 pixels hold 40 squares: 39 changes of colour across the row.
+  EXPECT_GE(zoomed.changes, 36);
+  EXPECT_LE(zoomed.changes, 42);
+  // A step (decoded) and back (cached) keep it.
+  ASSERT_TRUE(graph_.StepPictures(1));
+  ASSERT_TRUE(graph_.StepPictures(-1));
+  EXPECT_GT(Measure(owner_).pure, 0.6);
+}
+
+}  // namespace
+}  // namespace quorvex::media
