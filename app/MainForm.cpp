@@ -340,6 +340,16 @@ void MainForm::StepFrames(int32_t frames) {
     vfs_[i]->StepFrames(frames);
 }
 
+void MainForm::ZoomAll(double factor, double view_x, double view_y) {
+  for (size_t i = 0; i < vfs_.size(); ++i)
+    vfs_[i]->ZoomAt(factor, view_x, view_y);
+}
+
+void MainForm::ResetZoomAll() {
+  for (size_t i = 0; i < vfs_.size(); ++i)
+    vfs_[i]->ResetZoom();
+}
+
 void MainForm::SetRate(double rate) {
   for (size_t i = 0; i < vfs_.size(); ++i)
     vfs_[i]->SetRate(rate);

@@ -79,6 +79,8 @@ class MainForm : public QMainWindow, public ControlInterface, public GridInterfa
   bool IsVideoFormControlsShowing() override { return show_video_form_controls_; }
   void SetBaseMovieIndex(int32_t index) override;
   void StepFrames(int32_t frames) override;
+  void ZoomAll(double factor, double view_x, double view_y) override;
+  void ResetZoomAll() override;
 
   // GridInterface.
   void RowSelected(int32_t row) override;

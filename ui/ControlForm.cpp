@@ -21,6 +21,7 @@
 #include "platform/ui/Fonts.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/OwnedWindow.h"
+#include "ui/ZoomView.h"
 
 namespace quorvex {
 
@@ -180,6 +181,15 @@ bool ControlForm::HandleShortcut(const QKeyEvent& key) {
       return mods == Qt::NoModifier && (time_add_button_->click(), true);
     case Qt::Key_Backspace:
       return mods == kCtrl && (base_time_set_button_->click(), true);
+    // Every movie around the middle of what it shows. "+" needs Shift on most layouts, and "="
+    // shares its key.
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+      return (mods & kCtrl) && (ctrl_.ZoomAll(ZoomView::kNotch, 0.5, 0.5), true);
+    case Qt::Key_Minus:
+      return mods == kCtrl && (ctrl_.ZoomAll(1 / ZoomView::kNotch, 0.5, 0.5), true);
+    case Qt::Key_0:
+      return mods == kCtrl && (ctrl_.ResetZoomAll(), true);
     default:
       return false;
   }

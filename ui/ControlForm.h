@@ -10,7 +10,8 @@
 // with Left/Right the steps of one, five and ten frames; Up/Down the previous/next rate;
 // Insert and the number pad's Enter "セット"; Ctrl+Backspace "クリア". Left/Right alone step
 // every movie by one frame of its own rate (no button; the movies are paused, and the play
-// button shows "再生" again).
+// button shows "再生" again). Ctrl++ (or Ctrl+=), Ctrl+- and Ctrl+0 zoom every movie in, out
+// and back to its whole picture (the movie windows' tool tips name them).
 //
 // Ownership and threads: an owned tool window of `owner` (deleted with it), with a greyed close
 // box; a user's request to close it closes the owner instead. UI thread only.

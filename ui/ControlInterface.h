@@ -36,6 +36,11 @@ class ControlInterface {
   // Steps every movie by `frames` frames of its own frame rate (signed); every movie is paused
   // afterwards.
   virtual void StepFrames(int32_t frames) = 0;
+  // Enlarges every movie by `factor` (below 1: shrinks), within 1x..8x, around the same spot of
+  // each one's view: (`view_x`, `view_y`) as fractions of the part of its picture it shows.
+  virtual void ZoomAll(double factor, double view_x, double view_y) = 0;
+  // Every movie shows its whole picture again.
+  virtual void ResetZoomAll() = 0;
 };
 
 // The step buttons' moves in seconds: one, five and ten frame periods of 29.97 frames per

@@ -6,15 +6,18 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <climits>
@@ -72,6 +75,13 @@ int64_t SaturatingAdd(int64_t a, int64_t b) {
 constexpr int kColumnWidths[11] = {45, 5, 40, 40, 40, 5, 40, 40, 40, 5, 20};
 constexpr int kRowHeight = kStripHeight / 2;
 
+// The wheel's unit: one notch of a common wheel; finer wheels and touch pads send parts of it.
+constexpr double kWheelNotch = 120.0;
+
+QString KeyText(QKeyCombination key) {
+  return QKeySequence(key).toString(QKeySequence::NativeText);
+}
+
 int ColumnX(int column) {
   int x = 0;
   for (int c = 0; c < column; ++c)
@@ -121,6 +131,12 @@ void VideoForm::BuildControls() {
   panel->setUpdatesEnabled(false);
   panel->setAcceptDrops(true);
   panel->installEventFilter(this);
+  // The server's windows inside the panel select no pointer events: X passes them on to it.
+  panel->setToolTip(
+      QStringLiteral("ﾎｲｰﾙ: 拡大/縮小 (Ctrl+ﾎｲｰﾙ: すべての動画)\nﾄﾞﾗｯｸﾞ: 移動\n"
+                     "ﾀﾞﾌﾞﾙｸﾘｯｸ: 全体を表示\n%1 / %2 / %3: すべての動画の拡大/縮小/全体")
+          .arg(KeyText(Qt::CTRL | Qt::Key_Plus), KeyText(Qt::CTRL | Qt::Key_Minus),
+               KeyText(Qt::CTRL | Qt::Key_0)));
 
   tableLayoutPanel1 = new QWidget(movie_window0_->Panel2());
   auto* fill = new QVBoxLayout(movie_window0_->Panel2());
@@ -255,6 +271,7 @@ bool VideoForm::StartOpening(const QString& path) {
   open_failure_.clear();
   Retitle(false);
   mov_.Destroy();
+  zoom_.Reset();  // a new server shows the whole picture
   try {
     mov_.Attach(new CMovieClient(options_, CMovieClient::Start::kLater));
   } catch (const std::exception& e) {
@@ -325,6 +342,8 @@ void VideoForm::ReportOpenFailure() {
 
 void VideoForm::CloseMovie() {
   mov_.Destroy();
+  zoom_.Reset();
+  pan_from_.reset();
 }
 
 void VideoForm::ServerLost() {
@@ -446,6 +465,32 @@ int32_t VideoForm::GetStartSound(double* seconds) {
 void VideoForm::CancelStartSound() {
   if (IsValid())
     mov_->CancelStartSound();
+}
+
+QSize VideoForm::PictureSize() {
+  int32_t ax = 4, ay = 3;
+  mov_->GetAspectRatio(ax, ay);
+  int32_t w = 0, h = 0;
+  MovieUtils::CalcActualVideoSize(video_panel()->width(), video_panel()->height(), ax, ay, w, h);
+  return QSize(w, h);
+}
+
+void VideoForm::ApplyZoom() {
+  const ZoomView::Units u = zoom_.ToUnits(channel::kZoomUnits);
+  if (mov_->SetZoom(u.left, u.top, u.width, u.height) == media::E_INVALIDARG)
+    zoom_.Reset();
+}
+
+void VideoForm::ZoomAt(double factor, double view_x, double view_y) {
+  if (IsValid() && zoom_.ZoomAround(factor, view_x, view_y))
+    ApplyZoom();
+}
+
+void VideoForm::ResetZoom() {
+  if (!IsValid() || zoom_.whole())
+    return;
+  zoom_.Reset();
+  ApplyZoom();
 }
 
 void VideoForm::SetBaseTime(double seconds) {
@@ -593,6 +638,49 @@ void VideoForm::movie_window0_Panel1_SizeChanged() {
   mov_->SetVideoSize(video_panel()->width(), video_panel()->height());
 }
 
+void VideoForm::movie_window0__Panel1_MouseWheel(const QWheelEvent& event) {
+  if (!IsValid() || event.angleDelta().y() == 0)
+    return;
+  const QSize picture = PictureSize();
+  if (picture.isEmpty())
+    return;
+  const double factor = std::pow(ZoomView::kNotch, event.angleDelta().y() / kWheelNotch);
+  const double x = event.position().x() / picture.width();
+  const double y = event.position().y() / picture.height();
+  if (event.modifiers() & Qt::ControlModifier)
+    ctrl_.ZoomAll(factor, x, y);
+  else
+    ZoomAt(factor, x, y);
+}
+
+void VideoForm::movie_window0__Panel1_MouseDown(const QMouseEvent& event) {
+  if (event.button() == Qt::LeftButton && IsValid()) {
+    pan_from_ = event.position();
+    pan_start_ = zoom_;
+  }
+}
+
+void VideoForm::movie_window0__Panel1_MouseMove(const QMouseEvent& event) {
+  if (!pan_from_ || !(event.buttons() & Qt::LeftButton) || !IsValid())
+    return;
+  const QSize picture = PictureSize();
+  if (picture.isEmpty())
+    return;
+  // The picture follows the hand: a drag to the right shows what lies further left.
+  const QPointF moved = event.position() - *pan_from_;
+  ZoomView next = pan_start_;
+  next.PanBy(-moved.x() / picture.width(), -moved.y() / picture.height());
+  if (next.left() == zoom_.left() && next.top() == zoom_.top())
+    return;
+  zoom_ = next;
+  ApplyZoom();
+}
+
+void VideoForm::movie_window0__Panel1_MouseDoubleClick() {
+  pan_from_.reset();
+  ResetZoom();
+}
+
 bool VideoForm::eventFilter(QObject* watched, QEvent* event) {
   if (watched != video_panel())
     return QMdiSubWindow::eventFilter(watched, event);
@@ -618,6 +706,22 @@ bool VideoForm::eventFilter(QObject* watched, QEvent* event) {
     }
     case QEvent::Resize:
       movie_window0_Panel1_SizeChanged();
+      return false;
+    case QEvent::Wheel:
+      movie_window0__Panel1_MouseWheel(static_cast<const QWheelEvent&>(*event));
+      return true;
+    case QEvent::MouseButtonPress:
+      movie_window0__Panel1_MouseDown(static_cast<const QMouseEvent&>(*event));
+      return false;
+    case QEvent::MouseMove:
+      movie_window0__Panel1_MouseMove(static_cast<const QMouseEvent&>(*event));
+      return false;
+    case QEvent::MouseButtonRelease:
+      if (static_cast<const QMouseEvent*>(event)->button() == Qt::LeftButton)
+        pan_from_.reset();
+      return false;
+    case QEvent::MouseButtonDblClick:
+      movie_window0__Panel1_MouseDoubleClick();
       return false;
     default:
       return false;

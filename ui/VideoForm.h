@@ -15,16 +15,19 @@
 // timer and the client's events arrive from the event loop or from inside the client's calls.
 
 #include <QMdiSubWindow>
+#include <QPointF>
 
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "hosting/CAutoNativePtr.h"
 #include "hosting/CMovieClient.h"
 #include "platform/ui/MenuMerge.h"
 #include "platform/ui/OwnedWindow.h"
 #include "ui/ControlInterface.h"
+#include "ui/ZoomView.h"
 
 class QAction;
 class QFileDialog;
@@ -33,6 +36,8 @@ class QMdiArea;
 class QMenu;
 class QMenuBar;
 class QMimeData;
+class QMouseEvent;
+class QWheelEvent;
 class QPushButton;
 class QSlider;
 class QTimer;
@@ -100,6 +105,14 @@ class VideoForm : public QMdiSubWindow, public ui::MenuStripHost {
   void CancelStartSound();
   // Steps by `frames` frames of the movie's own rate (signed); the movie is paused afterwards.
   void StepFrames(int32_t frames);
+  // Zoom: the part of the picture the movie shows, cut from the decoded picture by its server.
+  // The wheel over the picture zooms around the pointer (with Ctrl: every movie, through
+  // ControlInterface::ZoomAll), a drag with the left button moves the part shown, a double
+  // click shows the whole picture. Opening or closing a movie shows the whole picture again.
+  // Enlarges by `factor` around the spot (`view_x`, `view_y`) of the part shown (fractions).
+  void ZoomAt(double factor, double view_x, double view_y);
+  void ResetZoom();
+  const ZoomView& zoom() const { return zoom_; }
   // The position shown as time zero in the time field; works without a movie too.
   void SetBaseTime(double seconds);
   QString GetFileName() const { return file_name_; }
@@ -160,6 +173,10 @@ class VideoForm : public QMdiSubWindow, public ui::MenuStripHost {
   void HoldOpenFailure(const QString& text);
   void ReportLostServer(const QString& caption);
   void SeekTo(int64_t units);
+  // Where the picture is drawn in the video panel (its top-left part, at the aspect ratio).
+  QSize PictureSize();
+  // Tells the server the part shown; a refusal (never for a ZoomView's part) shows it whole.
+  void ApplyZoom();
   void SetVolume();
   void SeekByTrackBar();
   static QString IsSingleFile(const QMimeData* data);
@@ -176,6 +193,10 @@ class VideoForm : public QMdiSubWindow, public ui::MenuStripHost {
   // Returns whether the drop is taken: its file still exists.
   bool movie_window0__Panel1_DragDrop(const QMimeData* data);
   void movie_window0_Panel1_SizeChanged();
+  void movie_window0__Panel1_MouseWheel(const QWheelEvent& event);
+  void movie_window0__Panel1_MouseDown(const QMouseEvent& event);
+  void movie_window0__Panel1_MouseMove(const QMouseEvent& event);
+  void movie_window0__Panel1_MouseDoubleClick();
   void VideoForm_FormClosing(QCloseEvent* event);
 
   ControlInterface& ctrl_;
@@ -191,6 +212,10 @@ class VideoForm : public QMdiSubWindow, public ui::MenuStripHost {
   // The drag over the panel offered one existing file when it entered; its moves are answered
   // from this, without testing the file again.
   bool drag_takes_file_ = false;
+  ZoomView zoom_;
+  // A drag with the left button: where it began and the part shown then.
+  std::optional<QPointF> pan_from_;
+  ZoomView pan_start_;
 
   SplitContainer* movie_window0_ = nullptr;
   QWidget* tableLayoutPanel1 = nullptr;

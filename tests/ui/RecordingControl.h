@@ -35,6 +35,10 @@ class RecordingControl : public ControlInterface {
   }
   void SetBaseMovieIndex(int32_t index) override { calls << Call("SetBaseMovieIndex", index); }
   void StepFrames(int32_t frames) override { calls << Call("StepFrames", frames); }
+  void ZoomAll(double factor, double x, double y) override {
+    calls << Call("ZoomAll", factor) + QString(" %1 %2").arg(x).arg(y);
+  }
+  void ResetZoomAll() override { calls << "ResetZoomAll"; }
 
   QStringList calls;
   int32_t count_time = 0;
