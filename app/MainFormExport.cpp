@@ -9,6 +9,7 @@
 
 #include "app/ExportDialog.h"
 #include "app/MainForm.h"
+#include "hosting/Channel.h"
 #include "laps/LapFile.h"
 #include "laps/LapForm.h"
 #include "laps/LapMessages.h"
@@ -54,7 +55,21 @@ void MainForm::export_movie__Click() {
                               : QString::fromStdString(options_.server_path);
   auto* run = new ExportRun(this, program);
   run->setObjectName(QStringLiteral("export_run"));
-  if (!run->Start(save.selectedFiles().first(), bytes, dialog.Arguments()))
+  // Each movie as it is shown: a zoomed one exports only its part.
+  QStringList arguments = dialog.Arguments();
+  for (size_t i = 0; i < vfs_.size(); ++i) {
+    if (vfs_[i]->zoom().whole())
+      continue;
+    const ZoomView::Units u = vfs_[i]->zoom().ToUnits(channel::kZoomUnits);
+    arguments << QStringLiteral("--zoom")
+              << QStringLiteral("%1:%2,%3,%4,%5")
+                     .arg(i + 1)
+                     .arg(u.left)
+                     .arg(u.top)
+                     .arg(u.width)
+                     .arg(u.height);
+  }
+  if (!run->Start(save.selectedFiles().first(), bytes, arguments))
     delete run;
 }
 

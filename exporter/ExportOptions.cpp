@@ -68,6 +68,33 @@ bool ParseSize(const std::string& text, int& width, int& height) {
   return true;
 }
 
+// "N:LEFT,TOP,WIDTH,HEIGHT": movie number, then the part in kZoomUnits, as the channel's zoom.
+std::optional<ExportOptions::Zoom> ParseZoom(const std::string& text) {
+  const size_t colon = text.find(':');
+  if (colon == std::string::npos)
+    return std::nullopt;
+  const auto number = ParseInt(text.substr(0, colon), 1, 999);
+  int part[4] = {};
+  size_t from = colon + 1;
+  for (int i = 0; i < 4; ++i) {
+    const size_t comma = i < 3 ? text.find(',', from) : text.size();
+    if (comma == std::string::npos)
+      return std::nullopt;
+    const auto value = ParseInt(text.substr(from, comma - from), 0, kZoomUnits);
+    if (!value)
+      return std::nullopt;
+    part[i] = *value;
+    from = comma + 1;
+  }
+  constexpr int kSmallest = kZoomUnits / 8;
+  if (!number || part[2] < kSmallest || part[3] < kSmallest || part[0] + part[2] > kZoomUnits ||
+      part[1] + part[3] > kZoomUnits)
+    return std::nullopt;
+  constexpr double kUnits = kZoomUnits;
+  return ExportOptions::Zoom{*number - 1, part[0] / kUnits, part[1] / kUnits, part[2] / kUnits,
+                             part[3] / kUnits};
+}
+
 ParseResult Fail(std::string message) {
   return {std::nullopt, std::move(message)};
 }
@@ -80,7 +107,7 @@ ParseResult ParseExportArguments(const std::vector<std::string>& args) {
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
     const bool is_option = arg == "--rate" || arg == "--size" || arg == "--fps" ||
-                           arg == "--audio" || arg == "--base" || arg == "--to";
+                           arg == "--audio" || arg == "--base" || arg == "--to" || arg == "--zoom";
     if (!is_option) {
       if (arg.size() > 2 && arg.compare(0, 2, "--") == 0)
         return Fail("unknown option " + arg);
@@ -107,6 +134,13 @@ ParseResult ParseExportArguments(const std::vector<std::string>& args) {
       if (value != "laps" && value != "end")
         return Fail("--to " + value + ": use laps or end");
       options.to_end = value == "end";
+    } else if (arg == "--zoom") {
+      const auto zoom = ParseZoom(value);
+      if (!zoom)
+        return Fail("--zoom " + value +
+                    ": use N:LEFT,TOP,WIDTH,HEIGHT in 65536ths of the picture, inside it and at "
+                    "least an eighth of it");
+      options.zooms.push_back(*zoom);
     } else if (arg == "--base") {
       const auto number = ParseInt(value, 1, 999);
       if (!number)
@@ -132,13 +166,15 @@ ParseResult ParseExportArguments(const std::vector<std::string>& args) {
 std::string ExportUsage() {
   return "Usage: quorvex --export OUT.mp4 LAPFILE [--rate R] [--size WxH] [--fps F] "
          "[--audio N|none]\n"
-         "Writes the lap file's movies side by side, each from its base, slowed to R (1, 1/2, 1/4,\n"
+         "Writes the lap file's movies side by side, each from its base, slowed to R (1, 1/2, "
+         "1/4,\n"
          "1/8, 1/16; default 1), with running times and laps, as H.264 and AAC in MP4.\n"
          "  --size WxH       the picture's size (default 1920x1080)\n"
          "  --fps F          pictures per second (default 30)\n"
          "  --audio N|none   the sound of movie No.N (default: the base movie's), or none\n"
          "  --base N         the movie the differences are taken against (default 1)\n"
-         "  --to laps|end    1 s past the last lap (default) or to the end of the longest movie\n";
+         "  --to laps|end    1 s past the last lap (default) or to the end of the longest movie\n"
+         "  --zoom N:L,T,W,H only the part L,T,W,H (in 65536ths of the picture) of movie No.N\n";
 }
 
 }  // namespace quorvex::exporter

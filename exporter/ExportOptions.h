@@ -9,6 +9,8 @@
 
 namespace quorvex::exporter {
 
+inline constexpr int kZoomUnits = 65536;
+
 struct ExportOptions {
   std::string output_path;
   std::string lap_file_path;
@@ -24,6 +26,13 @@ struct ExportOptions {
   bool no_audio = false;
   // Run to the end of the longest movie even when there are lap rows.
   bool to_end = false;
+  // The part of a movie's picture shown, as the player showed it zoomed: fractions of the
+  // upright picture. Movies without one are shown whole.
+  struct Zoom {
+    int movie = 0;  // 0-based
+    double left = 0, top = 0, width = 1, height = 1;
+  };
+  std::vector<Zoom> zooms;
 
   // The movie whose sound is kept; nullopt for none.
   std::optional<int> SoundMovie() const {
@@ -43,7 +52,9 @@ struct ParseResult {
 // ("0.25") or a fraction ("1/4"); every value must be one of the panel's. `--audio` and
 // `--base` take the movie's number as the user sees it ("No.2" is 2), `--audio` also "none";
 // whether that movie exists is known only once the lap file is read. `--to end` runs to the
-// end of the longest movie instead of 1 s past the last lap.
+// end of the longest movie instead of 1 s past the last lap. `--zoom N:LEFT,TOP,WIDTH,HEIGHT`
+// (repeatable) shows only that part of movie No.N, in kZoomUnits of its picture's width and
+// height, as the player's zoom does: inside the picture, at most 8x.
 ParseResult ParseExportArguments(const std::vector<std::string>& args);
 
 // The usage lines of the export role, ending in a newline.

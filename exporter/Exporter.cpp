@@ -408,6 +408,10 @@ bool OpenMovies(const laps::LapFile& file, const ExportOptions& options,
     Movie& movie = *movies[m];
     movie.tile = FitTile(CellRect(grid, options.width, options.height, int(m)),
                          movie.reader.aspect_x(), movie.reader.aspect_y());
+    for (const ExportOptions::Zoom& zoom : options.zooms) {
+      if (zoom.movie == int(m))
+        movie.reader.SetCrop(zoom.left, zoom.top, zoom.width, zoom.height);
+    }
     std::string why;
     if (!movie.reader.Start(movie.tile.width, movie.tile.height, movie.base_ns, why)) {
       error = "cannot decode movie No." + std::to_string(m + 1) + " " + Quoted(movie.path) +

@@ -4,6 +4,7 @@
 #include <gst/video/video.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <numeric>
 
@@ -46,6 +47,7 @@ struct PipelineParts {
   GstBus* bus = nullptr;
   GstElement* head = nullptr;     // where the decoder's stream of the wanted kind goes in
   GstElement* format = nullptr;   // the caps filter before the sink
+  GstElement* crop = nullptr;     // pictures only: the zoom's cut, before the scaling
   GstElement* sink = nullptr;
   const char* kind = "video/";    // the stream kind wanted
   bool linked = false;            // decoder thread only, before the preroll ends
@@ -190,8 +192,10 @@ std::unique_ptr<PipelineParts> BuildPipeline(const std::string& path, const char
         gst_object_unref(gst_object_ref_sink(e));
     if (decoder)
       gst_object_unref(gst_object_ref_sink(decoder));
-    error = "a GStreamer element is missing (uridecodebin, videoflip, videoconvert, videoscale, "
-            "audioconvert, appsink)";
+    error =
+        "a GStreamer element is missing (uridecodebin, videoflip, videoconvert, videocrop, "
+        "videoscale, "
+        "audioconvert, appsink)";
     return nullptr;
   }
   gchar* uri = gst_filename_to_uri(path.c_str(), nullptr);
@@ -229,16 +233,18 @@ PictureReader::~PictureReader() {
 bool PictureReader::Open(const std::string& path, std::string& error) {
   GstElement* flip = Make("videoflip");
   GstElement* convert = Make("videoconvert");
+  GstElement* crop = Make("videocrop");
   GstElement* scale = Make("videoscale");
   GstElement* format = Make("capsfilter");
   GstElement* sink = Make("appsink");
   // The rotation tag turns the picture as the player turns it.
   if (flip)
     gst_util_set_object_arg(G_OBJECT(flip), "video-direction", "auto");
-  parts_ = BuildPipeline(path, "video/", {flip, convert, scale, format, sink}, error);
+  parts_ = BuildPipeline(path, "video/", {flip, convert, crop, scale, format, sink}, error);
   if (!parts_)
     return false;
   parts_->format = format;
+  parts_->crop = crop;
   GstCaps* i420 = gst_caps_from_string("video/x-raw,format=I420");
   g_object_set(format, "caps", i420, nullptr);
   gst_caps_unref(i420);
@@ -257,6 +263,8 @@ bool PictureReader::Open(const std::string& path, std::string& error) {
     error = "its picture format is not understood";
     return false;
   }
+  picture_width_ = info.width;
+  picture_height_ = info.height;
   const int64_t x = int64_t(info.width) * std::max(1, info.par_n);
   const int64_t y = int64_t(info.height) * std::max(1, info.par_d);
   const int64_t divisor = std::max<int64_t>(1, std::gcd(x, y));
@@ -266,6 +274,19 @@ bool PictureReader::Open(const std::string& path, std::string& error) {
   if (gst_element_query_duration(parts_->pipeline, GST_FORMAT_TIME, &duration) && duration >= 0)
     duration_seconds_ = double(duration) / GST_SECOND;
   return true;
+}
+
+void PictureReader::SetCrop(double left, double top, double width, double height) {
+  // Edges rounded to whole pixels of the upright picture, at least one pixel left between them.
+  const auto pixels = [](double fraction, int size) {
+    return std::clamp(int(std::lround(fraction * size)), 0, size);
+  };
+  const int x = std::min(pixels(left, picture_width_), picture_width_ - 1);
+  const int y = std::min(pixels(top, picture_height_), picture_height_ - 1);
+  const int right = std::max(picture_width_ - pixels(left + width, picture_width_), 0);
+  const int bottom = std::max(picture_height_ - pixels(top + height, picture_height_), 0);
+  g_object_set(parts_->crop, "left", x, "top", y, "right", std::min(right, picture_width_ - x - 1),
+               "bottom", std::min(bottom, picture_height_ - y - 1), nullptr);
 }
 
 bool PictureReader::Start(int width, int height, int64_t start_ns, std::string& error) {

@@ -33,6 +33,9 @@ class PictureReader {
   // Seconds; negative when the file does not say.
   double duration_seconds() const { return duration_seconds_; }
 
+  // From Start on, shows only the part left, top, width, height of the upright picture
+  // (fractions of it), cut from the decoded picture before it is scaled. After Open.
+  void SetCrop(double left, double top, double width, double height);
   // Scales every picture to width x height and decodes from an accurate seek to `start_ns`.
   bool Start(int width, int height, int64_t start_ns, std::string& error);
   // The picture that an accurate seek to `position_ns` shows: the last one that starts at or
@@ -47,6 +50,7 @@ class PictureReader {
   int aspect_x_ = 4;
   int aspect_y_ = 3;
   double duration_seconds_ = -1.0;
+  int picture_width_ = 1, picture_height_ = 1;  // upright, as decoded
   int width_ = 0;
   int height_ = 0;
   GstSample* current_ = nullptr;  // the picture shown, owned
