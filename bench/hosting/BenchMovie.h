@@ -76,6 +76,13 @@ class BenchMovie {
     const int64_t target = at + int64_t(std::trunc(seconds * kUnitsPerSecond));
     SeekTo(target < 0 ? 0 : target > duration ? duration : target);
   }
+  // Shows the middle 1/`scale` of the picture's width and height, as the movie window's zoom
+  // does (1: the whole picture).
+  void Zoom(int scale) {
+    constexpr int32_t kWhole = channel::kZoomUnits;
+    const int32_t size = kWhole / scale;
+    client_->SetZoom((kWhole - size) / 2, (kWhole - size) / 2, size, size);
+  }
   // The Left/Right keys: pictures of the movie's own rate.
   void StepFrames(int frames) { client_->StepFrames(frames); }
 

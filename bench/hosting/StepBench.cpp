@@ -63,7 +63,8 @@ class Spots {
 };
 
 // One step of `frames` 0.3 s after an accurate seek to a random spot: the seek's back fill
-// (as shipped) has had that long to run.
+// (as shipped) has had that long to run. zoom:4 steps the middle quarter of the picture, cut
+// from the full decoded picture.
 void BM_StepAfterSeek(benchmark::State& state) {
   const int frames = int(state.range(1));
   BenchMovie movie(MovieOf(state.range(0)), kWidth, kHeight, state.range(3) != 0);
@@ -71,6 +72,7 @@ void BM_StepAfterSeek(benchmark::State& state) {
     state.SkipWithError("movie did not open (ffmpeg made no footage?)");
     return;
   }
+  movie.Zoom(int(state.range(4)));
   Spots spots(movie.Duration());
   std::vector<double> samples;
   for (auto _ : state) {
@@ -83,15 +85,18 @@ void BM_StepAfterSeek(benchmark::State& state) {
   }
   ReportMs(state, samples);
 }
-// ±1 and ±10 on the camera footage, ±1 on the phone's.
+// ±1 and ±10 on the camera footage, ±1 on the phone's; zoomed 4x, the keys' ±1 as shipped.
 void StepArgs(benchmark::internal::Benchmark* b) {
-  b->ArgNames({"phone", "frames", "panel", "by_seek"});
+  b->ArgNames({"phone", "frames", "panel", "by_seek", "zoom"});
   for (int footage : {kCamera, kPhone})
     for (int frames : {1, -1, 10, -10})
       for (int way : {kNative, kPanel})
         for (int by_seek : {0, 1})
           if (footage == kCamera || std::abs(frames) == 1)
-            b->Args({footage, frames, way, by_seek});
+            b->Args({footage, frames, way, by_seek, 1});
+  for (int footage : {kCamera, kPhone})
+    for (int frames : {1, -1})
+      b->Args({footage, frames, kNative, 0, 4});
 }
 BENCHMARK(BM_StepAfterSeek)
     ->Apply(StepArgs)
@@ -107,6 +112,7 @@ void BM_SixBackAfterSeek(benchmark::State& state) {
     state.SkipWithError("movie did not open (ffmpeg made no footage?)");
     return;
   }
+  movie.Zoom(int(state.range(3)));
   Spots spots(movie.Duration());
   std::vector<double> samples;
   std::vector<double> nth[6];
@@ -127,8 +133,10 @@ void BM_SixBackAfterSeek(benchmark::State& state) {
     state.counters["step" + std::to_string(i + 1) + "_median_ms"] = Percentile(nth[i], 50);
 }
 BENCHMARK(BM_SixBackAfterSeek)
-    ->ArgsProduct({{kCamera, kPhone}, {kNative, kPanel}, {0, 1}})
-    ->ArgNames({"phone", "panel", "by_seek"})
+    ->ArgsProduct({{kCamera, kPhone}, {kNative, kPanel}, {0, 1}, {1}})
+    ->Args({kCamera, kNative, 0, 4})
+    ->Args({kPhone, kNative, 0, 4})
+    ->ArgNames({"phone", "panel", "by_seek", "zoom"})
     ->Iterations(10)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
