@@ -27,13 +27,8 @@ constexpr GstClockTime kPauseLimitNs = 2 * GST_SECOND;
 // the whole at most that of an 8K screen (133 MB a picture).
 constexpr int32_t kMaxAreaPixels = 16384;
 constexpr int64_t kMaxAreaTotal = int64_t(7680) * 4320;
-// A picture decodes within milliseconds; a decoder that gives none for this long waits for room
-// in the queue, or is stuck.
-constexpr auto kStallLimit = std::chrono::milliseconds(300);
 // How far before its target a seek keeps the pictures it decodes on the way.
 constexpr int64_t kSeekKeepsNs = 250 * GST_MSECOND;
-// How often a forward step that waits for the decoder looks whether the queue is full.
-constexpr auto kDecodeSlice = std::chrono::milliseconds(5);
 // Forward steps this far beyond the pictures decoded ahead decode on; farther ones seek.
 constexpr int64_t kDecodeOnReachNs = GST_SECOND;
 // The longest a step of many pictures goes on decoding.
@@ -51,30 +46,19 @@ Graph::Graph() : branches_(std::make_unique<Branches>()) {
     gst_object_ref_sink(pipeline_);
   GstRef<GstBus> bus(gst_element_get_bus(pipeline_));
   gst_bus_set_sync_handler(bus.get(), &Callbacks::OnBus, this, nullptr);
-  video_window_ = VideoWindow::Open();
   const char* by_seek = std::getenv("QUORVEX_STEPS_BY_SEEK");
   steps_by_seek_ = by_seek && std::string_view(by_seek) == "1";
-  if (steps_by_seek_)
-    cache_.set_limit_bytes(0);
-  maker_ = std::make_unique<PictureMaker>(video_window_ && !video_window_->bgrx()
-                                              ? GST_VIDEO_FORMAT_RGBx
-                                              : GST_VIDEO_FORMAT_BGRx);
+  picture_path_ = std::make_unique<PicturePath>(VideoWindow::Open(),
+                                        steps_by_seek_ ? 0 : kDefaultCacheBytes);
 }
 
 Graph::~Graph() {
-  filler_.reset();  // its worker inserts into cache_
+  filler_.reset();  // its worker inserts into the path's cache
   gst_element_set_state(pipeline_, GST_STATE_NULL);
   GstRef<GstBus> bus(gst_element_get_bus(pipeline_));
   gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
   gst_object_unref(pipeline_);
-  if (held_)
-    gst_sample_unref(held_);
-  ForgetDecodedLocked();  // no streaming thread is left
-  if (decoded_caps_)
-    gst_caps_unref(decoded_caps_);
-  if (decoded_segment_)
-    gst_segment_free(decoded_segment_);
-  // video_window_ goes after the pipeline: nothing draws into it any more.
+  // picture_path_ goes after the pipeline: nothing draws into its window any more.
 }
 
 void Graph::UseClock(GstClock* clock) {
@@ -130,11 +114,7 @@ bool Graph::Enter(State next) {
       // Shown in the state it was in: a stopped or paused pipeline seeks keeping what it
       // decodes, and starts at the picture shown.
       const bool shown = in_sync_ || ShowKeptPosition();
-      {
-        std::lock_guard lock(picture_mutex_);
-        shown_since_play_ = false;
-        keeping_ = false;  // the sink draws and keeps what it plays
-      }
+      picture_path_->PlayBegins();
       ahead_from_ns_.reset();
       state_ = State::kPlaying;
       return gst_element_set_state(pipeline_, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE &&
@@ -149,19 +129,15 @@ bool Graph::Enter(State next) {
         // The sink holds the next picture when it pauses: that is the one on screen.
         gst_element_get_state(pipeline_, nullptr, nullptr,
                               CommandDeadline::WithinNs(kPauseLimitNs));
-        // The query may wait for the pipeline, whose streaming thread needs picture_mutex_:
-        // it is asked without holding it.
+        // The query may wait for the pipeline, whose streaming thread needs the picture
+        // path's lock: it is asked without holding it.
         const std::optional<int64_t> on_screen = ShownStart();
         position_ns_ = on_screen ? *on_screen : std::max<int64_t>(QueryPosition(), 0);
       }
       // Without an index a demuxer starts between key frames, and the pictures decoded there
       // can be damaged: such a movie keeps nothing beyond the pictures it shows.
       const bool keep = !steps_by_seek_ && !(has_video() && Indexless());
-      {
-        std::lock_guard lock(picture_mutex_);
-        keeping_ = keep;
-        keep_from_ns_ = keep_near_ns_ = position_ns_;
-      }
+      picture_path_->KeepAround(position_ns_, keep);
       FillCacheBefore();
       return ok;
     }
@@ -187,8 +163,8 @@ bool Graph::Enter(State next) {
 std::optional<int64_t> Graph::ShownStart() const {
   if (!has_video())
     return std::nullopt;
-  std::lock_guard lock(picture_mutex_);
-  return shown_ ? std::optional<int64_t>(shown_->start_ns) : std::nullopt;
+  const std::optional<Shown> now = picture_path_->shown();
+  return now ? std::optional<int64_t>(now->start_ns) : std::nullopt;
 }
 
 bool Graph::ShowKeptPosition() {
@@ -229,8 +205,7 @@ std::optional<int64_t> Graph::Position() const {
     return at < 0 ? std::nullopt : std::optional<int64_t>(at);
   }
   // The picture on screen, not a sink that runs ahead of it.
-  std::lock_guard lock(picture_mutex_);
-  return shown_since_play_ && shown_ ? shown_->start_ns : position_ns_;
+  return picture_path_->ShownSincePlay().value_or(position_ns_);
 }
 
 bool Graph::Seek(int64_t position_ns, std::optional<int64_t> stop_ns, bool key_frame) {
@@ -261,15 +236,10 @@ bool Graph::Seek(int64_t position_ns, std::optional<int64_t> stop_ns, bool key_f
     GST_CAT_INFO(GraphLog(), "%s: seek to %" GST_TIME_FORMAT " failed", path_.c_str(),
                  GST_TIME_ARGS(position_ns));
     // A seek that failed (a damaged file) reports the picture that is still shown.
-    std::lock_guard lock(picture_mutex_);
-    if (shown_)
-      position_ns_ = shown_->start_ns;
+    position_ns_ = ShownStart().value_or(position_ns_);
   }
-  if (key_frame) {
-    std::lock_guard lock(picture_mutex_);
-    if (shown_)
-      position_ns_ = shown_->start_ns;
-  }
+  if (key_frame)
+    position_ns_ = ShownStart().value_or(position_ns_);
   if (state_ != State::kPlaying)
     FillCacheBefore();
   return ok;
@@ -279,13 +249,7 @@ bool Graph::SeekPipeline(int64_t position_ns, bool key_frame) {
   const auto precision = key_frame
                              ? GstSeekFlags(GST_SEEK_FLAG_KEY_UNIT | GST_SEEK_FLAG_SNAP_BEFORE)
                              : GST_SEEK_FLAG_ACCURATE;
-  {
-    std::lock_guard lock(picture_mutex_);
-    end_of_pictures_ = false;
-    shown_since_play_ = false;
-    next_target_ns_.reset();
-    quiet_ = false;
-  }
+  picture_path_->SeekBegins();
   sound_target_ns_ = -1;
   ahead_from_ns_.reset();
   const GstClockTime stop = stop_ns_ ? GstClockTime(*stop_ns_) : GST_CLOCK_TIME_NONE;
@@ -325,16 +289,9 @@ bool Graph::SeekKeeping(int64_t position_ns, uint64_t stop) {
 }
 
 bool Graph::SeekKeepingFrom(int64_t position_ns, int64_t from_ns, uint64_t stop) {
-  {
-    std::lock_guard lock(picture_mutex_);
-    next_target_ns_ = position_ns;
-    // The pictures just before the target are the ones steps back want at once; those further
-    // back are the back filler's, made while the user looks.
-    keep_from_ns_ = position_ns - kSeekKeepsNs;
-    keep_near_ns_ = position_ns;
-    keeping_ = !steps_by_seek_;
-    let_through_.reset();
-  }
+  // The pictures just before the target are the ones steps back want at once; those further
+  // back are the back filler's, made while the user looks.
+  picture_path_->ArmTarget(position_ns, position_ns - kSeekKeepsNs, !steps_by_seek_);
   sound_target_ns_ = position_ns;
   uint64_t async_done = 0, errors = 0;
   {
@@ -348,10 +305,8 @@ bool Graph::SeekKeepingFrom(int64_t position_ns, int64_t from_ns, uint64_t stop)
                         GstClockTime(from_ns), GST_SEEK_TYPE_SET, stop) ||
       !WaitForPreroll(async_done, errors))
     return false;
-  std::lock_guard lock(picture_mutex_);
-  target_ns_.reset();
-  if (let_through_)
-    gst_element_set_start_time(pipeline_, let_through_running_ns_);
+  if (const std::optional<uint64_t> running = picture_path_->TargetReached())
+    gst_element_set_start_time(pipeline_, *running);
   ahead_from_ns_ = position_ns;
   return true;
 }
@@ -381,9 +336,9 @@ bool Graph::SeekIndexless(int64_t position_ns, uint64_t stop) {
     return false;
   const bool prerolled = WaitForPreroll(async_done, errors);
   indexless_->Disarm();
-  std::lock_guard lock(picture_mutex_);
-  return prerolled && shown_ && shown_->duration_ns > 0 && shown_->start_ns <= position_ns &&
-         position_ns < shown_->start_ns + shown_->duration_ns;
+  const std::optional<Shown> now = picture_path_->shown();
+  return prerolled && now && now->duration_ns > 0 && now->start_ns <= position_ns &&
+         position_ns < now->stop_ns();
 }
 
 // ---- Stepping ----
@@ -429,17 +384,13 @@ std::optional<Graph::Shown> Graph::Neighbour(const Shown& from, bool forward) {
   const int64_t probe = forward ? from.stop_ns() : from.start_ns - 1;
   if (from.duration_ns <= 0)
     return std::nullopt;
-  if (forward && !cache_.Find(probe))
+  if (forward && !cache().Find(probe))
     DecodeOnTo(probe);
-  if (auto cached = cache_.Find(probe);
+  if (auto cached = cache().Find(probe);
       cached && std::llabs(cached->start_ns - from.start_ns) > Picture::kSameNs)
     return as_shown(*cached);
-  {
-    std::lock_guard lock(picture_mutex_);
-    const bool passed_end = ahead_from_ns_ && decoded_end_ && decoded_until_ns_ <= probe;
-    if (forward && (end_of_pictures_ || passed_end))
-      return std::nullopt;  // the last picture is shown
-  }
+  if (forward && picture_path_->EndedBefore(probe, ahead_from_ns_.has_value()))
+    return std::nullopt;  // the last picture is shown
   if (filler_)
     filler_->Cancel();  // a step that must decode takes the processor at once
   // An accurate seek without an index rounds its target to the stream's 90 kHz ticks: 1 ns
@@ -463,29 +414,12 @@ std::optional<Graph::Shown> Graph::Neighbour(const Shown& from, bool forward) {
 bool Graph::DecodeOnTo(int64_t probe) {
   if (!ahead_from_ns_ || probe < *ahead_from_ns_)
     return false;
-  std::unique_lock lock(picture_mutex_);
-  if (probe - std::max(decoded_until_ns_, *ahead_from_ns_) > kDecodeOnReachNs)
-    return false;
-  keep_near_ns_ = probe;  // what the cache drops first is what lies farthest from the step
-  int64_t seen = decoded_until_ns_;
-  auto last_progress = std::chrono::steady_clock::now();
-  while (decoded_until_ns_ <= probe && !decoded_end_) {
-    if (picture_arrived_.wait_for(lock, kDecodeSlice,
-                                  [&] { return decoded_until_ns_ != seen || decoded_end_; })) {
-      seen = decoded_until_ns_;
-      last_progress = std::chrono::steady_clock::now();
-      continue;
-    }
-    if (std::chrono::steady_clock::now() - last_progress > kStallLimit)
-      return false;  // the decoder itself is stuck
-    lock.unlock();
-    // The decoder waits for room: the sink lets go of some of what it holds. (A sink still
-    // busy with the last such step refuses another: the next slice asks again.)
+  // The decoder waits for room: the sink lets go of some of what it holds. (A sink still busy
+  // with the last such step refuses another: the next wait asks again.)
+  return picture_path_->WaitDecodedPast(probe, *ahead_from_ns_, kDecodeOnReachNs, [this] {
     if (QueueFull())
       SkipQueued();
-    lock.lock();
-  }
-  return true;
+  });
 }
 
 // True when the queue before the sink holds as much as it takes (less than one more picture
@@ -509,10 +443,7 @@ bool Graph::QueueFull() const {
 // Lets the sink drop some of the pictures queued before it and hold the next, quietly.
 bool Graph::SkipQueued() {
   GstElement* sink = Branch(&Branches::video_sink);
-  {
-    std::lock_guard lock(picture_mutex_);
-    quiet_ = true;
-  }
+  picture_path_->Quiet();
   in_sync_ = false;  // the sink no longer holds the picture shown: a Play seeks first
   return sink && gst_element_send_event(sink, gst_event_new_step(GST_FORMAT_BUFFERS, kSkipPictures,
                                                                  1.0, TRUE, FALSE));
@@ -520,11 +451,8 @@ bool Graph::SkipQueued() {
 
 // Puts `picture` on screen unless it is there: from the cache, or by a seek to its start.
 bool Graph::ShowPicture(const Shown& picture) {
-  {
-    std::lock_guard lock(picture_mutex_);
-    if (shown_ && shown_->start_ns == picture.start_ns)
-      return true;
-  }
+  if (ShownStart() == picture.start_ns)
+    return true;
   if (ShowCached(picture.start_ns))
     return true;
   return SeekPipeline(picture.start_ns, false);
@@ -555,7 +483,7 @@ bool Graph::SetVolume(double linear) {
 
 bool Graph::SetOwner(int32_t owner) {
   std::lock_guard lock(branches_->mutex);
-  return opened_ && branches_->video_sink && video_window_ && video_window_->SetOwner(owner);
+  return opened_ && branches_->video_sink && picture_path_->window() && picture_path_->window()->SetOwner(owner);
 }
 
 bool Graph::SetVideoArea(int32_t left, int32_t top, int32_t width, int32_t height) {
@@ -564,47 +492,29 @@ bool Graph::SetVideoArea(int32_t left, int32_t top, int32_t width, int32_t heigh
     return false;
   width = std::max(width, 1);
   height = std::max(height, 1);
-  if (!opened_ || !has_video() || !video_window_)
+  if (!opened_ || !has_video() || !picture_path_->window())
     return false;
-  video_window_->SetPosition(left, top, width, height);
-  {
-    std::lock_guard lock(picture_mutex_);
-    if (width == area_width_ && height == area_height_)
-      return true;
-    area_width_ = width;
-    area_height_ = height;
-  }
-  return RedrawShown();  // drawn at the old size
+  picture_path_->window()->SetPosition(left, top, width, height);
+  if (!picture_path_->SetArea(width, height))
+    return true;
+  return RedrawShown();
 }
 
 bool Graph::SetZoom(const Crop& crop) {
-  if (!opened_ || !has_video() || !video_window_)
+  if (!opened_ || !has_video() || !picture_path_->window())
     return false;
-  {
-    std::lock_guard lock(picture_mutex_);
-    if (crop == crop_)
-      return true;
-    crop_ = crop;
-  }
+  if (!picture_path_->SetCrop(crop))
+    return true;
   return RedrawShown();
 }
 
 bool Graph::RedrawShown() {
-  ForgetPictures();
-  bool seek = false;
-  {
-    std::lock_guard lock(picture_mutex_);
-    int64_t start = 0, duration = 0;
-    // The held picture is made again, from the whole decoded picture; a picture from the cache
-    // is not held (keeping every full picture would cost a 4K movie 12 MiB each), and is
-    // decoded again.
-    if (held_ && PictureMaker::Times(held_, &start, &duration) &&
-        (!shown_ || shown_->start_ns == start))
-      PresentLocked(held_);
-    else
-      seek = true;
-  }
-  if (seek && state_ == State::kPaused)
+  if (filler_)
+    filler_->Cancel();  // it decodes at the old size or crop
+  // The held picture is made again from the whole decoded picture; a picture from the cache
+  // is not held (keeping every full picture would cost a 4K movie 12 MiB each), and is
+  // decoded again by a keeping seek.
+  if (!picture_path_->RedrawHeld() && state_ == State::kPaused)
     return SeekPipeline(position_ns_, false);
   FillCacheBefore();
   return true;
@@ -617,6 +527,99 @@ bool Graph::AspectRatio(int32_t* x, int32_t* y) const {
   *x = branches_->aspect_x;
   *y = branches_->aspect_y;
   return true;
+}
+
+// ---- The cache ----
+
+// Drops the sound that ends before a keeping seek's target: the pictures before it are not
+// shown either.
+int Graph::OnDecodedSound(GstPad* pad, GstPadProbeInfo* info) {
+  const int64_t target = sound_target_ns_;
+  if (target < 0 || !(info->type & GST_PAD_PROBE_TYPE_BUFFER))
+    return GST_PAD_PROBE_OK;
+  GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+  if (!GST_BUFFER_PTS_IS_VALID(buffer) || !GST_BUFFER_DURATION_IS_VALID(buffer))
+    return GST_PAD_PROBE_OK;
+  GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
+  if (!event)
+    return GST_PAD_PROBE_OK;
+  const GstSegment* segment = nullptr;
+  gst_event_parse_segment(event, &segment);
+  const guint64 end = gst_segment_to_stream_time(
+      segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer) + GST_BUFFER_DURATION(buffer));
+  gst_event_unref(event);
+  return end != GST_CLOCK_TIME_NONE && int64_t(end) <= target ? GST_PAD_PROBE_DROP
+                                                              : GST_PAD_PROBE_OK;
+}
+
+bool Graph::ShowCached(int64_t position_ns) {
+  if (!has_video() || !picture_path_->ShowCached(position_ns))
+    return false;
+  in_sync_ = false;  // the sink still holds another picture: a Play seeks first
+  return true;
+}
+
+std::optional<Graph::Shown> Graph::shown() const {
+  return picture_path_->shown();
+}
+
+uint64_t Graph::pictures_dropped() const {
+  GstElement* sink = Branch(&Branches::video_sink);
+  if (!sink)
+    return 0;
+  GstStructure* stats = nullptr;
+  g_object_get(sink, "stats", &stats, nullptr);
+  guint64 dropped = 0;
+  if (stats) {
+    gst_structure_get_uint64(stats, "dropped", &dropped);
+    gst_structure_free(stats);
+  }
+  return dropped;
+}
+
+uint64_t Graph::pictures_received() const {
+  return picture_path_->received();
+}
+
+bool Graph::WaitForCacheFill(int timeout_ms) {
+  return !filler_ || filler_->WaitIdle(timeout_ms);
+}
+
+// Starts decoding the pictures before the paused position into the cache, back to where the
+// pictures already kept begin: the last 2 s, or as many as fit.
+void Graph::FillCacheBefore() {
+  if (state_ != State::kPaused || steps_by_seek_ || !picture_path_->window() || !has_video() ||
+      Indexless())
+    return;
+  int32_t width = 0, height = 0;
+  const std::optional<Shown> shown = picture_path_->shown();
+  if (!shown || shown->duration_ns <= 0 || shown->start_ns <= first_picture_ns_ ||
+      !picture_path_->Area(&width, &height))
+    return;
+  const Shown now = *shown;
+  const auto picture_bytes = int64_t(width) * height * 4 + int64_t(sizeof(Picture));
+  const int64_t fit = int64_t(cache().limit_bytes()) / picture_bytes;
+  const int64_t span = std::min(kFillSpanNs, fit * 2 / 3 * now.duration_ns);
+  const int64_t from = std::max<int64_t>(now.start_ns - span, first_picture_ns_);
+  const int64_t to = cache().RunStart(now.start_ns);
+  if (span <= 0 || to <= from)
+    return;
+  if (!filler_) {
+    filler_ = std::make_unique<BackFiller>(
+        path_, &cache(), picture_path_->window()->bgrx() ? GST_VIDEO_FORMAT_BGRx : GST_VIDEO_FORMAT_RGBx);
+  }
+  filler_->Start(from, to, width, height, picture_path_->crop());
+}
+
+void Graph::ShareCache(size_t bytes) {
+  if (!steps_by_seek_)
+    cache().SetLimitKeeping(std::min(bytes, kDefaultCacheBytes), position_ns_);
+}
+
+void Graph::ForgetPictures() {
+  if (filler_)
+    filler_->Cancel();
+  picture_path_->ForgetCached();
 }
 
 }  // namespace quorvex::media

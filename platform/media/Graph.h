@@ -30,6 +30,7 @@
 
 #include "platform/media/EventQueue.h"
 #include "platform/media/Picture.h"
+#include "platform/media/PicturePath.h"
 
 extern "C" {
 typedef struct _GstElement GstElement;
@@ -45,8 +46,6 @@ typedef struct _GstPadProbeInfo GstPadProbeInfo;
 
 namespace quorvex::media {
 
-class VideoWindow;
-class PictureMaker;
 class BackFiller;
 class IndexlessSeek;
 
@@ -124,18 +123,12 @@ class Graph {
   // The upright picture's display aspect ratio, reduced; false before a picture.
   bool AspectRatio(int32_t* x, int32_t* y) const;
 
-  struct Shown {
-    // The picture's own start and its span up to the next picture (the container's duration
-    // for the last one, or where the next is not known yet).
-    int64_t start_ns = 0, duration_ns = 0;
-    int64_t nominal_ns = 0;  // one frame at the stream's fixed rate; 0 when it has none
-    int64_t stop_ns() const { return start_ns + duration_ns; }
-  };
+  using Shown = PicturePath::Shown;
   // The picture on screen (or held, before it is drawn).
   std::optional<Shown> shown() const;
 
   EventQueue& events() { return events_; }
-  PictureCache& cache() { return cache_; }
+  PictureCache& cache() { return picture_path_->cache(); }
   // This movie's share of the pictures kept by all movies (never above kDefaultCacheBytes).
   void ShareCache(size_t bytes);
   // Number of pictures the application sink received (tests count decodes with it).
@@ -167,20 +160,12 @@ class Graph {
   // Lets the queue decode up to 0.4 s ahead, once the movie is first played or moved.
   void DecodeAhead();
 
-  // The picture path (GraphPictures.cpp).
-  void OnPicture(GstSample* sample);
-  void OnEndOfPictures();
-  int OnDecodedPicture(GstPad* pad, GstPadProbeInfo* info);
   int OnDecodedSound(GstPad* pad, GstPadProbeInfo* info);
-  bool HoldBackLocked(GstSample* sample, int64_t start_ns, GstSample** let_through);
-  void CloseSpanLocked(int64_t next_start_ns);
-  void ForgetDecodedLocked();
-  void PresentLocked(GstSample* sample);
-  void DrawLocked(const Picture& picture);
+  // A paused movie's move to `position_ns` without decoding: false when the cache lacks it.
   bool ShowCached(int64_t position_ns);
   void FillCacheBefore();
   void ForgetPictures();
-  // After a change of size or crop: the cache is emptied and the picture shown made again.
+  // After a change of size or crop: the picture shown made again, the cache refilled.
   bool RedrawShown();
 
   // Stepping (Graph.cpp).
@@ -205,7 +190,6 @@ class Graph {
 
   GstElement* pipeline_ = nullptr;  // owned
   std::unique_ptr<Branches> branches_;
-  std::unique_ptr<VideoWindow> video_window_;
   EventQueue events_;
   std::string path_;
 
@@ -215,40 +199,8 @@ class Graph {
   uint64_t async_done_count_ = 0;  // guarded by bus_mutex_
   uint64_t error_count_ = 0;       // guarded by bus_mutex_
 
-  // The picture path: the application sink's streaming thread and the owner's thread.
-  mutable std::mutex picture_mutex_;
-  std::condition_variable picture_arrived_;
-  GstSample* held_ = nullptr;                 // guarded by picture_mutex_; the sink's latest
-  std::optional<Shown> shown_;                // guarded by picture_mutex_
-  bool shown_since_play_ = false;             // guarded by picture_mutex_
-  uint64_t pictures_ = 0;                     // guarded by picture_mutex_
-  bool end_of_pictures_ = false;              // guarded by picture_mutex_
-  int32_t area_width_ = 0, area_height_ = 0;  // guarded by picture_mutex_
-  Crop crop_;                                 // guarded by picture_mutex_
-  std::unique_ptr<PictureMaker> maker_;       // guarded by picture_mutex_
-  PictureCache cache_{kDefaultCacheBytes};
-  // What the probe before the queue knows of the decoded pictures (its streaming thread, the
-  // owner's thread when a seek begins). A picture's span is closed when the next one passes.
-  GstCaps* decoded_caps_ = nullptr;           // guarded by picture_mutex_
-  GstSegment* decoded_segment_ = nullptr;     // guarded by picture_mutex_; owned
-  GstSample* unclosed_ = nullptr;             // guarded by picture_mutex_; the last one passed
-  bool keeping_ = false;                      // guarded by picture_mutex_; paused: cache them
-  int64_t keep_from_ns_ = 0;                  // guarded by picture_mutex_
-  int64_t keep_near_ns_ = 0;                  // guarded by picture_mutex_; what stays longest
-  // A seek that keeps what it decodes: pictures up to the target are held back, and the last
-  // of them is let through once the next one shows that it covers the target.
-  std::optional<int64_t> target_ns_;          // guarded by picture_mutex_
-  std::optional<int64_t> next_target_ns_;     // guarded by picture_mutex_; armed by its flush
-  // The latest picture that passed (its start), and whether the stream ended behind it.
-  int64_t decoded_until_ns_ = -1;             // guarded by picture_mutex_
-  bool decoded_end_ = false;                  // guarded by picture_mutex_
-  bool key_seen_ = false;                     // guarded by picture_mutex_; since the flush
-  // The sink drops pictures it holds that are kept already: they are not shown.
-  bool quiet_ = false;                        // guarded by picture_mutex_
-  GstSample* covering_ = nullptr;             // guarded by picture_mutex_
-  std::optional<Shown> let_through_;          // guarded by picture_mutex_; its exact span
-  uint64_t let_through_running_ns_ = 0;       // guarded by picture_mutex_
-  std::atomic<bool> injecting_{false};        // the probe's streaming thread
+  // The picture path: shared with the probe's and the sink's streaming threads.
+  std::unique_ptr<PicturePath> picture_path_;
   std::atomic<int64_t> sound_target_ns_{-1};  // sound ending before it is dropped
   std::unique_ptr<BackFiller> filler_;
   std::unique_ptr<IndexlessSeek> indexless_;  // MPEG-TS only; made at the first seek

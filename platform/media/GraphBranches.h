@@ -33,7 +33,8 @@ struct Graph::Branches {
   int32_t aspect_x = 0, aspect_y = 0;
 };
 
-// The C callbacks that GStreamer calls on its threads.
+// The C callbacks that GStreamer calls on its threads: the bus and the decoder's pads go to
+// the graph, the pictures to its picture path.
 struct Graph::Callbacks {
   static GstBusSyncReply OnBus(GstBus*, GstMessage* message, gpointer self) {
     static_cast<Graph*>(self)->OnBusMessage(message);
@@ -51,15 +52,15 @@ struct Graph::Callbacks {
     return Deliver(gst_app_sink_pull_sample(sink), self);
   }
   static GstPadProbeReturn OnDecodedPicture(GstPad* pad, GstPadProbeInfo* info, gpointer self) {
-    return GstPadProbeReturn(static_cast<Graph*>(self)->OnDecodedPicture(pad, info));
+    return GstPadProbeReturn(static_cast<PicturePath*>(self)->OnDecoded(pad, info));
   }
   static GstPadProbeReturn OnDecodedSound(GstPad* pad, GstPadProbeInfo* info, gpointer self) {
     return GstPadProbeReturn(static_cast<Graph*>(self)->OnDecodedSound(pad, info));
   }
-  static void OnEos(GstAppSink*, gpointer self) { static_cast<Graph*>(self)->OnEndOfPictures(); }
+  static void OnEos(GstAppSink*, gpointer self) { static_cast<PicturePath*>(self)->OnEnd(); }
   static GstFlowReturn Deliver(GstSample* sample, gpointer self) {
     if (sample) {
-      static_cast<Graph*>(self)->OnPicture(sample);
+      static_cast<PicturePath*>(self)->OnSample(sample);
       gst_sample_unref(sample);
     }
     return GST_FLOW_OK;

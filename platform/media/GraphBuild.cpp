@@ -168,12 +168,13 @@ bool Graph::Open(const std::string& path) {
   events_.Clear();  // what the preroll reported concerns nobody
   {
     // The picture held is upright: its caps give the aspect ratio that is shown.
-    std::lock_guard pictures(picture_mutex_);
+    GstSample* held = picture_path_->Held();
     std::lock_guard lock(branches_->mutex);
     int64_t duration = 0;
-    if (held_) {
-      AspectOf(gst_sample_get_caps(held_), &branches_->aspect_x, &branches_->aspect_y);
-      PictureMaker::Times(held_, &first_picture_ns_, &duration);
+    if (held) {
+      AspectOf(gst_sample_get_caps(held), &branches_->aspect_x, &branches_->aspect_y);
+      PictureMaker::Times(held, &first_picture_ns_, &duration);
+      gst_sample_unref(held);
     }
   }
   state_ = State::kStopped;
@@ -263,12 +264,7 @@ void Graph::ForgetDecoding() {
     b.video_sink = b.video_queue = nullptr;
     b.aspect_x = b.aspect_y = 0;
   }
-  std::lock_guard lock(picture_mutex_);
-  if (held_)
-    gst_sample_unref(held_);
-  held_ = nullptr;
-  shown_.reset();
-  end_of_pictures_ = false;
+  picture_path_->Reset();
   events_.Clear();
 }
 
@@ -377,7 +373,7 @@ bool Graph::LinkVideo(GstPad* pad) {
     callbacks.eos = &Callbacks::OnEos;
     callbacks.new_preroll = &Callbacks::OnPreroll;
     callbacks.new_sample = &Callbacks::OnSample;
-    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
+    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, picture_path_.get(), nullptr);
   }
   const Chain chain = {convert, flip, queue, sink};
   if (!AddChain(GST_BIN(pipeline_), chain))
@@ -387,7 +383,7 @@ bool Graph::LinkVideo(GstPad* pad) {
                     GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER |
                                     GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
                                     GST_PAD_PROBE_TYPE_EVENT_FLUSH),
-                    &Callbacks::OnDecodedPicture, this, nullptr);
+                    &Callbacks::OnDecodedPicture, picture_path_.get(), nullptr);
   if (!LinkToChain(pad, convert)) {
     RemoveChain(GST_BIN(pipeline_), chain);
     return false;

@@ -1,12 +1,12 @@
-// Graph: the picture path, from the probe before the queue to the window and the cache.
+// The picture path of a movie: from the probe before the queue to the window and the cache.
+
+#include "platform/media/PicturePath.h"
 
 #include <gst/gst.h>
 
 #include <algorithm>
+#include <chrono>
 
-#include "platform/media/BackFiller.h"
-#include "platform/media/Graph.h"
-#include "platform/media/GraphBranches.h"
 #include "platform/media/PictureMaker.h"
 #include "platform/media/VideoWindow.h"
 
@@ -15,21 +15,43 @@ namespace {
 
 constexpr int64_t kSpanToleranceNs = 1'000'000;
 constexpr int64_t kMaxSpanNs = Picture::kMaxSpanNs;
+// A picture decodes within milliseconds; a decoder that gives none for this long waits for room
+// in the queue, or is stuck.
+constexpr auto kStallLimit = std::chrono::milliseconds(300);
+// How often a wait for the decoder looks whether it waits for room.
+constexpr auto kDecodeSlice = std::chrono::milliseconds(5);
 
 }  // namespace
+
+PicturePath::PicturePath(std::unique_ptr<VideoWindow> window, size_t cache_bytes)
+    : window_(std::move(window)),
+      maker_(std::make_unique<PictureMaker>(window_ && !window_->bgrx() ? GST_VIDEO_FORMAT_RGBx
+                                                                         : GST_VIDEO_FORMAT_BGRx)),
+      cache_(cache_bytes) {}
+
+PicturePath::~PicturePath() {
+  // The pipeline is gone: no streaming thread is left.
+  if (held_)
+    gst_sample_unref(held_);
+  ForgetDecodedLocked();
+  if (decoded_caps_)
+    gst_caps_unref(decoded_caps_);
+  if (decoded_segment_)
+    gst_segment_free(decoded_segment_);
+}
 
 // Streaming thread of the decoder. Buffers: every picture closes the span of the one before
 // it (which is then kept, while paused); during a keeping seek the pictures up to the target
 // are held back instead of queued. Events: caps and segment are remembered for the samples;
 // a flush forgets what was held; at the end of the stream the picture held back is the last
 // one, and it is let through.
-int Graph::OnDecodedPicture(GstPad* pad, GstPadProbeInfo* info) {
+int PicturePath::OnDecoded(GstPad* pad, GstPadProbeInfo* info) {
   if (injecting_)
     return GST_PAD_PROBE_OK;
   GstSample* let_through = nullptr;
   if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
     GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-    std::lock_guard lock(picture_mutex_);
+    std::lock_guard lock(mutex_);
     if (!decoded_caps_ || !decoded_segment_)
       return GST_PAD_PROBE_OK;
     GstSample* sample = gst_sample_new(buffer, decoded_caps_, decoded_segment_, nullptr);
@@ -45,7 +67,7 @@ int Graph::OnDecodedPicture(GstPad* pad, GstPadProbeInfo* info) {
     if (key_seen_)
       unclosed_ = gst_sample_ref(sample);
     decoded_until_ns_ = start;
-    picture_arrived_.notify_all();
+    arrived_.notify_all();
     const bool held = HoldBackLocked(sample, start, &let_through);
     gst_sample_unref(sample);
     if (held)
@@ -54,7 +76,7 @@ int Graph::OnDecodedPicture(GstPad* pad, GstPadProbeInfo* info) {
       return GST_PAD_PROBE_OK;
   } else {
     GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
-    std::lock_guard lock(picture_mutex_);
+    std::lock_guard lock(mutex_);
     switch (GST_EVENT_TYPE(event)) {
       case GST_EVENT_CAPS: {
         GstCaps* caps = nullptr;
@@ -83,7 +105,7 @@ int Graph::OnDecodedPicture(GstPad* pad, GstPadProbeInfo* info) {
       case GST_EVENT_EOS:
         CloseSpanLocked(-1);
         decoded_end_ = true;
-        picture_arrived_.notify_all();
+        arrived_.notify_all();
         if (!covering_)
           return GST_PAD_PROBE_OK;
         let_through = covering_;
@@ -97,7 +119,7 @@ int Graph::OnDecodedPicture(GstPad* pad, GstPadProbeInfo* info) {
   }
   GstBuffer* buffer = gst_sample_get_buffer(let_through);
   {
-    std::lock_guard lock(picture_mutex_);
+    std::lock_guard lock(mutex_);
     let_through_running_ns_ = decoded_segment_
                                   ? gst_segment_to_running_time(decoded_segment_, GST_FORMAT_TIME,
                                                                 GST_BUFFER_PTS(buffer))
@@ -114,7 +136,7 @@ int Graph::OnDecodedPicture(GstPad* pad, GstPadProbeInfo* info) {
 
 // During a keeping seek: holds back `sample` (true) while it starts at or before the target;
 // the first picture after the target lets the last one held through (`let_through`).
-bool Graph::HoldBackLocked(GstSample* sample, int64_t start_ns, GstSample** let_through) {
+bool PicturePath::HoldBackLocked(GstSample* sample, int64_t start_ns, GstSample** let_through) {
   if (!target_ns_)
     return false;
   if (start_ns <= *target_ns_) {
@@ -134,30 +156,9 @@ bool Graph::HoldBackLocked(GstSample* sample, int64_t start_ns, GstSample** let_
   return false;
 }
 
-// Drops the sound that ends before a keeping seek's target: the pictures before it are not
-// shown either.
-int Graph::OnDecodedSound(GstPad* pad, GstPadProbeInfo* info) {
-  const int64_t target = sound_target_ns_;
-  if (target < 0 || !(info->type & GST_PAD_PROBE_TYPE_BUFFER))
-    return GST_PAD_PROBE_OK;
-  GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
-  if (!GST_BUFFER_PTS_IS_VALID(buffer) || !GST_BUFFER_DURATION_IS_VALID(buffer))
-    return GST_PAD_PROBE_OK;
-  GstEvent* event = gst_pad_get_sticky_event(pad, GST_EVENT_SEGMENT, 0);
-  if (!event)
-    return GST_PAD_PROBE_OK;
-  const GstSegment* segment = nullptr;
-  gst_event_parse_segment(event, &segment);
-  const guint64 end = gst_segment_to_stream_time(
-      segment, GST_FORMAT_TIME, GST_BUFFER_PTS(buffer) + GST_BUFFER_DURATION(buffer));
-  gst_event_unref(event);
-  return end != GST_CLOCK_TIME_NONE && int64_t(end) <= target ? GST_PAD_PROBE_DROP
-                                                              : GST_PAD_PROBE_OK;
-}
-
 // The picture that passed last ends where the next begins (`next_start_ns`; -1 at the end of
 // the stream, where its own duration is all there is). While paused it is kept in the cache.
-void Graph::CloseSpanLocked(int64_t next_start_ns) {
+void PicturePath::CloseSpanLocked(int64_t next_start_ns) {
   GstSample* sample = unclosed_;
   unclosed_ = nullptr;
   if (!sample)
@@ -177,7 +178,7 @@ void Graph::CloseSpanLocked(int64_t next_start_ns) {
                        : 0;
   const bool inside = segment_start == GST_CLOCK_TIME_NONE || start >= int64_t(segment_start);
   if (timed && inside && keeping_ && start >= keep_from_ns_ && area_width_ > 0) {
-    if (std::shared_ptr<Picture> picture = maker_->Make(sample, area_width_, area_height_, crop_)) {
+    if (auto picture = maker_->Make(sample, area_width_, area_height_, crop_)) {
       picture->start_ns = start;
       picture->duration_ns = duration;
       cache_.Insert(std::move(picture), keep_near_ns_);
@@ -186,7 +187,7 @@ void Graph::CloseSpanLocked(int64_t next_start_ns) {
   gst_sample_unref(sample);
 }
 
-void Graph::ForgetDecodedLocked() {
+void PicturePath::ForgetDecodedLocked() {
   if (unclosed_)
     gst_sample_unref(unclosed_);
   if (covering_)
@@ -194,26 +195,26 @@ void Graph::ForgetDecodedLocked() {
   unclosed_ = covering_ = nullptr;
 }
 
-void Graph::OnPicture(GstSample* sample) {
-  std::lock_guard lock(picture_mutex_);
+void PicturePath::OnSample(GstSample* sample) {
+  std::lock_guard lock(mutex_);
   if (held_)
     gst_sample_unref(held_);
   held_ = gst_sample_ref(sample);
-  ++pictures_;
+  ++received_;
   if (!quiet_)
     PresentLocked(sample);
-  picture_arrived_.notify_all();
+  arrived_.notify_all();
 }
 
-void Graph::OnEndOfPictures() {
-  std::lock_guard lock(picture_mutex_);
+void PicturePath::OnEnd() {
+  std::lock_guard lock(mutex_);
   end_of_pictures_ = true;
-  picture_arrived_.notify_all();
+  arrived_.notify_all();
 }
 
 // A picture the probe kept is drawn from the cache, with the span the stream gave it; others
 // are made here (and kept, while playing, with the container's duration).
-void Graph::PresentLocked(GstSample* sample) {
+void PicturePath::PresentLocked(GstSample* sample) {
   Shown times;
   if (!PictureMaker::Times(sample, &times.start_ns, &times.duration_ns))
     return;
@@ -227,7 +228,7 @@ void Graph::PresentLocked(GstSample* sample) {
   }
   shown_ = times;
   shown_since_play_ = true;
-  if (!video_window_ || area_width_ <= 0 || video_window_->owner() == 0)
+  if (!window_ || area_width_ <= 0 || window_->owner() == 0)
     return;  // nowhere to draw yet: the picture is made when the area is known
   std::shared_ptr<Picture> picture = maker_->Make(sample, area_width_, area_height_, crop_);
   if (!picture)
@@ -238,94 +239,164 @@ void Graph::PresentLocked(GstSample* sample) {
   cache_.Insert(std::move(picture), times.start_ns);
 }
 
-void Graph::DrawLocked(const Picture& picture) {
+void PicturePath::DrawLocked(const Picture& picture) {
   shown_ = Shown{picture.start_ns, picture.duration_ns, picture.nominal_ns};
-  if (video_window_)
-    video_window_->Draw(picture);
+  if (window_)
+    window_->Draw(picture);
 }
 
-// A paused movie's move to `position_ns` without decoding: false when the cache lacks it.
-bool Graph::ShowCached(int64_t position_ns) {
-  if (!has_video())
-    return false;
-  auto picture = cache_.Find(position_ns);
-  if (!picture)
-    return false;
-  std::lock_guard lock(picture_mutex_);
-  DrawLocked(*picture);
-  in_sync_ = false;  // the sink still holds another picture: a Play seeks first
-  return true;
-}
+// ---- The owner's thread ----
 
-std::optional<Graph::Shown> Graph::shown() const {
-  std::lock_guard lock(picture_mutex_);
+std::optional<PicturePath::Shown> PicturePath::shown() const {
+  std::lock_guard lock(mutex_);
   return shown_;
 }
 
-uint64_t Graph::pictures_dropped() const {
-  GstElement* sink = Branch(&Branches::video_sink);
-  if (!sink)
-    return 0;
-  GstStructure* stats = nullptr;
-  g_object_get(sink, "stats", &stats, nullptr);
-  guint64 dropped = 0;
-  if (stats) {
-    gst_structure_get_uint64(stats, "dropped", &dropped);
-    gst_structure_free(stats);
+std::optional<int64_t> PicturePath::ShownSincePlay() const {
+  std::lock_guard lock(mutex_);
+  return shown_since_play_ && shown_ ? std::optional<int64_t>(shown_->start_ns) : std::nullopt;
+}
+
+GstSample* PicturePath::Held() const {
+  std::lock_guard lock(mutex_);
+  return held_ ? gst_sample_ref(held_) : nullptr;
+}
+
+uint64_t PicturePath::received() const {
+  std::lock_guard lock(mutex_);
+  return received_;
+}
+
+void PicturePath::Reset() {
+  std::lock_guard lock(mutex_);
+  if (held_)
+    gst_sample_unref(held_);
+  held_ = nullptr;
+  shown_.reset();
+  end_of_pictures_ = false;
+}
+
+void PicturePath::SeekBegins() {
+  std::lock_guard lock(mutex_);
+  end_of_pictures_ = false;
+  shown_since_play_ = false;
+  next_target_ns_.reset();
+  quiet_ = false;
+}
+
+void PicturePath::ArmTarget(int64_t target_ns, int64_t keep_from_ns, bool keep) {
+  std::lock_guard lock(mutex_);
+  next_target_ns_ = target_ns;
+  keep_from_ns_ = keep_from_ns;
+  keep_near_ns_ = target_ns;
+  keeping_ = keep;
+  let_through_.reset();
+}
+
+std::optional<uint64_t> PicturePath::TargetReached() {
+  std::lock_guard lock(mutex_);
+  target_ns_.reset();
+  return let_through_ ? std::optional<uint64_t>(let_through_running_ns_) : std::nullopt;
+}
+
+void PicturePath::KeepAround(int64_t position_ns, bool keep) {
+  std::lock_guard lock(mutex_);
+  keeping_ = keep;
+  keep_from_ns_ = keep_near_ns_ = position_ns;
+}
+
+void PicturePath::PlayBegins() {
+  std::lock_guard lock(mutex_);
+  shown_since_play_ = false;
+  keeping_ = false;  // the sink draws and keeps what it plays
+}
+
+void PicturePath::Quiet() {
+  std::lock_guard lock(mutex_);
+  quiet_ = true;
+}
+
+bool PicturePath::ShowCached(int64_t position_ns) {
+  auto picture = cache_.Find(position_ns);
+  if (!picture)
+    return false;
+  std::lock_guard lock(mutex_);
+  DrawLocked(*picture);
+  return true;
+}
+
+bool PicturePath::EndedBefore(int64_t probe, bool ahead) const {
+  std::lock_guard lock(mutex_);
+  return end_of_pictures_ || (ahead && decoded_end_ && decoded_until_ns_ <= probe);
+}
+
+bool PicturePath::WaitDecodedPast(int64_t probe, int64_t from_ns, int64_t reach_ns,
+                                  const std::function<void()>& make_room) {
+  std::unique_lock lock(mutex_);
+  if (probe - std::max(decoded_until_ns_, from_ns) > reach_ns)
+    return false;
+  keep_near_ns_ = probe;  // what the cache drops first is what lies farthest from the step
+  int64_t seen = decoded_until_ns_;
+  auto last_progress = std::chrono::steady_clock::now();
+  while (decoded_until_ns_ <= probe && !decoded_end_) {
+    if (arrived_.wait_for(lock, kDecodeSlice,
+                          [&] { return decoded_until_ns_ != seen || decoded_end_; })) {
+      seen = decoded_until_ns_;
+      last_progress = std::chrono::steady_clock::now();
+      continue;
+    }
+    if (std::chrono::steady_clock::now() - last_progress > kStallLimit)
+      return false;  // the decoder itself is stuck
+    lock.unlock();
+    make_room();
+    lock.lock();
   }
-  return dropped;
+  return true;
 }
 
-uint64_t Graph::pictures_received() const {
-  std::lock_guard lock(picture_mutex_);
-  return pictures_;
+bool PicturePath::SetArea(int32_t width, int32_t height) {
+  std::lock_guard lock(mutex_);
+  if (width == area_width_ && height == area_height_)
+    return false;
+  area_width_ = width;
+  area_height_ = height;
+  cache_.Reset(width, height, crop_);  // drawn at the old size
+  return true;
 }
 
-bool Graph::WaitForCacheFill(int timeout_ms) {
-  return !filler_ || filler_->WaitIdle(timeout_ms);
+bool PicturePath::SetCrop(const Crop& crop) {
+  std::lock_guard lock(mutex_);
+  if (crop == crop_)
+    return false;
+  crop_ = crop;
+  cache_.Reset(area_width_, area_height_, crop_);  // cut for the old part
+  return true;
 }
 
-// Starts decoding the pictures before the paused position into the cache, back to where the
-// pictures already kept begin: the last 2 s, or as many as fit.
-void Graph::FillCacheBefore() {
-  if (state_ != State::kPaused || steps_by_seek_ || !video_window_ || !has_video() || Indexless())
-    return;
-  Shown now;
-  int32_t width = 0, height = 0;
-  Crop crop;
-  {
-    std::lock_guard lock(picture_mutex_);
-    if (!shown_ || shown_->duration_ns <= 0 || shown_->start_ns <= first_picture_ns_ ||
-        area_width_ <= 0)
-      return;
-    now = *shown_;
-    width = area_width_;
-    height = area_height_;
-    crop = crop_;
-  }
-  const auto picture_bytes = int64_t(width) * height * 4 + int64_t(sizeof(Picture));
-  const int64_t fit = int64_t(cache_.limit_bytes()) / picture_bytes;
-  const int64_t span = std::min(kFillSpanNs, fit * 2 / 3 * now.duration_ns);
-  const int64_t from = std::max<int64_t>(now.start_ns - span, first_picture_ns_);
-  const int64_t to = cache_.RunStart(now.start_ns);
-  if (span <= 0 || to <= from)
-    return;
-  if (!filler_) {
-    filler_ = std::make_unique<BackFiller>(
-        path_, &cache_, video_window_->bgrx() ? GST_VIDEO_FORMAT_BGRx : GST_VIDEO_FORMAT_RGBx);
-  }
-  filler_->Start(from, to, width, height, crop);
+Crop PicturePath::crop() const {
+  std::lock_guard lock(mutex_);
+  return crop_;
 }
 
-void Graph::ShareCache(size_t bytes) {
-  if (!steps_by_seek_)
-    cache_.SetLimitKeeping(std::min(bytes, kDefaultCacheBytes), position_ns_);
+bool PicturePath::Area(int32_t* width, int32_t* height) const {
+  std::lock_guard lock(mutex_);
+  *width = area_width_;
+  *height = area_height_;
+  return area_width_ > 0;
 }
 
-void Graph::ForgetPictures() {
-  if (filler_)
-    filler_->Cancel();
-  std::lock_guard lock(picture_mutex_);
+bool PicturePath::RedrawHeld() {
+  std::lock_guard lock(mutex_);
+  int64_t start = 0, duration = 0;
+  if (!held_ || !PictureMaker::Times(held_, &start, &duration) ||
+      (shown_ && shown_->start_ns != start))
+    return false;
+  PresentLocked(held_);
+  return true;
+}
+
+void PicturePath::ForgetCached() {
+  std::lock_guard lock(mutex_);
   cache_.Reset(area_width_, area_height_, crop_);
 }
 
