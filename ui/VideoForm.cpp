@@ -477,8 +477,11 @@ QSize VideoForm::PictureSize() {
 
 void VideoForm::ApplyZoom() {
   const ZoomView::Units u = zoom_.ToUnits(channel::kZoomUnits);
-  if (mov_->SetZoom(u.left, u.top, u.width, u.height) == media::E_INVALIDARG)
-    zoom_.Reset();
+  if (mov_->SetZoom(u.left, u.top, u.width, u.height) != media::E_INVALIDARG)
+    return;
+  // Never for a ZoomView's part; should the server refuse one, both sides show the whole.
+  zoom_.Reset();
+  mov_->SetZoom(0, 0, channel::kZoomUnits, channel::kZoomUnits);
 }
 
 void VideoForm::ZoomAt(double factor, double view_x, double view_y) {
