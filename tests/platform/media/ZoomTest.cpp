@@ -20,6 +20,35 @@ constexpr Crop kRed{0, 0, 0.5, 0.5}, kGreen{0.5, 0, 0.5, 0.5}, kBlue{0, 0.5, 0.5
 constexpr Crop kCheckers{test::kCheckersLeft, test::kCheckersTop, test::kCheckersSize,
                          test::kCheckersSize};
 
+// The crop in pixels stays inside the picture whatever it is given, and the cache takes only
+// pictures of its current crop: a back fill still running for the last one cannot put its
+// pictures in.
+TEST(CropTest, PixelsStayInsideAndTheCacheKeepsToOneCrop) {
+  struct Case {
+    Crop crop;
+    Crop::Pixels pixels;
+  };
+  for (const Case& c :
+       {Case{{}, {0, 0, 1280, 720}}, Case{{0.5, 0.25, 0.25, 0.5}, {640, 180, 320, 360}},
+        Case{{0.9, 0.9, 0.5, 0.5}, {1152, 648, 128, 72}}, Case{{-1, 2, 0, 0}, {0, 719, 1, 1}}}) {
+    EXPECT_EQ(c.crop.InPixels(1280, 720), c.pixels) << c.crop.left << " " << c.crop.top;
+  }
+  const auto picture = [](const Crop& crop) {
+    auto p = std::make_shared<Picture>();
+    p->duration_ns = p->nominal_ns = 33'000'000;
+    p->width = p->height = 4;
+    p->pixels.resize(64);
+    p->crop = crop;
+    return p;
+  };
+  PictureCache cache(1 << 20);
+  cache.Reset(4, 4, {0, 0, 0.5, 0.5});
+  cache.Insert(picture({}), 0);
+  EXPECT_EQ(cache.count(), 0u) << "cut for another part";
+  cache.Insert(picture({0, 0, 0.5, 0.5}), 0);
+  EXPECT_EQ(cache.count(), 1u);
+}
+
 class ZoomTest : public testing::Test {
  protected:
   void SetUp() override {
