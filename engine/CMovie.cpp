@@ -26,7 +26,7 @@ constexpr char kPitchFilterFactory[] = "quorvexpitchshift";
 constexpr char kPitchFilterName[] = "PitchShift filter";
 constexpr char kClockName[] = "myrefclock";
 constexpr int32_t kSilentVolume = -10000;
-constexpr int64_t kNsPerUnit = 100;
+using media::kNsPerUnit;
 // The filter stretches by 1/rate in whole numbers, and the clock divides by the rate: rates
 // beyond these would make nonsense of both.
 constexpr double kSlowestRate = 1.0 / 64;
@@ -67,7 +67,7 @@ HRESULT ReplyUnits(std::optional<int64_t> ns, int64_t* units) {
     return E_POINTER;
   if (!ns)
     return media::E_FAIL;
-  *units = *ns / kNsPerUnit;
+  *units = media::UnitsFromNs(*ns);
   return S_OK;
 }
 
@@ -83,9 +83,18 @@ int64_t SaturatingAdd(int64_t a, int64_t b) {
 // that a position read back (truncated to units) seeks to the picture it was read at.
 int64_t SeekTargetNs(int64_t units) {
   // Saturates: a target beyond any stream (a movie of unknown length) must not wrap around.
-  if (units > (std::numeric_limits<int64_t>::max() - kNsPerUnit) / kNsPerUnit)
-    return std::numeric_limits<int64_t>::max();
-  return units * kNsPerUnit + (kNsPerUnit - 1);
+  return SaturatingAdd(media::NsFromUnits(units), kNsPerUnit - 1);
+}
+
+// The graph's events as the channel's event interface numbered them.
+int32_t EventCode(const media::GraphEvent& event) {
+  switch (event.kind) {
+    case media::GraphEvent::Kind::kEndOfStream:
+      return media::EC_COMPLETE;
+    case media::GraphEvent::Kind::kError:
+      return media::EC_ERRORABORT;
+  }
+  return media::EC_ERRORABORT;
 }
 
 }  // namespace
@@ -137,10 +146,8 @@ void CMovie::SetVideoSize(int32_t width, int32_t height) {
 void CMovie::GraphNotifyProc() {
   if (!graph_)
     return;
-  int32_t code = 0;
-  intptr_t p1 = 0, p2 = 0;
-  while (graph_->events().GetEvent(&code, &p1, &p2, 0) == S_OK) {
-    if (code == media::EC_COMPLETE)
+  while (const std::optional<media::GraphEvent> event = graph_->events().Take(0)) {
+    if (EventCode(*event) == media::EC_COMPLETE)
       Pause();
   }
 }
@@ -243,7 +250,10 @@ void CMovie::GetAspectRatio(int32_t& x, int32_t& y) {
 }
 
 HRESULT CMovie::SetNotifyWindow(int32_t hwnd, int32_t message, int32_t instance) {
-  return graph_ ? graph_->events().SetNotifyWindow(hwnd, message, instance) : E_UNEXPECTED;
+  if (!graph_)
+    return E_UNEXPECTED;
+  graph_->events().SetNotifyWindow(hwnd, message, instance);
+  return S_OK;
 }
 
 HRESULT CMovie::GetDuration(int64_t* units) {
@@ -281,7 +291,7 @@ HRESULT CMovie::SetPositions(int64_t* current, uint32_t current_flags, int64_t* 
     target = std::min(target, duration);
 
   const std::optional<int64_t> old_stop = graph_->stop();
-  int64_t end = old_stop ? *old_stop / kNsPerUnit : -1;
+  int64_t end = old_stop ? media::UnitsFromNs(*old_stop) : -1;
   const int64_t old_end = end >= 0 ? end : duration;
   if (stop_mode == AM_SEEKING_AbsolutePositioning)
     end = *stop;

@@ -17,8 +17,8 @@
 #include <optional>
 #include <string>
 
+#include "engine/ChannelTerms.h"
 #include "platform/media/Graph.h"
-#include "platform/media/Results.h"
 
 namespace quorvex {
 

@@ -16,7 +16,6 @@ namespace quorvex {
 
 namespace {
 
-constexpr int64_t kNsPerUnit = 100;
 constexpr auto kStateLimit = std::chrono::seconds(10);
 // How soon the worker sees a cancellation, in every wait: well within the 100 ms the owner may
 // wait for it.
@@ -205,7 +204,7 @@ void StartSoundFinder::Cancel() {
   cancel_ = false;
 }
 
-void StartSoundFinder::Start(const std::u16string& file_name, int64_t start_units) {
+void StartSoundFinder::Start(const std::u16string& file_name, int64_t start_ns) {
   Cancel();
   gchar* utf8 = g_utf16_to_utf8(reinterpret_cast<const gunichar2*>(file_name.data()),
                                 glong(file_name.size()), nullptr, nullptr, nullptr);
@@ -215,7 +214,7 @@ void StartSoundFinder::Start(const std::u16string& file_name, int64_t start_unit
   }
   if (!utf8)
     return;
-  worker_ = std::thread(&StartSoundFinder::Work, this, std::string(utf8), start_units);
+  worker_ = std::thread(&StartSoundFinder::Work, this, std::string(utf8), start_ns);
   g_free(utf8);
 }
 
@@ -229,15 +228,15 @@ std::vector<std::string> StartSoundFinder::decoders() const {
   return decoders_;
 }
 
-void StartSoundFinder::Work(std::string path, int64_t start_units) {
-  const Status result = Search(path, start_units);
+void StartSoundFinder::Work(std::string path, int64_t start_ns) {
+  const Status result = Search(path, start_ns);
   std::lock_guard lock(mutex_);
   status_ = result;
 }
 
-StartSoundFinder::Status StartSoundFinder::Search(const std::string& path, int64_t start_units) {
+StartSoundFinder::Status StartSoundFinder::Search(const std::string& path, int64_t from_ns) {
   Pipeline p;
-  const int64_t start_ns = std::max<int64_t>(start_units, 0) * kNsPerUnit;
+  const int64_t start_ns = std::max<int64_t>(from_ns, 0);
   // Whatever ends the search, the decoders it plugged are told.
   struct Publish {
     StartSoundFinder* finder;
@@ -276,9 +275,8 @@ StartSoundFinder::Status StartSoundFinder::Search(const std::string& path, int64
     if (refused)
       return {State::kFailed, 0};
     if (onset_ns)
-      return {State::kFound, *onset_ns / kNsPerUnit};
-    if (detector &&
-        detector->samples_fed() >= kSearchUnits / 10'000'000LL * detector->sample_rate())
+      return {State::kFound, *onset_ns};
+    if (detector && detector->samples_fed() >= kSearchNs / GST_SECOND * detector->sample_rate())
       return {State::kNotFound, 0};
   }
   return {State::kIdle, 0};  // cancelled: the next Start overwrites it

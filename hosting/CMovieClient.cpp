@@ -5,6 +5,7 @@
 #include <cstring>
 #include <thread>
 
+#include "engine/ChannelTerms.h"
 #include "hosting/Channel.h"
 #include "hosting/ChannelObjects.h"
 #include "platform/ipc/ChildProcess.h"
@@ -14,7 +15,6 @@
 #include "platform/ipc/SharedBlock.h"
 #include "platform/ipc/SocketDirectory.h"
 #include "platform/ipc/Tick.h"
-#include "platform/media/Results.h"
 
 namespace quorvex {
 

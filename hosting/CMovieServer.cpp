@@ -4,11 +4,11 @@
 #include <type_traits>
 
 #include "engine/CMovie.h"
+#include "engine/ChannelTerms.h"
 #include "engine/StartSoundFinder.h"
 #include "hosting/Channel.h"
 #include "hosting/ChannelObjects.h"
 #include "platform/media/Deadline.h"
-#include "platform/media/Results.h"
 
 namespace quorvex {
 
@@ -231,7 +231,7 @@ void CMovieServer::FindStartSound(const ch::CodeOnlyParam&, ch::ResultReply& rep
   } else if (media::FAILED(movie_->GetCurrentPosition(&position))) {
     reply.result = E_FAIL;
   } else {
-    finder_->Start(path_, position);
+    finder_->Start(path_, media::NsFromUnits(position));
     reply.result = media::S_OK;
   }
 }
@@ -255,7 +255,7 @@ void CMovieServer::GetStartSound(const ch::CodeOnlyParam&, ch::StartSoundReply& 
       reply.state = ch::kStartSoundFailed;
       break;
   }
-  reply.onset_units = reply.state == ch::kStartSoundFound ? status.onset_units : 0;
+  reply.onset_units = reply.state == ch::kStartSoundFound ? media::UnitsFromNs(status.onset_ns) : 0;
 }
 
 void CMovieServer::CancelStartSound(const ch::CodeOnlyParam&) {

@@ -5,10 +5,10 @@
 #include <stdexcept>
 #include <string>
 
+#include "engine/ChannelTerms.h"
 #include "hosting/Channel.h"
 #include "platform/ipc/NamedEvent.h"
 #include "platform/ipc/SharedBlock.h"
-#include "platform/media/Results.h"
 
 namespace quorvex {
 

@@ -161,8 +161,8 @@ bool Graph::Open(const std::string& path) {
     prerolled = BuildDecoding(true);
   }
   if (!prerolled || (!has_video() && !has_audio())) {
+    // The errors stay queued: they tell the owner why the file did not open.
     gst_element_set_state(pipeline_, GST_STATE_NULL);
-    events_.Clear();
     return false;
   }
   events_.Clear();  // what the preroll reported concerns nobody
@@ -311,6 +311,8 @@ void Graph::OnBusMessage(GstMessage* message) {
       gst_message_parse_error(message, &error, &detail);
       GST_CAT_WARNING(GraphLog(), "%s: %s (%s)", path_.c_str(), error ? error->message : "",
                       detail ? detail : "");
+      // The text goes with the event: the owner says why a movie did not open or stopped.
+      events_.Queue({GraphEvent::Kind::kError, error ? error->message : ""});
       g_clear_error(&error);
       g_free(detail);
       OnStreamError();
@@ -318,7 +320,7 @@ void Graph::OnBusMessage(GstMessage* message) {
     }
     case GST_MESSAGE_EOS:
       if (from_graph)
-        events_.Queue(EC_COMPLETE, S_OK, 0);
+        events_.Queue({GraphEvent::Kind::kEndOfStream, {}});
       return;
     default:
       return;
@@ -331,7 +333,6 @@ void Graph::OnStreamError() {
     ++error_count_;
   }
   bus_changed_.notify_all();
-  events_.Queue(EC_ERRORABORT, E_FAIL, 0);
 }
 
 void Graph::LinkDecodedPad(GstPad* pad) {

@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
+#include "engine/ChannelTerms.h"
 #include "hosting/CMovieClient.h"
 #include "hosting/Channel.h"
-#include "platform/media/Results.h"
 #include "tests/support/TestEnv.h"
 #include "tests/support/XTestWindow.h"
 
