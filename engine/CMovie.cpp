@@ -134,8 +134,6 @@ bool CMovie::InitializeGraph(const std::u16string& file_name, int32_t owner_wind
 }
 
 void CMovie::SetVideoSize(int32_t width, int32_t height) {
-  if (!graph_)
-    return;
   int32_t x = 0, y = 0;
   GetAspectRatio(x, y);
   int32_t w = 0, h = 0;
@@ -144,8 +142,6 @@ void CMovie::SetVideoSize(int32_t width, int32_t height) {
 }
 
 void CMovie::GraphNotifyProc() {
-  if (!graph_)
-    return;
   while (const std::optional<media::GraphEvent> event = graph_->events().Take(0)) {
     if (EventCode(*event) == media::EC_COMPLETE)
       Pause();
@@ -155,7 +151,7 @@ void CMovie::GraphNotifyProc() {
 void CMovie::SetRate(double rate) {
   // The clock cannot run backwards and the filter's factor is 1/rate: only a positive finite
   // rate within reason means anything.
-  if (!clock_ || !(rate >= kSlowestRate && rate <= kFastestRate))
+  if (!(rate >= kSlowestRate && rate <= kFastestRate))
     return;
   const double current = clock_->GetRate();
   if (rate == current)
@@ -173,17 +169,14 @@ void CMovie::SetRate(double rate) {
 }
 
 double CMovie::GetRate() {
-  return clock_ ? clock_->GetRate() : 1.0;
+  return clock_->GetRate();
 }
 
 void CMovie::SetFilterRate(double rate) {
-  if (pitch_filter_)
-    g_object_set(pitch_filter_, "rate", rate, nullptr);
+  g_object_set(pitch_filter_, "rate", rate, nullptr);
 }
 
 void CMovie::Pause() {
-  if (!graph_)
-    return;
   ShareCacheBudget();
   graph_->Pause();
   playing_ = false;
@@ -206,16 +199,12 @@ void CMovie::ShareCacheBudget() {
 }
 
 void CMovie::Run() {
-  if (!graph_)
-    return;
   graph_->Play();
   playing_ = true;
   stopped_ = false;
 }
 
 void CMovie::Stop() {
-  if (!graph_)
-    return;
   graph_->Stop();
   playing_ = false;
   stopped_ = true;
@@ -226,14 +215,13 @@ bool CMovie::IsPlaying() {
 }
 
 void CMovie::EnablePitchShift(bool enable) {
-  if (pitch_filter_)
-    g_object_set(pitch_filter_, "pitch-correction", gboolean(enable), nullptr);
+  g_object_set(pitch_filter_, "pitch-correction", gboolean(enable), nullptr);
 }
 
 // The graph steps in the stream's own pictures: exact where the rate varies, pictures were
 // dropped or the time scale holds no whole number of 100 ns units.
 bool CMovie::StepFrames(int32_t frames) {
-  if (!graph_ || !graph_->opened() || frames == 0)
+  if (frames == 0)
     return false;
   playing_ = false;
   return graph_->StepPictures(frames);
@@ -243,25 +231,23 @@ void CMovie::GetAspectRatio(int32_t& x, int32_t& y) {
   x = 4;
   y = 3;
   int32_t px = 0, py = 0;
-  if (graph_ && graph_->AspectRatio(&px, &py)) {
+  if (graph_->AspectRatio(&px, &py)) {
     x = px;
     y = py;
   }
 }
 
 HRESULT CMovie::SetNotifyWindow(int32_t hwnd, int32_t message, int32_t instance) {
-  if (!graph_)
-    return E_UNEXPECTED;
   graph_->events().SetNotifyWindow(hwnd, message, instance);
   return S_OK;
 }
 
 HRESULT CMovie::GetDuration(int64_t* units) {
-  return ReplyUnits(graph_ ? graph_->Duration() : std::nullopt, units);
+  return ReplyUnits(graph_->Duration(), units);
 }
 
 HRESULT CMovie::GetCurrentPosition(int64_t* units) {
-  return ReplyUnits(graph_ ? graph_->Position() : std::nullopt, units);
+  return ReplyUnits(graph_->Position(), units);
 }
 
 HRESULT CMovie::SetPositions(int64_t* current, uint32_t current_flags, int64_t* stop,
@@ -274,8 +260,6 @@ HRESULT CMovie::SetPositions(int64_t* current, uint32_t current_flags, int64_t* 
     return E_POINTER;
   if (current_mode == AM_SEEKING_IncrementalPositioning)
     return E_INVALIDARG;
-  if (!graph_ || !graph_->opened())
-    return E_UNEXPECTED;
 
   int64_t now = 0;
   GetCurrentPosition(&now);
@@ -343,7 +327,7 @@ HRESULT CMovie::put_Volume(int32_t hundredths_db) {
     return E_INVALIDARG;
   const double linear =
       hundredths_db == kSilentVolume ? 0.0 : std::pow(10.0, hundredths_db / 2000.0);
-  if (!graph_ || !graph_->SetVolume(linear))
+  if (!graph_->SetVolume(linear))
     return E_NOTIMPL;
   volume_ = hundredths_db;
   return S_OK;
@@ -352,7 +336,7 @@ HRESULT CMovie::put_Volume(int32_t hundredths_db) {
 HRESULT CMovie::get_Volume(int32_t* hundredths_db) {
   if (!hundredths_db)
     return E_POINTER;
-  if (!graph_ || !graph_->opened() || !graph_->has_audio())
+  if (!graph_->has_audio())
     return E_NOTIMPL;
   *hundredths_db = volume_;
   return S_OK;
