@@ -2,6 +2,8 @@
 
 #include <gst/gst.h>
 
+#include <QString>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -9,6 +11,7 @@
 
 #include "audio/gst/PitchShiftElement.h"
 #include "engine/Clock.h"
+#include "engine/Log.h"
 #include "engine/MovieUtils.h"
 #include "platform/ipc/Siblings.h"
 
@@ -97,6 +100,21 @@ int32_t EventCode(const media::GraphEvent& event) {
   return media::EC_ERRORABORT;
 }
 
+// The errors that stopped the open, in the decoders' own words.
+QString WhyNotOpened(media::Graph& graph) {
+  // The first error is the cause; those after it are what it brought down.
+  QString cause;
+  while (const std::optional<media::GraphEvent> event = graph.events().Take(0)) {
+    if (event->kind == media::GraphEvent::Kind::kError && cause.isEmpty())
+      cause = QString::fromStdString(event->text);
+  }
+  if (!cause.isEmpty())
+    return cause;
+  return graph.has_video() || graph.has_audio()
+             ? QStringLiteral("it did not get ready within the open's time limit")
+             : QStringLiteral("it holds neither pictures nor sound");
+}
+
 }  // namespace
 
 CMovie::CMovie() = default;
@@ -110,27 +128,36 @@ CMovie::~CMovie() {
 }
 
 bool CMovie::InitializeGraph(const std::u16string& file_name, int32_t owner_window) {
+  const std::string path = ToUtf8(file_name);
+  const auto failed = [&path](const QString& why) {
+    qCWarning(EngineLog).noquote() << "cannot open" << QString::fromStdString(path) + ":" << why;
+    return false;
+  };
   if (graph_)
-    return false;  // one movie per graph
+    return failed(QStringLiteral("this server has opened a movie already"));
   graph_ = std::make_unique<media::Graph>();
 
   // In the graph before the file is opened, so that decoded audio goes through it.
   RegisterPitchShiftElement();
   GstElement* made = gst_element_factory_make(kPitchFilterFactory, nullptr);
   if (!made)
-    return false;
+    return failed(QStringLiteral("the pitch filter element is not registered"));
   media::GstRef<GstElement> filter(GST_ELEMENT(gst_object_ref_sink(made)));
   if (!graph_->AddFilter(filter.get(), kPitchFilterName))
-    return false;
+    return failed(QStringLiteral("the pitch filter cannot join the graph"));
   pitch_filter_ = filter.get();
-  if (!graph_->Open(ToUtf8(file_name)))
-    return false;
+  if (!graph_->Open(path))
+    return failed(WhyNotOpened(*graph_));
 
   media::GstRef<GstClock> clock = Clock::Create(kClockName);
   graph_->UseClock(clock.get());
   clock_ = Clock::From(clock.get());
   // A graph without a picture fails here: it has no video window.
-  return graph_->SetOwner(owner_window);
+  if (!graph_->SetOwner(owner_window))
+    return failed(graph_->has_video()
+                      ? QStringLiteral("the window %1 to draw into is gone").arg(owner_window)
+                      : QStringLiteral("it has no picture"));
+  return true;
 }
 
 void CMovie::SetVideoSize(int32_t width, int32_t height) {
@@ -143,6 +170,8 @@ void CMovie::SetVideoSize(int32_t width, int32_t height) {
 
 void CMovie::GraphNotifyProc() {
   while (const std::optional<media::GraphEvent> event = graph_->events().Take(0)) {
+    if (event->kind == media::GraphEvent::Kind::kError)
+      qCWarning(EngineLog).noquote() << "playing failed:" << QString::fromStdString(event->text);
     if (EventCode(*event) == media::EC_COMPLETE)
       Pause();
   }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "audio/StartSoundDetector.h"
+#include "engine/Log.h"
 
 namespace quorvex {
 
@@ -96,13 +97,21 @@ void OnElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
   }
 }
 
-bool HasError(GstElement* pipeline) {
+// The text of the oldest error the pipeline posted, taken off its bus; nullopt without one.
+std::optional<std::string> TakeError(GstElement* pipeline) {
+  if (!pipeline)
+    return std::nullopt;
   GstBus* bus = gst_element_get_bus(pipeline);
-  GstMessage* error = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
+  GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
   gst_object_unref(bus);
-  if (error)
-    gst_message_unref(error);
-  return error != nullptr;
+  if (!message)
+    return std::nullopt;
+  GError* error = nullptr;
+  gst_message_parse_error(message, &error, nullptr);
+  std::string text = error ? error->message : "";
+  g_clear_error(&error);
+  gst_message_unref(message);
+  return text;
 }
 
 bool Build(Pipeline& p, const std::string& path) {
@@ -246,16 +255,26 @@ StartSoundFinder::Status StartSoundFinder::Search(const std::string& path, int64
       finder->decoders_ = p.decoders;
     }
   } publish{this, p};
-  const auto failed = [this] { return Status{cancel_ ? State::kIdle : State::kFailed, 0}; };
-  if (!Build(p, path) ||
-      gst_element_set_state(p.pipeline, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE ||
+  // A failure says why in the log: the step that failed, and the decoder's own words.
+  const auto failed = [&](const char* step) {
+    if (cancel_)
+      return Status{State::kIdle, 0};
+    const std::optional<std::string> error = TakeError(p.pipeline);
+    qCWarning(EngineLog).noquote()
+        << "the start-sound search in" << QString::fromStdString(path) << "failed:" << step
+        << (error ? "(" + QString::fromStdString(*error) + ")" : "");
+    return Status{State::kFailed, 0};
+  };
+  if (!Build(p, path))
+    return failed("a GStreamer element is missing");
+  if (gst_element_set_state(p.pipeline, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE ||
       !WaitForState(p.pipeline, cancel_))
-    return failed();
+    return failed("its sound could not be decoded");
   const auto flags = GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
   if (start_ns > 0 &&
       (cancel_ || !gst_element_seek_simple(p.pipeline, GST_FORMAT_TIME, flags, start_ns) ||
        !WaitForState(p.pipeline, cancel_)))
-    return failed();
+    return failed("the seek to the starting position failed");
   gst_element_set_state(p.pipeline, GST_STATE_PLAYING);
   std::optional<audio::StartSoundDetector> detector;  // made at the first buffer: its rate
   int64_t next_ns = start_ns;
@@ -265,15 +284,19 @@ StartSoundFinder::Status StartSoundFinder::Search(const std::string& path, int64
     if (!sample) {
       if (gst_app_sink_is_eos(p.sink))
         return {State::kNotFound, 0};
-      if (HasError(p.pipeline))
+      if (const std::optional<std::string> error = TakeError(p.pipeline)) {
+        qCWarning(EngineLog).noquote()
+            << "the start-sound search in" << QString::fromStdString(path)
+            << "failed:" << QString::fromStdString(*error);
         return {State::kFailed, 0};
+      }
       continue;
     }
     const std::optional<int64_t> onset_ns =
         FeedSample(sample, detector, start_ns, next_ns, refused);
     gst_sample_unref(sample);
     if (refused)
-      return {State::kFailed, 0};
+      return failed("its sound came in a format that cannot be searched");
     if (onset_ns)
       return {State::kFound, *onset_ns};
     if (detector && detector->samples_fed() >= kSearchNs / GST_SECOND * detector->sample_rate())

@@ -8,6 +8,7 @@
 #include "engine/StartSoundFinder.h"
 #include "hosting/Channel.h"
 #include "hosting/ChannelObjects.h"
+#include "hosting/Log.h"
 #include "platform/media/Deadline.h"
 
 namespace quorvex {
@@ -99,6 +100,8 @@ void CMovieServer::Execute() {
   if (Cmd::needs == ch::Needs::kMovie && !graph_ready_) {
     // The one place that answers "no movie yet": the handlers and the engine below may
     // assume an opened movie.
+    qCWarning(ChannelLog, "command 0x%x refused: %s", unsigned(Cmd::code),
+              graph_tried_ ? "the movie did not open" : "no movie was opened");
     Refuse(param, reply);
   } else if constexpr (std::is_same_v<Reply, ch::NoReply>) {
     (this->*Handler)(param);
@@ -171,6 +174,10 @@ void CMovieServer::InitializeGraph(const ch::InitializeGraphParam& p, ch::BoolRe
   const std::u16string path(p.path, end != nullptr ? end : p.path + ch::kMaxPathUnits);
   // The engine builds one graph in its life; a second try, after a success or a failure that
   // left half a graph behind, is refused.
+  if (graph_tried_)
+    qCWarning(ChannelLog, "InitializeGraph refused: this server tried to open a movie already");
+  else if (path.empty())
+    qCWarning(ChannelLog, "InitializeGraph refused: the path is empty");
   const bool ok = !graph_tried_ && !path.empty() && movie_->InitializeGraph(path, p.owner_window);
   graph_tried_ = true;
   graph_ready_ = ok;
