@@ -12,6 +12,7 @@
 
 #include "audio/StartSoundDetector.h"
 #include "engine/Log.h"
+#include "platform/media/Decoding.h"
 
 namespace quorvex {
 
@@ -71,20 +72,6 @@ void OnPadAdded(GstElement* /*decodebin*/, GstPad* pad, gpointer data) {
   gst_object_unref(convert_pad);
 }
 
-// decodebin's answers to autoplug-select (GstAutoplugSelectResult, not in its public headers).
-enum AutoplugSelect : int { kAutoplugTry = 0, kAutoplugExpose = 1 };
-
-// Video streams are not decoded: their encoded data goes, unparsed as far as decodebin allows,
-// to a fake sink. A search over 16 movies would otherwise decode 16 movies' pictures.
-int OnAutoplugSelect(GstElement*, GstPad*, GstCaps*, GstElementFactory* factory, gpointer) {
-  const gchar* klass = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS);
-  const std::string_view k = klass ? klass : "";
-  const bool picture_decoder =
-      k.find("Decoder") != std::string_view::npos &&
-      (k.find("Video") != std::string_view::npos || k.find("Image") != std::string_view::npos);
-  return picture_decoder ? kAutoplugExpose : kAutoplugTry;
-}
-
 // Names the decoders plugged into the search pipeline.
 void OnElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
   GstElementFactory* factory = gst_element_get_factory(element);
@@ -117,7 +104,9 @@ std::optional<std::string> TakeError(GstElement* pipeline) {
 bool Build(Pipeline& p, const std::string& path) {
   p.pipeline = gst_pipeline_new(nullptr);
   GstElement* source = gst_element_factory_make("filesrc", nullptr);
-  GstElement* decode = gst_element_factory_make("decodebin", nullptr);
+  // Pictures are not decoded: their encoded data goes to a fake sink. A search over 16 movies
+  // would otherwise decode 16 movies' pictures.
+  GstElement* decode = media::MakeDecoder({.what = media::Decode::kSound});
   p.convert = gst_element_factory_make("audioconvert", nullptr);
   GstElement* sink = gst_element_factory_make("appsink", nullptr);
   if (!p.pipeline || !source || !decode || !p.convert || !sink)
@@ -125,15 +114,11 @@ bool Build(Pipeline& p, const std::string& path) {
   gst_bin_add_many(GST_BIN(p.pipeline), source, decode, p.convert, sink, nullptr);
   p.sink = GST_APP_SINK(sink);
   g_object_set(source, "location", path.c_str(), nullptr);
-  GstCaps* audio_only = gst_caps_from_string("audio/x-raw");
-  g_object_set(decode, "caps", audio_only, nullptr);
-  gst_caps_unref(audio_only);
   GstCaps* mono = gst_caps_from_string("audio/x-raw,format=F32LE,channels=1,layout=interleaved");
   // Unsynchronised: the sound is read as fast as it decodes. A few buffers ahead at most.
   g_object_set(sink, "caps", mono, "sync", FALSE, "max-buffers", 16u, nullptr);
   gst_caps_unref(mono);
   g_signal_connect(decode, "pad-added", G_CALLBACK(OnPadAdded), &p);
-  g_signal_connect(decode, "autoplug-select", G_CALLBACK(OnAutoplugSelect), nullptr);
   g_signal_connect(p.pipeline, "deep-element-added", G_CALLBACK(OnElementAdded), &p);
   return gst_element_link(source, decode) && gst_element_link(p.convert, sink);
 }
