@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "app/ExportDialog.h"
+#include "app/Log.h"
 #include "app/MainForm.h"
 #include "laps/LapFile.h"
 #include "laps/LapForm.h"
@@ -46,6 +47,8 @@ void MainForm::export_movie__Click() {
   try {
     bytes = laps::LapFileBytes(file);
   } catch (const laps::LapFileError& error) {
+    qCWarning(AppLog).noquote() << "export: the lap table cannot be written:"
+                                << error.description();
     laps::ShowSaveFailedMessage(this, error.description());
     return;
   }

@@ -14,13 +14,13 @@
 #include <string>
 
 #include "bench/BenchServer.h"
+#include "engine/ChannelTerms.h"
 #include "hosting/CMovieClient.h"
-#include "platform/media/Results.h"
 #include "tests/support/XTestWindow.h"
 
 namespace quorvex::bench {
 
-constexpr double kUnitsPerSecond = 1e7;  // the channel's 100 ns units
+constexpr double kUnitsPerSecond = double(media::kUnitsPerSecond);  // the channel's unit
 
 inline int64_t Units(double seconds) {
   return int64_t(std::llround(seconds * kUnitsPerSecond));
