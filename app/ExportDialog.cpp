@@ -12,6 +12,7 @@
 
 #include <cmath>
 
+#include "app/Log.h"
 #include "platform/ui/MessageBox.h"
 
 namespace quorvex {
@@ -21,6 +22,7 @@ namespace {
 const char* const kSizes[] = {"1920x1080", "1280x720", "960x540", "640x360"};
 
 void ShowFailure(QWidget* owner, const QString& why) {
+  qCWarning(AppLog).noquote() << "export failed:" << why;
   QWidget* window = owner->window();
   ui::ShowMessageBox(window, QStringLiteral("比較動画の書き出しに失敗しました。\n") + why,
                      window->windowTitle(), ui::MessageBoxButtons::kOk,

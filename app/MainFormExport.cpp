@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "app/ExportDialog.h"
+#include "app/Log.h"
 #include "app/MainForm.h"
 #include "hosting/Channel.h"
 #include "laps/LapFile.h"
@@ -47,6 +48,8 @@ void MainForm::export_movie__Click() {
   try {
     bytes = laps::LapFileBytes(file);
   } catch (const laps::LapFileError& error) {
+    qCWarning(AppLog).noquote() << "export: the lap table cannot be written:"
+                                << error.description();
     laps::ShowSaveFailedMessage(this, error.description());
     return;
   }

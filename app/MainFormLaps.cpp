@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QPointer>
 
+#include "app/Log.h"
 #include "app/MainForm.h"
 #include "laps/LapFile.h"
 #include "laps/LapForm.h"
@@ -118,8 +119,10 @@ bool MainForm::SaveCsv(const QString& path) {
     names << QFileInfo(vf->GetFileName()).fileName();
   const QByteArray bytes = laps::CsvBytes(lf_->Texts(), names, LapForm::kColumnsPerMovie);
   const std::optional<QString> error = laps::SaveFileBytes(path, bytes);
-  if (error)
+  if (error) {
+    qCWarning(AppLog).noquote() << "lap table" << path << "not saved:" << *error;
     laps::ShowSaveFailedMessage(this, *error);
+  }
   return !error;
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "app/Log.h"
 #include "app/MainForm.h"
 #include "hosting/Channel.h"
 #include "platform/ui/MessageBox.h"
@@ -99,6 +100,12 @@ void MainForm::FinishStartSound(bool complete) {
       vfs_[i]->SetCurrentPosition(search_onsets_[i]);
     } else {
       missing << QStringLiteral("No.%1").arg(vfs_[i]->GetNumber() + 1);
+      if (search_states_[i] == channel::kStartSoundNotFound)
+        qCInfo(AppLog).noquote() << missing.back() << "has no clear start sound";
+      else
+        qCWarning(AppLog).noquote() << missing.back()
+                                    << "was not searched: it has no sound, or its sound could "
+                                       "not be decoded (quorvex.engine says why)";
     }
   }
   SetBaseTime();

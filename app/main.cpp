@@ -1,6 +1,8 @@
 #include <QApplication>
 #include <QFile>
 
+#include <malloc.h>
+
 #include <cstdio>
 
 #include "app/MainForm.h"
@@ -46,6 +48,11 @@ int main(int argc, char** argv) {
   if (role == quorvex::Role::kServer) {
     // The video sink draws from GStreamer's threads: Xlib must be thread-safe before any call.
     InitXlibThreads();
+    // A server makes and drops pictures of megabytes all the time (the cache, converted
+    // frames). Under the allocator's sliding threshold they land in heaps that never shrink,
+    // one per streaming thread; a fixed threshold gives each back to the system when it goes.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    mallopt(M_ARENA_MAX, 2);
     return quorvex::RunServer(argc, argv);
   }
   // Answered before Qt starts: no display is needed for them.

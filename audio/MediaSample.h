@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "platform/media/Results.h"
+#include "audio/Results.h"
 
 namespace quorvex::audio {
 

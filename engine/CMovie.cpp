@@ -2,6 +2,8 @@
 
 #include <gst/gst.h>
 
+#include <QString>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -9,6 +11,7 @@
 
 #include "audio/gst/PitchShiftElement.h"
 #include "engine/Clock.h"
+#include "engine/Log.h"
 #include "engine/MovieUtils.h"
 #include "platform/ipc/Siblings.h"
 
@@ -26,7 +29,7 @@ constexpr char kPitchFilterFactory[] = "quorvexpitchshift";
 constexpr char kPitchFilterName[] = "PitchShift filter";
 constexpr char kClockName[] = "myrefclock";
 constexpr int32_t kSilentVolume = -10000;
-constexpr int64_t kNsPerUnit = 100;
+using media::kNsPerUnit;
 // The filter stretches by 1/rate in whole numbers, and the clock divides by the rate: rates
 // beyond these would make nonsense of both.
 constexpr double kSlowestRate = 1.0 / 64;
@@ -67,7 +70,7 @@ HRESULT ReplyUnits(std::optional<int64_t> ns, int64_t* units) {
     return E_POINTER;
   if (!ns)
     return media::E_FAIL;
-  *units = *ns / kNsPerUnit;
+  *units = media::UnitsFromNs(*ns);
   return S_OK;
 }
 
@@ -83,9 +86,33 @@ int64_t SaturatingAdd(int64_t a, int64_t b) {
 // that a position read back (truncated to units) seeks to the picture it was read at.
 int64_t SeekTargetNs(int64_t units) {
   // Saturates: a target beyond any stream (a movie of unknown length) must not wrap around.
-  if (units > (std::numeric_limits<int64_t>::max() - kNsPerUnit) / kNsPerUnit)
-    return std::numeric_limits<int64_t>::max();
-  return units * kNsPerUnit + (kNsPerUnit - 1);
+  return SaturatingAdd(media::NsFromUnits(units), kNsPerUnit - 1);
+}
+
+// The graph's events as the channel's event interface numbered them.
+int32_t EventCode(const media::GraphEvent& event) {
+  switch (event.kind) {
+    case media::GraphEvent::Kind::kEndOfStream:
+      return media::EC_COMPLETE;
+    case media::GraphEvent::Kind::kError:
+      return media::EC_ERRORABORT;
+  }
+  return media::EC_ERRORABORT;
+}
+
+// The errors that stopped the open, in the decoders' own words.
+QString WhyNotOpened(media::Graph& graph) {
+  // The first error is the cause; those after it are what it brought down.
+  QString cause;
+  while (const std::optional<media::GraphEvent> event = graph.events().Take(0)) {
+    if (event->kind == media::GraphEvent::Kind::kError && cause.isEmpty())
+      cause = QString::fromStdString(event->text);
+  }
+  if (!cause.isEmpty())
+    return cause;
+  return graph.has_video() || graph.has_audio()
+             ? QStringLiteral("it did not get ready within the open's time limit")
+             : QStringLiteral("it holds neither pictures nor sound");
 }
 
 }  // namespace
@@ -101,32 +128,39 @@ CMovie::~CMovie() {
 }
 
 bool CMovie::InitializeGraph(const std::u16string& file_name, int32_t owner_window) {
+  const std::string path = ToUtf8(file_name);
+  const auto failed = [&path](const QString& why) {
+    qCWarning(EngineLog).noquote() << "cannot open" << QString::fromStdString(path) + ":" << why;
+    return false;
+  };
   if (graph_)
-    return false;  // one movie per graph
+    return failed(QStringLiteral("this server has opened a movie already"));
   graph_ = std::make_unique<media::Graph>();
 
   // In the graph before the file is opened, so that decoded audio goes through it.
   RegisterPitchShiftElement();
   GstElement* made = gst_element_factory_make(kPitchFilterFactory, nullptr);
   if (!made)
-    return false;
+    return failed(QStringLiteral("the pitch filter element is not registered"));
   media::GstRef<GstElement> filter(GST_ELEMENT(gst_object_ref_sink(made)));
   if (!graph_->AddFilter(filter.get(), kPitchFilterName))
-    return false;
+    return failed(QStringLiteral("the pitch filter cannot join the graph"));
   pitch_filter_ = filter.get();
-  if (!graph_->Open(ToUtf8(file_name)))
-    return false;
+  if (!graph_->Open(path))
+    return failed(WhyNotOpened(*graph_));
 
   media::GstRef<GstClock> clock = Clock::Create(kClockName);
   graph_->UseClock(clock.get());
   clock_ = Clock::From(clock.get());
   // A graph without a picture fails here: it has no video window.
-  return graph_->SetOwner(owner_window);
+  if (!graph_->SetOwner(owner_window))
+    return failed(graph_->has_video()
+                      ? QStringLiteral("the window %1 to draw into is gone").arg(owner_window)
+                      : QStringLiteral("it has no picture"));
+  return true;
 }
 
 void CMovie::SetVideoSize(int32_t width, int32_t height) {
-  if (!graph_)
-    return;
   int32_t x = 0, y = 0;
   GetAspectRatio(x, y);
   int32_t w = 0, h = 0;
@@ -135,12 +169,10 @@ void CMovie::SetVideoSize(int32_t width, int32_t height) {
 }
 
 void CMovie::GraphNotifyProc() {
-  if (!graph_)
-    return;
-  int32_t code = 0;
-  intptr_t p1 = 0, p2 = 0;
-  while (graph_->events().GetEvent(&code, &p1, &p2, 0) == S_OK) {
-    if (code == media::EC_COMPLETE)
+  while (const std::optional<media::GraphEvent> event = graph_->events().Take(0)) {
+    if (event->kind == media::GraphEvent::Kind::kError)
+      qCWarning(EngineLog).noquote() << "playing failed:" << QString::fromStdString(event->text);
+    if (EventCode(*event) == media::EC_COMPLETE)
       Pause();
   }
 }
@@ -148,7 +180,7 @@ void CMovie::GraphNotifyProc() {
 void CMovie::SetRate(double rate) {
   // The clock cannot run backwards and the filter's factor is 1/rate: only a positive finite
   // rate within reason means anything.
-  if (!clock_ || !(rate >= kSlowestRate && rate <= kFastestRate))
+  if (!(rate >= kSlowestRate && rate <= kFastestRate))
     return;
   const double current = clock_->GetRate();
   if (rate == current)
@@ -166,17 +198,14 @@ void CMovie::SetRate(double rate) {
 }
 
 double CMovie::GetRate() {
-  return clock_ ? clock_->GetRate() : 1.0;
+  return clock_->GetRate();
 }
 
 void CMovie::SetFilterRate(double rate) {
-  if (pitch_filter_)
-    g_object_set(pitch_filter_, "rate", rate, nullptr);
+  g_object_set(pitch_filter_, "rate", rate, nullptr);
 }
 
 void CMovie::Pause() {
-  if (!graph_)
-    return;
   ShareCacheBudget();
   graph_->Pause();
   playing_ = false;
@@ -199,16 +228,12 @@ void CMovie::ShareCacheBudget() {
 }
 
 void CMovie::Run() {
-  if (!graph_)
-    return;
   graph_->Play();
   playing_ = true;
   stopped_ = false;
 }
 
 void CMovie::Stop() {
-  if (!graph_)
-    return;
   graph_->Stop();
   playing_ = false;
   stopped_ = true;
@@ -219,22 +244,19 @@ bool CMovie::IsPlaying() {
 }
 
 void CMovie::EnablePitchShift(bool enable) {
-  if (pitch_filter_)
-    g_object_set(pitch_filter_, "pitch-correction", gboolean(enable), nullptr);
+  g_object_set(pitch_filter_, "pitch-correction", gboolean(enable), nullptr);
 }
 
 // The graph steps in the stream's own pictures: exact where the rate varies, pictures were
 // dropped or the time scale holds no whole number of 100 ns units.
 bool CMovie::StepFrames(int32_t frames) {
-  if (!graph_ || !graph_->opened() || frames == 0)
+  if (frames == 0)
     return false;
   playing_ = false;
   return graph_->StepPictures(frames);
 }
 
 HRESULT CMovie::SetZoom(int32_t left, int32_t top, int32_t width, int32_t height) {
-  if (!graph_ || !graph_->opened())
-    return E_UNEXPECTED;
   constexpr double kUnits = kZoomUnits;
   return graph_->SetZoom({left / kUnits, top / kUnits, width / kUnits, height / kUnits})
              ? S_OK
@@ -245,22 +267,23 @@ void CMovie::GetAspectRatio(int32_t& x, int32_t& y) {
   x = 4;
   y = 3;
   int32_t px = 0, py = 0;
-  if (graph_ && graph_->AspectRatio(&px, &py)) {
+  if (graph_->AspectRatio(&px, &py)) {
     x = px;
     y = py;
   }
 }
 
 HRESULT CMovie::SetNotifyWindow(int32_t hwnd, int32_t message, int32_t instance) {
-  return graph_ ? graph_->events().SetNotifyWindow(hwnd, message, instance) : E_UNEXPECTED;
+  graph_->events().SetNotifyWindow(hwnd, message, instance);
+  return S_OK;
 }
 
 HRESULT CMovie::GetDuration(int64_t* units) {
-  return ReplyUnits(graph_ ? graph_->Duration() : std::nullopt, units);
+  return ReplyUnits(graph_->Duration(), units);
 }
 
 HRESULT CMovie::GetCurrentPosition(int64_t* units) {
-  return ReplyUnits(graph_ ? graph_->Position() : std::nullopt, units);
+  return ReplyUnits(graph_->Position(), units);
 }
 
 HRESULT CMovie::SetPositions(int64_t* current, uint32_t current_flags, int64_t* stop,
@@ -273,8 +296,6 @@ HRESULT CMovie::SetPositions(int64_t* current, uint32_t current_flags, int64_t* 
     return E_POINTER;
   if (current_mode == AM_SEEKING_IncrementalPositioning)
     return E_INVALIDARG;
-  if (!graph_ || !graph_->opened())
-    return E_UNEXPECTED;
 
   int64_t now = 0;
   GetCurrentPosition(&now);
@@ -290,7 +311,7 @@ HRESULT CMovie::SetPositions(int64_t* current, uint32_t current_flags, int64_t* 
     target = std::min(target, duration);
 
   const std::optional<int64_t> old_stop = graph_->stop();
-  int64_t end = old_stop ? *old_stop / kNsPerUnit : -1;
+  int64_t end = old_stop ? media::UnitsFromNs(*old_stop) : -1;
   const int64_t old_end = end >= 0 ? end : duration;
   if (stop_mode == AM_SEEKING_AbsolutePositioning)
     end = *stop;
@@ -342,7 +363,7 @@ HRESULT CMovie::put_Volume(int32_t hundredths_db) {
     return E_INVALIDARG;
   const double linear =
       hundredths_db == kSilentVolume ? 0.0 : std::pow(10.0, hundredths_db / 2000.0);
-  if (!graph_ || !graph_->SetVolume(linear))
+  if (!graph_->SetVolume(linear))
     return E_NOTIMPL;
   volume_ = hundredths_db;
   return S_OK;
@@ -351,7 +372,7 @@ HRESULT CMovie::put_Volume(int32_t hundredths_db) {
 HRESULT CMovie::get_Volume(int32_t* hundredths_db) {
   if (!hundredths_db)
     return E_POINTER;
-  if (!graph_ || !graph_->opened() || !graph_->has_audio())
+  if (!graph_->has_audio())
     return E_NOTIMPL;
   *hundredths_db = volume_;
   return S_OK;

@@ -5,8 +5,9 @@
 // clock, shows its video inside a window of another process, and drives it.
 //
 // Used on one thread only (the server's main thread, which runs a Qt event loop); the graph's
-// own threads never call back into CMovie. Every operation is safe without a graph: it then
-// does nothing (GetAspectRatio yields 4:3, GetRate 1.0, the services E_UNEXPECTED).
+// own threads never call back into CMovie. Every operation but InitializeGraph needs the
+// movie that a successful InitializeGraph opened: the server answers commands sent before
+// that itself (hosting/Channel.h, Needs), so nothing here asks again.
 //
 // This is the edge where the graph's nanoseconds and bools become the channel's 100 ns units
 // and result codes.
@@ -17,8 +18,8 @@
 #include <optional>
 #include <string>
 
+#include "engine/ChannelTerms.h"
 #include "platform/media/Graph.h"
-#include "platform/media/Results.h"
 
 namespace quorvex {
 
@@ -53,14 +54,15 @@ class CMovie {
   void EnablePitchShift(bool enable);
   // Steps by `frames` of the movie's own pictures, forward or back, by their time stamps, and
   // lands on that picture's start; paused afterwards. A step beyond either end stops at the
-  // first or last picture. False when it did not move (already at that end, `frames` 0, no
-  // graph or no picture).
+  // first or last picture. False when it did not move (already at that end, `frames` 0 or
+  // no picture).
   bool StepFrames(int32_t frames);
   // Shows the part left, top, width, height of the upright picture, in kZoomUnits of its
   // width and height (checked by the caller: the channel's ZoomInRange), enlarged to the video
-  // area; kept over steps, play, rate changes and resizes. S_OK, E_UNEXPECTED without a graph.
+  // area; kept over steps, play, rate changes and resizes. S_OK, E_FAIL for a movie without
+  // a picture window.
   media::HRESULT SetZoom(int32_t left, int32_t top, int32_t width, int32_t height);
-  // The picture's aspect ratio, 4:3 without a graph or without a picture.
+  // The picture's aspect ratio, 4:3 without a picture.
   void GetAspectRatio(int32_t& x, int32_t& y);
 
   // The graph's notification: `message` with lparam `instance` is posted to window `hwnd`

@@ -6,10 +6,10 @@
 
 namespace quorvex {
 
-int64_t ScaledTime::Advance(int64_t base_units, double rate) {
+int64_t ScaledTime::Advance(int64_t base_ns, double rate) {
   if (!started_) {
     started_ = true;
-    last_ = anchor_base_ = base_units;
+    last_ = anchor_base_ = base_ns;
     scaled_time_ = anchor_scaled_ = 0;
     anchor_rate_ = rate;
     return 0;
@@ -20,9 +20,9 @@ int64_t ScaledTime::Advance(int64_t base_units, double rate) {
     anchor_scaled_ = scaled_time_;
     anchor_rate_ = rate;
   }
-  const int64_t real = std::max<int64_t>(base_units - anchor_base_, 0);
+  const int64_t real = std::max<int64_t>(base_ns - anchor_base_, 0);
   scaled_time_ = std::max(scaled_time_, anchor_scaled_ + int64_t(rate * double(real)));
-  last_ = std::max(last_, base_units);
+  last_ = std::max(last_, base_ns);
   return scaled_time_;
 }
 
@@ -46,7 +46,7 @@ struct ClockType {
     G_OBJECT_CLASS(quorvex_rate_clock_parent_class)->finalize(object);
   }
   static GstClockTime InternalTime(GstClock* clock) {
-    return GstClockTime(reinterpret_cast<QuorvexRateClock*>(clock)->clock->GetPrivateTime()) * 100;
+    return GstClockTime(reinterpret_cast<QuorvexRateClock*>(clock)->clock->GetPrivateTime());
   }
   static GstClockTime BaseTime(GstClock* clock) {
     return GST_CLOCK_CLASS(quorvex_rate_clock_parent_class)->get_internal_time(clock);
@@ -80,8 +80,8 @@ int64_t Clock::GetPrivateTime() {
   const double rate = GetRate();
   std::lock_guard lock(time_lock_);
   // Read inside the lock: the base times then reach the accumulation in increasing order.
-  const int64_t base_units = int64_t(ClockType::BaseTime(owner_) / 100);
-  return time_.Advance(base_units, rate);
+  const int64_t base_ns = int64_t(ClockType::BaseTime(owner_));
+  return time_.Advance(base_ns, rate);
 }
 
 void Clock::SetRate(double rate) {

@@ -20,17 +20,17 @@
 namespace quorvex {
 
 // The arithmetic of the scaled time, apart from the clock so that it can be driven with
-// chosen base times. Times in 100 ns units; not thread-safe (Clock serialises it).
+// chosen base times. Times in nanoseconds; not thread-safe (Clock serialises it).
 //
 // Each interval between two readings is scaled by the rate given at the reading that closes
 // it. The scaled time is kept relative to the reading where the rate last changed, so the
-// truncation to whole units is never accumulated: many short intervals at 1/16 add up to
+// truncation to whole nanoseconds is never accumulated: many short intervals at 1/16 add up to
 // exactly what one long interval gives.
 class ScaledTime {
  public:
-  // Advances to `base_units` (never lower than at the previous call) at `rate` (>= 0) and
+  // Advances to `base_ns` (never lower than at the previous call) at `rate` (>= 0) and
   // returns the scaled time. The first call returns 0.
-  int64_t Advance(int64_t base_units, double rate);
+  int64_t Advance(int64_t base_ns, double rate);
 
  private:
   bool started_ = false;
@@ -51,7 +51,7 @@ class Clock {
   Clock(const Clock&) = delete;
   Clock& operator=(const Clock&) = delete;
 
-  // The scaled time in 100 ns units: 0 at the first reading, then advancing by rate times the
+  // The scaled time in nanoseconds: 0 at the first reading, then advancing by rate times the
   // base private time (the system's monotonic time). Serialised between all callers, so that
   // no interval is counted twice or lost.
   int64_t GetPrivateTime();

@@ -11,12 +11,13 @@
 #include <vector>
 
 #include "audio/StartSoundDetector.h"
+#include "engine/Log.h"
+#include "platform/media/Decoding.h"
 
 namespace quorvex {
 
 namespace {
 
-constexpr int64_t kNsPerUnit = 100;
 constexpr auto kStateLimit = std::chrono::seconds(10);
 // How soon the worker sees a cancellation, in every wait: well within the 100 ms the owner may
 // wait for it.
@@ -71,20 +72,6 @@ void OnPadAdded(GstElement* /*decodebin*/, GstPad* pad, gpointer data) {
   gst_object_unref(convert_pad);
 }
 
-// decodebin's answers to autoplug-select (GstAutoplugSelectResult, not in its public headers).
-enum AutoplugSelect : int { kAutoplugTry = 0, kAutoplugExpose = 1 };
-
-// Video streams are not decoded: their encoded data goes, unparsed as far as decodebin allows,
-// to a fake sink. A search over 16 movies would otherwise decode 16 movies' pictures.
-int OnAutoplugSelect(GstElement*, GstPad*, GstCaps*, GstElementFactory* factory, gpointer) {
-  const gchar* klass = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS);
-  const std::string_view k = klass ? klass : "";
-  const bool picture_decoder =
-      k.find("Decoder") != std::string_view::npos &&
-      (k.find("Video") != std::string_view::npos || k.find("Image") != std::string_view::npos);
-  return picture_decoder ? kAutoplugExpose : kAutoplugTry;
-}
-
 // Names the decoders plugged into the search pipeline.
 void OnElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
   GstElementFactory* factory = gst_element_get_factory(element);
@@ -97,19 +84,29 @@ void OnElementAdded(GstBin*, GstBin*, GstElement* element, gpointer data) {
   }
 }
 
-bool HasError(GstElement* pipeline) {
+// The text of the oldest error the pipeline posted, taken off its bus; nullopt without one.
+std::optional<std::string> TakeError(GstElement* pipeline) {
+  if (!pipeline)
+    return std::nullopt;
   GstBus* bus = gst_element_get_bus(pipeline);
-  GstMessage* error = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
+  GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
   gst_object_unref(bus);
-  if (error)
-    gst_message_unref(error);
-  return error != nullptr;
+  if (!message)
+    return std::nullopt;
+  GError* error = nullptr;
+  gst_message_parse_error(message, &error, nullptr);
+  std::string text = error ? error->message : "";
+  g_clear_error(&error);
+  gst_message_unref(message);
+  return text;
 }
 
 bool Build(Pipeline& p, const std::string& path) {
   p.pipeline = gst_pipeline_new(nullptr);
   GstElement* source = gst_element_factory_make("filesrc", nullptr);
-  GstElement* decode = gst_element_factory_make("decodebin", nullptr);
+  // Pictures are not decoded: their encoded data goes to a fake sink. A search over 16 movies
+  // would otherwise decode 16 movies' pictures.
+  GstElement* decode = media::MakeDecoder({.what = media::Decode::kSound});
   p.convert = gst_element_factory_make("audioconvert", nullptr);
   GstElement* sink = gst_element_factory_make("appsink", nullptr);
   if (!p.pipeline || !source || !decode || !p.convert || !sink)
@@ -117,15 +114,11 @@ bool Build(Pipeline& p, const std::string& path) {
   gst_bin_add_many(GST_BIN(p.pipeline), source, decode, p.convert, sink, nullptr);
   p.sink = GST_APP_SINK(sink);
   g_object_set(source, "location", path.c_str(), nullptr);
-  GstCaps* audio_only = gst_caps_from_string("audio/x-raw");
-  g_object_set(decode, "caps", audio_only, nullptr);
-  gst_caps_unref(audio_only);
   GstCaps* mono = gst_caps_from_string("audio/x-raw,format=F32LE,channels=1,layout=interleaved");
   // Unsynchronised: the sound is read as fast as it decodes. A few buffers ahead at most.
   g_object_set(sink, "caps", mono, "sync", FALSE, "max-buffers", 16u, nullptr);
   gst_caps_unref(mono);
   g_signal_connect(decode, "pad-added", G_CALLBACK(OnPadAdded), &p);
-  g_signal_connect(decode, "autoplug-select", G_CALLBACK(OnAutoplugSelect), nullptr);
   g_signal_connect(p.pipeline, "deep-element-added", G_CALLBACK(OnElementAdded), &p);
   return gst_element_link(source, decode) && gst_element_link(p.convert, sink);
 }
@@ -205,7 +198,7 @@ void StartSoundFinder::Cancel() {
   cancel_ = false;
 }
 
-void StartSoundFinder::Start(const std::u16string& file_name, int64_t start_units) {
+void StartSoundFinder::Start(const std::u16string& file_name, int64_t start_ns) {
   Cancel();
   gchar* utf8 = g_utf16_to_utf8(reinterpret_cast<const gunichar2*>(file_name.data()),
                                 glong(file_name.size()), nullptr, nullptr, nullptr);
@@ -215,7 +208,7 @@ void StartSoundFinder::Start(const std::u16string& file_name, int64_t start_unit
   }
   if (!utf8)
     return;
-  worker_ = std::thread(&StartSoundFinder::Work, this, std::string(utf8), start_units);
+  worker_ = std::thread(&StartSoundFinder::Work, this, std::string(utf8), start_ns);
   g_free(utf8);
 }
 
@@ -229,15 +222,15 @@ std::vector<std::string> StartSoundFinder::decoders() const {
   return decoders_;
 }
 
-void StartSoundFinder::Work(std::string path, int64_t start_units) {
-  const Status result = Search(path, start_units);
+void StartSoundFinder::Work(std::string path, int64_t start_ns) {
+  const Status result = Search(path, start_ns);
   std::lock_guard lock(mutex_);
   status_ = result;
 }
 
-StartSoundFinder::Status StartSoundFinder::Search(const std::string& path, int64_t start_units) {
+StartSoundFinder::Status StartSoundFinder::Search(const std::string& path, int64_t from_ns) {
   Pipeline p;
-  const int64_t start_ns = std::max<int64_t>(start_units, 0) * kNsPerUnit;
+  const int64_t start_ns = std::max<int64_t>(from_ns, 0);
   // Whatever ends the search, the decoders it plugged are told.
   struct Publish {
     StartSoundFinder* finder;
@@ -247,16 +240,26 @@ StartSoundFinder::Status StartSoundFinder::Search(const std::string& path, int64
       finder->decoders_ = p.decoders;
     }
   } publish{this, p};
-  const auto failed = [this] { return Status{cancel_ ? State::kIdle : State::kFailed, 0}; };
-  if (!Build(p, path) ||
-      gst_element_set_state(p.pipeline, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE ||
+  // A failure says why in the log: the step that failed, and the decoder's own words.
+  const auto failed = [&](const char* step) {
+    if (cancel_)
+      return Status{State::kIdle, 0};
+    const std::optional<std::string> error = TakeError(p.pipeline);
+    qCWarning(EngineLog).noquote()
+        << "the start-sound search in" << QString::fromStdString(path) << "failed:" << step
+        << (error ? "(" + QString::fromStdString(*error) + ")" : "");
+    return Status{State::kFailed, 0};
+  };
+  if (!Build(p, path))
+    return failed("a GStreamer element is missing");
+  if (gst_element_set_state(p.pipeline, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE ||
       !WaitForState(p.pipeline, cancel_))
-    return failed();
+    return failed("its sound could not be decoded");
   const auto flags = GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
   if (start_ns > 0 &&
       (cancel_ || !gst_element_seek_simple(p.pipeline, GST_FORMAT_TIME, flags, start_ns) ||
        !WaitForState(p.pipeline, cancel_)))
-    return failed();
+    return failed("the seek to the starting position failed");
   gst_element_set_state(p.pipeline, GST_STATE_PLAYING);
   std::optional<audio::StartSoundDetector> detector;  // made at the first buffer: its rate
   int64_t next_ns = start_ns;
@@ -266,19 +269,22 @@ StartSoundFinder::Status StartSoundFinder::Search(const std::string& path, int64
     if (!sample) {
       if (gst_app_sink_is_eos(p.sink))
         return {State::kNotFound, 0};
-      if (HasError(p.pipeline))
+      if (const std::optional<std::string> error = TakeError(p.pipeline)) {
+        qCWarning(EngineLog).noquote()
+            << "the start-sound search in" << QString::fromStdString(path)
+            << "failed:" << QString::fromStdString(*error);
         return {State::kFailed, 0};
+      }
       continue;
     }
     const std::optional<int64_t> onset_ns =
         FeedSample(sample, detector, start_ns, next_ns, refused);
     gst_sample_unref(sample);
     if (refused)
-      return {State::kFailed, 0};
+      return failed("its sound came in a format that cannot be searched");
     if (onset_ns)
-      return {State::kFound, *onset_ns / kNsPerUnit};
-    if (detector &&
-        detector->samples_fed() >= kSearchUnits / 10'000'000LL * detector->sample_rate())
+      return {State::kFound, *onset_ns};
+    if (detector && detector->samples_fed() >= kSearchNs / GST_SECOND * detector->sample_rate())
       return {State::kNotFound, 0};
   }
   return {State::kIdle, 0};  // cancelled: the next Start overwrites it

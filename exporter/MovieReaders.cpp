@@ -9,6 +9,7 @@
 #include <numeric>
 
 #include "audio/gst/PitchShiftElement.h"
+#include "platform/media/Decoding.h"
 
 namespace quorvex::exporter {
 
@@ -51,11 +52,8 @@ struct PipelineParts {
   GstElement* sink = nullptr;
   const char* kind = "video/";    // the stream kind wanted
   bool linked = false;            // decoder thread only, before the preroll ends
-  GList* demuxers = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DEMUXER,
-                                                           GST_RANK_MARGINAL);
 
   ~PipelineParts() {
-    gst_plugin_feature_list_free(demuxers);
     if (pipeline) {
       gst_element_set_state(pipeline, GST_STATE_NULL);
       gst_object_unref(bus);
@@ -133,22 +131,6 @@ struct PipelineParts {
 
 namespace {
 
-// Decoding stops at the other kind's streams: they stay encoded and unlinked, which costs
-// nothing.
-gboolean OnAutoplugContinue(GstElement*, GstPad*, GstCaps* caps, gpointer data) {
-  auto* parts = static_cast<PipelineParts*>(data);
-  // Containers carry media names too ("video/quicktime", "audio/x-wav"): always opened.
-  GList* demuxers = gst_element_factory_list_filter(parts->demuxers, caps, GST_PAD_SINK, FALSE);
-  const bool container = demuxers != nullptr;
-  gst_plugin_feature_list_free(demuxers);
-  if (container)
-    return TRUE;
-  const gchar* name = gst_structure_get_name(gst_caps_get_structure(caps, 0));
-  const bool other = (g_str_has_prefix(name, "video/") || g_str_has_prefix(name, "audio/")) &&
-                     !g_str_has_prefix(name, parts->kind);
-  return !other;
-}
-
 void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
   auto* parts = static_cast<PipelineParts*>(data);
   GstCaps* caps = gst_pad_get_current_caps(pad);
@@ -182,8 +164,13 @@ std::unique_ptr<PipelineParts> BuildPipeline(const std::string& path, const char
   parts->kind = kind;
   parts->pipeline = gst_pipeline_new(nullptr);
   parts->bus = gst_element_get_bus(parts->pipeline);
-  GstElement* decoder = Make("uridecodebin");
-  bool made = decoder != nullptr;
+  // Decoding stops at the other kind's streams: they stay encoded and unlinked, which costs
+  // nothing.
+  GstElement* source = Make("filesrc");
+  GstElement* decoder =
+      media::MakeDecoder({.what = std::strcmp(kind, "audio/") == 0 ? media::Decode::kSound
+                                                                   : media::Decode::kPictures});
+  bool made = source != nullptr && decoder != nullptr;
   for (GstElement* e : chain)
     made = made && e != nullptr;
   if (!made) {
@@ -192,16 +179,16 @@ std::unique_ptr<PipelineParts> BuildPipeline(const std::string& path, const char
         gst_object_unref(gst_object_ref_sink(e));
     if (decoder)
       gst_object_unref(gst_object_ref_sink(decoder));
+    if (source)
+      gst_object_unref(gst_object_ref_sink(source));
     error =
-        "a GStreamer element is missing (uridecodebin, videoflip, videoconvert, videocrop, "
-        "videoscale, "
-        "audioconvert, appsink)";
+        "a GStreamer element is missing (filesrc, decodebin, videoflip, videoconvert, "
+        "videocrop, videoscale, audioconvert, appsink)";
     return nullptr;
   }
-  gchar* uri = gst_filename_to_uri(path.c_str(), nullptr);
-  g_object_set(decoder, "uri", uri, nullptr);
-  g_free(uri);
-  gst_bin_add(GST_BIN(parts->pipeline), decoder);
+  g_object_set(source, "location", path.c_str(), nullptr);
+  gst_bin_add_many(GST_BIN(parts->pipeline), source, decoder, nullptr);
+  gst_element_link(source, decoder);
   GstElement* previous = nullptr;
   for (GstElement* e : chain) {
     gst_bin_add(GST_BIN(parts->pipeline), e);
@@ -213,7 +200,6 @@ std::unique_ptr<PipelineParts> BuildPipeline(const std::string& path, const char
   }
   parts->sink = previous;
   g_object_set(parts->sink, "sync", FALSE, "max-buffers", 4u, "drop", FALSE, nullptr);
-  g_signal_connect(decoder, "autoplug-continue", G_CALLBACK(OnAutoplugContinue), parts.get());
   g_signal_connect(decoder, "pad-added", G_CALLBACK(OnPadAdded), parts.get());
   g_signal_connect(decoder, "no-more-pads", G_CALLBACK(OnNoMorePads), parts.get());
   return parts;

@@ -5,8 +5,10 @@
 #include <cstring>
 #include <thread>
 
+#include "engine/ChannelTerms.h"
 #include "hosting/Channel.h"
 #include "hosting/ChannelObjects.h"
+#include "hosting/Log.h"
 #include "platform/ipc/ChildProcess.h"
 #include "platform/ipc/MessageConnection.h"
 #include "platform/ipc/MessagePort.h"
@@ -14,7 +16,6 @@
 #include "platform/ipc/SharedBlock.h"
 #include "platform/ipc/SocketDirectory.h"
 #include "platform/ipc/Tick.h"
-#include "platform/media/Results.h"
 
 namespace quorvex {
 
@@ -198,7 +199,9 @@ bool CMovieClient::BeginCommand(int32_t code, const void* record, int32_t size_b
   if (size_bytes < 0 || size_t(size_bytes) > channel::kBlockBytes)
     return false;
   std::memcpy(param_view_, record, size_t(size_bytes));
-  if (connection_->Start(ipc::Message{uint32_t(code), 0, 0}) != ipc::SendStatus::kOk) {
+  if (const ipc::SendStatus status = connection_->Start(ipc::Message{uint32_t(code), 0, 0});
+      status != ipc::SendStatus::kOk) {
+    LogLoss(code, status);
     MarkLost();
     return false;
   }
@@ -213,11 +216,20 @@ bool CMovieClient::EndCommand() {
     return false;
   const auto timeout =
       code == channel::kInitializeGraph ? options_.open_timeout : options_.command_timeout;
-  if (connection_->Finish(timeout) != ipc::SendStatus::kOk) {
+  if (const ipc::SendStatus status = connection_->Finish(timeout); status != ipc::SendStatus::kOk) {
+    LogLoss(code, status);
     MarkLost();
     return false;
   }
   return true;
+}
+
+void CMovieClient::LogLoss(int32_t code, ipc::SendStatus status) const {
+  const char* why = status == ipc::SendStatus::kTimedOut   ? "it did not reply in time"
+                    : status == ipc::SendStatus::kPeerGone ? "it closed its end or died"
+                                                           : "its window is gone";
+  qCWarning(ChannelLog, "the movie server %s lost at command 0x%x: %s", id_.c_str(), unsigned(code),
+            why);
 }
 
 }  // namespace quorvex

@@ -17,6 +17,7 @@ namespace quorvex {
 namespace ipc {
 class ChildProcess;
 class MessageConnection;
+enum class SendStatus;
 class MessagePort;
 class NamedEvent;
 class SharedBlock;
@@ -158,6 +159,7 @@ class CMovieClient {
   void SpawnServer();
   void ReleaseNames();
   void MarkLost();
+  void LogLoss(int32_t code, ipc::SendStatus status) const;
   // Sends the command's record (its code filled in here) and reads the reply record;
   // nothing when the server is lost.
   template <typename Cmd>

@@ -4,11 +4,12 @@
 #include <type_traits>
 
 #include "engine/CMovie.h"
+#include "engine/ChannelTerms.h"
 #include "engine/StartSoundFinder.h"
 #include "hosting/Channel.h"
 #include "hosting/ChannelObjects.h"
+#include "hosting/Log.h"
 #include "platform/media/Deadline.h"
-#include "platform/media/Results.h"
 
 namespace quorvex {
 
@@ -47,6 +48,44 @@ CMovieServer::~CMovieServer() {
   movie_.reset();   // stops and releases the graph
 }
 
+namespace {
+
+// The replies to a command that needs a movie, sent before one was opened: what the engine
+// reports without a graph (4:3, rate 1, not playing, no search) or a failure with its values
+// 0. SetPositions replies the given positions as they were sent.
+void Refuse(ch::NoReply&) {}
+void Refuse(ch::BoolReply& reply) {
+  reply.value = 0;
+}
+void Refuse(ch::RateReply& reply) {
+  reply.rate = 1.0;
+}
+void Refuse(ch::AspectRatioReply& reply) {
+  reply = {4, 3};
+}
+void Refuse(ch::ResultReply& reply) {
+  reply.result = E_UNEXPECTED;
+}
+void Refuse(ch::ValueReply& reply) {
+  reply = {E_UNEXPECTED, 0};
+}
+void Refuse(ch::StartSoundReply& reply) {
+  reply = {ch::kStartSoundIdle, 0, 0};
+}
+template <typename Param, typename Reply>
+void Refuse(const Param&, Reply& reply) {
+  Refuse(reply);
+}
+void Refuse(const ch::SetPositionsParam& p, ch::SetPositionsReply& reply) {
+  reply.result = E_UNEXPECTED;
+  if (p.current_given)
+    reply.current_units = p.current_units;
+  if (p.stop_given)
+    reply.stop_units = p.stop_units;
+}
+
+}  // namespace
+
 template <typename Cmd, auto Handler>
 void CMovieServer::Execute() {
   using Param = typename Cmd::Param;
@@ -55,13 +94,22 @@ void CMovieServer::Execute() {
   // keep their earlier values; what a handler changes in its record goes back into the
   // parameter block (SetPositions: the actual times the seeking service wrote back).
   Param param = ch::ReadRecord<Param>(param_view_);
-  if constexpr (std::is_same_v<Reply, ch::NoReply>) {
+  Reply reply{};
+  if constexpr (!std::is_same_v<Reply, ch::NoReply>)
+    reply = ch::ReadRecord<Reply>(return_view_);
+  if (Cmd::needs == ch::Needs::kMovie && !graph_ready_) {
+    // The one place that answers "no movie yet": the handlers and the engine below may
+    // assume an opened movie.
+    qCWarning(ChannelLog, "command 0x%x refused: %s", unsigned(Cmd::code),
+              graph_tried_ ? "the movie did not open" : "no movie was opened");
+    Refuse(param, reply);
+  } else if constexpr (std::is_same_v<Reply, ch::NoReply>) {
     (this->*Handler)(param);
   } else {
-    Reply reply = ch::ReadRecord<Reply>(return_view_);
     (this->*Handler)(param, reply);
-    ch::WriteRecord(return_view_, reply);
   }
+  if constexpr (!std::is_same_v<Reply, ch::NoReply>)
+    ch::WriteRecord(return_view_, reply);
   ch::WriteRecord(param_view_, param);
 }
 
@@ -127,6 +175,10 @@ void CMovieServer::InitializeGraph(const ch::InitializeGraphParam& p, ch::BoolRe
   const std::u16string path(p.path, end != nullptr ? end : p.path + ch::kMaxPathUnits);
   // The engine builds one graph in its life; a second try, after a success or a failure that
   // left half a graph behind, is refused.
+  if (graph_tried_)
+    qCWarning(ChannelLog, "InitializeGraph refused: this server tried to open a movie already");
+  else if (path.empty())
+    qCWarning(ChannelLog, "InitializeGraph refused: the path is empty");
   const bool ok = !graph_tried_ && !path.empty() && movie_->InitializeGraph(path, p.owner_window);
   graph_tried_ = true;
   graph_ready_ = ok;
@@ -136,58 +188,47 @@ void CMovieServer::InitializeGraph(const ch::InitializeGraphParam& p, ch::BoolRe
 }
 
 void CMovieServer::SetVideoSize(const ch::SetVideoSizeParam& p) {
-  if (graph_ready_)
-    movie_->SetVideoSize(p.width, p.height);
+  movie_->SetVideoSize(p.width, p.height);
 }
 
 void CMovieServer::GraphNotifyProc(const ch::CodeOnlyParam&) {
-  if (graph_ready_)
-    movie_->GraphNotifyProc();
+  movie_->GraphNotifyProc();
 }
 
 void CMovieServer::SetRate(const ch::SetRateParam& p) {
-  if (graph_ready_)
-    movie_->SetRate(p.rate);
+  movie_->SetRate(p.rate);
 }
 
 void CMovieServer::GetRate(const ch::CodeOnlyParam&, ch::RateReply& reply) {
-  reply.rate = graph_ready_ ? movie_->GetRate() : 1.0;
+  reply.rate = movie_->GetRate();
 }
 
 void CMovieServer::Pause(const ch::CodeOnlyParam&) {
-  if (graph_ready_)
-    movie_->Pause();
+  movie_->Pause();
 }
 
 void CMovieServer::Run(const ch::CodeOnlyParam&) {
-  if (graph_ready_)
-    movie_->Run();
+  movie_->Run();
 }
 
 void CMovieServer::Stop(const ch::CodeOnlyParam&) {
-  if (graph_ready_)
-    movie_->Stop();
+  movie_->Stop();
 }
 
 void CMovieServer::IsPlaying(const ch::CodeOnlyParam&, ch::BoolReply& reply) {
-  reply.value = graph_ready_ && movie_->IsPlaying() ? 1 : 0;
+  reply.value = movie_->IsPlaying() ? 1 : 0;
 }
 
 void CMovieServer::EnablePitchShift(const ch::EnablePitchShiftParam& p) {
-  if (graph_ready_)
-    movie_->EnablePitchShift(p.enable != 0);
+  movie_->EnablePitchShift(p.enable != 0);
 }
 
 void CMovieServer::GetAspectRatio(const ch::CodeOnlyParam&, ch::AspectRatioReply& reply) {
-  reply.x = 4;
-  reply.y = 3;
-  if (graph_ready_)
-    movie_->GetAspectRatio(reply.x, reply.y);
+  movie_->GetAspectRatio(reply.x, reply.y);
 }
 
 void CMovieServer::SetNotifyWindow(const ch::SetNotifyWindowParam& p, ch::ResultReply& reply) {
-  reply.result =
-      graph_ready_ ? movie_->SetNotifyWindow(p.window, p.message, p.instance) : E_UNEXPECTED;
+  reply.result = movie_->SetNotifyWindow(p.window, p.message, p.instance);
 }
 
 void CMovieServer::GetDuration(const ch::CodeOnlyParam&, ch::ValueReply& reply) {
@@ -201,7 +242,7 @@ void CMovieServer::GetCurrentPosition(const ch::CodeOnlyParam&, ch::ValueReply& 
 void CMovieServer::ReplyTimeQuery(media::HRESULT (CMovie::*query)(int64_t*),
                                   ch::ValueReply& reply) {
   reply.value_units = 0;  // replied as 0 with a failure
-  reply.result = graph_ready_ ? (movie_.get()->*query)(&reply.value_units) : E_UNEXPECTED;
+  reply.result = (movie_.get()->*query)(&reply.value_units);
 }
 
 void CMovieServer::SetPositions(ch::SetPositionsParam& p, ch::SetPositionsReply& reply) {
@@ -209,8 +250,7 @@ void CMovieServer::SetPositions(ch::SetPositionsParam& p, ch::SetPositionsReply&
   // only the given positions are replied.
   int64_t* current = p.current_given ? &p.current_units : nullptr;
   int64_t* stop = p.stop_given ? &p.stop_units : nullptr;
-  reply.result = graph_ready_ ? movie_->SetPositions(current, p.current_flags, stop, p.stop_flags)
-                              : E_UNEXPECTED;
+  reply.result = movie_->SetPositions(current, p.current_flags, stop, p.stop_flags);
   if (current)
     reply.current_units = *current;
   if (stop)
@@ -218,13 +258,10 @@ void CMovieServer::SetPositions(ch::SetPositionsParam& p, ch::SetPositionsReply&
 }
 
 void CMovieServer::PutVolume(const ch::PutVolumeParam& p, ch::ResultReply& reply) {
-  reply.result = graph_ready_ ? movie_->put_Volume(p.volume) : E_UNEXPECTED;
+  reply.result = movie_->put_Volume(p.volume);
 }
 
 void CMovieServer::FindStartSound(const ch::CodeOnlyParam&, ch::ResultReply& reply) {
-  reply.result = E_UNEXPECTED;
-  if (!graph_ready_)
-    return;
   int32_t volume = 0;
   int64_t position = 0;
   if (media::FAILED(movie_->get_Volume(&volume))) {
@@ -232,7 +269,7 @@ void CMovieServer::FindStartSound(const ch::CodeOnlyParam&, ch::ResultReply& rep
   } else if (media::FAILED(movie_->GetCurrentPosition(&position))) {
     reply.result = E_FAIL;
   } else {
-    finder_->Start(path_, position);
+    finder_->Start(path_, media::NsFromUnits(position));
     reply.result = media::S_OK;
   }
 }
@@ -256,7 +293,7 @@ void CMovieServer::GetStartSound(const ch::CodeOnlyParam&, ch::StartSoundReply& 
       reply.state = ch::kStartSoundFailed;
       break;
   }
-  reply.onset_units = reply.state == ch::kStartSoundFound ? status.onset_units : 0;
+  reply.onset_units = reply.state == ch::kStartSoundFound ? media::UnitsFromNs(status.onset_ns) : 0;
 }
 
 void CMovieServer::CancelStartSound(const ch::CodeOnlyParam&) {
@@ -264,21 +301,16 @@ void CMovieServer::CancelStartSound(const ch::CodeOnlyParam&) {
 }
 
 void CMovieServer::StepFrames(const ch::StepFramesParam& p, ch::ResultReply& reply) {
-  reply.result = !graph_ready_                  ? E_UNEXPECTED
-                 : movie_->StepFrames(p.frames) ? media::S_OK
-                                                : media::S_FALSE;
+  reply.result = movie_->StepFrames(p.frames) ? media::S_OK : media::S_FALSE;
 }
 
 static_assert(CMovie::kZoomUnits == ch::kZoomUnits);
 
 void CMovieServer::SetZoom(const ch::SetZoomParam& p, ch::ResultReply& reply) {
   // The record comes from another process: nothing outside the picture reaches the graph.
-  if (!graph_ready_)
-    reply.result = E_UNEXPECTED;
-  else if (!ch::ZoomInRange(p.left, p.top, p.width, p.height))
-    reply.result = media::E_INVALIDARG;
-  else
-    reply.result = movie_->SetZoom(p.left, p.top, p.width, p.height);
+  reply.result = ch::ZoomInRange(p.left, p.top, p.width, p.height)
+                     ? movie_->SetZoom(p.left, p.top, p.width, p.height)
+                     : media::E_INVALIDARG;
 }
 
 }  // namespace quorvex

@@ -5,10 +5,10 @@
 #include <stdexcept>
 #include <string>
 
+#include "engine/ChannelTerms.h"
 #include "hosting/Channel.h"
 #include "platform/ipc/NamedEvent.h"
 #include "platform/ipc/SharedBlock.h"
-#include "platform/media/Results.h"
 
 namespace quorvex {
 
@@ -32,9 +32,10 @@ class CMovieServer {
   CMovieServer& operator=(const CMovieServer&) = delete;
 
   // Executes the command `code` (0x8064..0x8079 but 0x8074, the close): reads its record from
-  // the parameter block, writes its reply into the return block. Commands that need a graph,
-  // sent before a successful InitializeGraph, do nothing or reply a failure (E_UNEXPECTED,
-  // values 0).
+  // the parameter block, writes its reply into the return block. Commands that need a movie
+  // (channel::Needs), sent before a successful InitializeGraph, are refused here, in one
+  // place: they do nothing or reply what the engine reports without a graph (4:3, rate 1, not
+  // playing, no search) or a failure (E_UNEXPECTED, values 0).
   void Dispatch(int32_t code);
 
  private:

@@ -191,17 +191,23 @@ struct StartSoundReply {  // GetStartSound
 // A command without a reply record.
 struct NoReply {};
 
+// What a command needs of the server: an opened movie (nearly all of them), or nothing. A
+// command that needs a movie, sent before an InitializeGraph succeeded, never reaches the
+// engine: the server replies its refusal for the command's reply record (CMovieServer.cpp).
+enum class Needs { kMovie, kNothing };
+
 // One command of the channel: its code, the record the client writes at offset 0 of the
-// parameter block and the record the server writes at offset 0 of the return block. The
-// client's calls and the server's dispatch are both made from these; the close (kClose) is the
-// server window's own business and has none.
-template <Code C, typename P, typename R = NoReply>
+// parameter block, the record the server writes at offset 0 of the return block, and what it
+// needs. The client's calls and the server's dispatch are both made from these; the close
+// (kClose) is the server window's own business and has none.
+template <Code C, typename P, typename R = NoReply, Needs N = Needs::kMovie>
 struct Command {
   static constexpr Code code = C;
   using Param = P;
   using Reply = R;
+  static constexpr Needs needs = N;
 };
-using InitializeGraph = Command<kInitializeGraph, InitializeGraphParam, BoolReply>;
+using InitializeGraph = Command<kInitializeGraph, InitializeGraphParam, BoolReply, Needs::kNothing>;
 using SetVideoSize = Command<kSetVideoSize, SetVideoSizeParam>;
 using GraphNotifyProc = Command<kGraphNotifyProc, CodeOnlyParam>;
 using SetRate = Command<kSetRate, SetRateParam>;

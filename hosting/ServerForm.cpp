@@ -5,12 +5,12 @@
 #include <QTimer>
 
 #include <csignal>
-#include <cstdio>
 #include <exception>
 #include <memory>
 
 #include "hosting/CMovieServer.h"
 #include "hosting/Channel.h"
+#include "hosting/Log.h"
 #include "platform/ipc/MessagePort.h"
 
 namespace quorvex {
@@ -42,7 +42,8 @@ bool ServerForm::ServerForm_Load(const QStringList& arguments) {
     return false;
   try {
     movie_server_ = std::make_unique<CMovieServer>(handle(), arguments.at(2).toStdString());
-  } catch (const ChannelOpenError&) {
+  } catch (const ChannelOpenError& e) {
+    qCWarning(ChannelLog, "no channel for this server: %s", e.what());
     return false;
   }
   return true;
@@ -76,18 +77,19 @@ int RunServer(int argc, char** argv) {
     made = std::make_unique<ServerForm>();
   } catch (const std::exception& e) {
     // No window: the client sees us end before we were ready and tells its user.
-    std::fprintf(stderr, "quorvex: no window for this server: %s\n", e.what());
+    qCWarning(ChannelLog, "no window for this server: %s", e.what());
     return 1;
   }
   ServerForm& form = *made;
-  if (!form.ServerForm_Load(QCoreApplication::arguments())) {
-    std::fprintf(stderr, "quorvex: no channel for this server\n");
-    return 1;
-  }
+  if (!form.ServerForm_Load(QCoreApplication::arguments()))
+    return 1;  // said why
   QObject::connect(&form, &ServerForm::closed, &app, &QCoreApplication::quit);
   QTimer attach_deadline;
   attach_deadline.setSingleShot(true);
-  QObject::connect(&attach_deadline, &QTimer::timeout, &app, [] { QCoreApplication::exit(1); });
+  QObject::connect(&attach_deadline, &QTimer::timeout, &app, [] {
+    qCWarning(ChannelLog, "the client did not attach in time: this server ends");
+    QCoreApplication::exit(1);
+  });
   QObject::connect(&form, &ServerForm::attached, &attach_deadline, &QTimer::stop);
   attach_deadline.start(kAttachDeadlineMs);
   return app.exec();

@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+#include "laps/Log.h"
 #include "platform/ui/MessageBox.h"
 
 namespace quorvex::laps {
@@ -37,15 +38,19 @@ void ShowLoadFailedMessage(QWidget* owner, const QString& description) {
 
 bool SaveLapFile(QWidget* owner, const QString& path, const LapFile& file, const QLocale& locale) {
   const std::optional<QString> error = WriteLapFile(path, file, locale);
-  if (error)
+  if (error) {
+    qCWarning(LapLog).noquote() << "lap file" << path << "not saved:" << *error;
     ShowSaveFailedMessage(owner, *error);
+  }
   return !error;
 }
 
 std::optional<LapFile> LoadLapFile(QWidget* owner, const QString& path, const QLocale& locale) {
   LapFileReadResult result = ReadLapFile(path, locale);
-  if (!result.file)
+  if (!result.file) {
+    qCWarning(LapLog).noquote() << "lap file" << path << "not loaded:" << result.error;
     ShowLoadFailedMessage(owner, result.error);
+  }
   return std::move(result.file);
 }
 

@@ -26,9 +26,9 @@
 #include <string>
 #include <utility>
 
+#include "engine/ChannelTerms.h"
 #include "engine/MovieUtils.h"
 #include "hosting/Channel.h"
-#include "platform/media/Results.h"
 #include "platform/ui/Fonts.h"
 #include "platform/ui/MessageBox.h"
 #include "platform/ui/NumberFormat.h"

@@ -14,13 +14,13 @@
 #include <string>
 
 #include "bench/BenchServer.h"
+#include "engine/ChannelTerms.h"
 #include "hosting/CMovieClient.h"
-#include "platform/media/Results.h"
 #include "tests/support/XTestWindow.h"
 
 namespace quorvex::bench {
 
-constexpr double kUnitsPerSecond = 1e7;  // the channel's 100 ns units
+constexpr double kUnitsPerSecond = double(media::kUnitsPerSecond);  // the channel's unit
 
 inline int64_t Units(double seconds) {
   return int64_t(std::llround(seconds * kUnitsPerSecond));
@@ -86,9 +86,12 @@ class BenchMovie {
   // The Left/Right keys: pictures of the movie's own rate.
   void StepFrames(int frames) { client_->StepFrames(frames); }
 
-  // VmRSS and VmHWM of the server (resident now, and at most so far), in MiB.
+  // VmRSS and VmHWM of the server (resident now, and at most so far), in MiB; its
+  // proportional share (Pss: pages shared with other processes, the libraries above all, count
+  // in part, so that the shares of several servers add up to what they take together) and its
+  // anonymous memory (what it allocated itself).
   struct Memory {
-    double resident_mib = 0, peak_mib = 0;
+    double resident_mib = 0, peak_mib = 0, proportional_mib = 0, anonymous_mib = 0;
   };
   Memory ServerMemory() const {
     Memory memory;
@@ -105,6 +108,17 @@ class BenchMovie {
         memory.peak_mib = double(kib) / 1024;
     }
     std::fclose(f);
+    const std::string rollup =
+        "/proc/" + std::to_string(client_->server_pid()) + "/smaps_rollup";
+    if (FILE* r = std::fopen(rollup.c_str(), "r")) {
+      while (std::fgets(line, sizeof line, r)) {
+        if (std::sscanf(line, "Pss: %ld kB", &kib) == 1)
+          memory.proportional_mib = double(kib) / 1024;
+        else if (std::sscanf(line, "Anonymous: %ld kB", &kib) == 1)
+          memory.anonymous_mib = double(kib) / 1024;
+      }
+      std::fclose(r);
+    }
     return memory;
   }
 

@@ -42,7 +42,8 @@ void UseForAWhile(BenchMovie& movie) {
 
 // Resident memory of `movies` servers, each with the 1080p60 camera movie drawn at `width`
 // (16:9), paused after UseForAWhile: resident_MiB and peak_MiB (VmRSS, VmHWM) summed over the
-// servers, largest_MiB the largest server's resident set.
+// servers, largest_MiB the largest server's resident set; pss_MiB what they take together
+// (the libraries they share counted once), anon_MiB what they allocated themselves.
 void BM_ServerMemory(benchmark::State& state) {
   const int count = int(state.range(0));
   const int width = int(state.range(1));
@@ -59,14 +60,18 @@ void BM_ServerMemory(benchmark::State& state) {
     for (auto& movie : movies)
       UseForAWhile(*movie);
     std::this_thread::sleep_for(std::chrono::seconds(2));
-    double resident = 0, peak = 0, largest = 0;
+    double resident = 0, peak = 0, largest = 0, proportional = 0, anonymous = 0;
     for (auto& movie : movies) {
       const BenchMovie::Memory memory = movie->ServerMemory();
       resident += memory.resident_mib;
       peak += memory.peak_mib;
+      proportional += memory.proportional_mib;
+      anonymous += memory.anonymous_mib;
       largest = std::max(largest, memory.resident_mib);
     }
     state.counters["resident_MiB"] = resident;
+    state.counters["pss_MiB"] = proportional;
+    state.counters["anon_MiB"] = anonymous;
     state.counters["peak_MiB"] = peak;
     state.counters["largest_MiB"] = largest;
   }

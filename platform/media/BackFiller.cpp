@@ -8,6 +8,7 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/media/Decoding.h"
 #include "platform/media/Graph.h"
 #include "platform/media/Log.h"
 #include "platform/media/PictureMaker.h"
@@ -17,12 +18,6 @@ namespace {
 
 constexpr GstClockTime kSliceNs = 50 * GST_MSECOND;
 constexpr int kStateSlices = 200;  // 10 s
-
-// Sound is of no use here: the demuxer's other streams stay encoded and are dropped.
-gboolean OnlyVideoDecoded(GstElement*, GstPad*, GstCaps* caps, gpointer) {
-  const GstStructure* s = gst_caps_get_size(caps) ? gst_caps_get_structure(caps, 0) : nullptr;
-  return s && std::string_view(gst_structure_get_name(s)).starts_with("video/");
-}
 
 bool LinkTo(GstPad* pad, GstElement* element) {
   GstPad* sink = gst_element_get_static_pad(element, "sink");
@@ -143,7 +138,8 @@ bool BackFiller::BuildPipeline() {
     return true;
   pipeline_ = gst_pipeline_new("backfill");
   GstElement* source = gst_element_factory_make("filesrc", nullptr);
-  GstElement* decoder = gst_element_factory_make("decodebin", nullptr);
+  // Sound is of no use here: it stays encoded and is dropped.
+  GstElement* decoder = MakeDecoder({.what = Decode::kPictures});
   GstElement* convert = gst_element_factory_make("videoconvert", "convert");
   GstElement* flip = gst_element_factory_make("videoflip", nullptr);
   sink_ = gst_element_factory_make("appsink", nullptr);
@@ -154,7 +150,6 @@ bool BackFiller::BuildPipeline() {
   GstCaps* raw = gst_caps_from_string("video/x-raw");
   g_object_set(sink_, "sync", FALSE, "max-buffers", 2u, "caps", raw, nullptr);
   gst_caps_unref(raw);
-  g_signal_connect(decoder, "autoplug-continue", G_CALLBACK(&OnlyVideoDecoded), nullptr);
   g_signal_connect(decoder, "pad-added", G_CALLBACK(&LinkPad), pipeline_);
   gst_bin_add_many(GST_BIN(pipeline_), source, decoder, convert, flip, sink_, nullptr);
   return gst_element_link(source, decoder) && gst_element_link_many(convert, flip, sink_, nullptr);

@@ -1,16 +1,17 @@
 #include "platform/media/EventQueue.h"
 
 #include <chrono>
+#include <utility>
 
 #include "platform/ipc/MessageConnection.h"
 
 namespace quorvex::media {
 
-void EventQueue::Queue(int32_t code, intptr_t param1, intptr_t param2) {
+void EventQueue::Queue(GraphEvent event) {
   int32_t hwnd = 0, message = 0, instance = 0;
   {
     std::lock_guard lock(mutex_);
-    events_.push_back({code, param1, param2});
+    events_.push_back(std::move(event));
     hwnd = hwnd_;
     message = message_;
     instance = instance_;
@@ -20,7 +21,7 @@ void EventQueue::Queue(int32_t code, intptr_t param1, intptr_t param2) {
   Notify(hwnd, message, instance);
 }
 
-HRESULT EventQueue::SetNotifyWindow(int32_t hwnd, int32_t message, int32_t instance) {
+void EventQueue::SetNotifyWindow(int32_t hwnd, int32_t message, int32_t instance) {
   bool waiting = false;
   {
     std::lock_guard lock(mutex_);
@@ -31,26 +32,19 @@ HRESULT EventQueue::SetNotifyWindow(int32_t hwnd, int32_t message, int32_t insta
   }
   if (waiting)
     Notify(hwnd, message, instance);
-  return S_OK;
 }
 
-HRESULT EventQueue::GetEvent(int32_t* code, intptr_t* param1, intptr_t* param2,
-                             int32_t timeout_ms) {
-  if (!code || !param1 || !param2)
-    return E_POINTER;
+std::optional<GraphEvent> EventQueue::Take(int32_t timeout_ms) {
   std::unique_lock lock(mutex_);
   const auto has_event = [this] { return !events_.empty(); };
   if (timeout_ms < 0) {
     arrived_.wait(lock, has_event);
   } else if (!arrived_.wait_for(lock, std::chrono::milliseconds(timeout_ms), has_event)) {
-    return E_ABORT;
+    return std::nullopt;
   }
-  const Event event = events_.front();
+  GraphEvent event = std::move(events_.front());
   events_.pop_front();
-  *code = event.code;
-  *param1 = event.param1;
-  *param2 = event.param2;
-  return S_OK;
+  return event;
 }
 
 void EventQueue::Clear() {

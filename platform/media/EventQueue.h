@@ -9,30 +9,34 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
-
-#include "platform/media/Results.h"
+#include <optional>
+#include <string>
 
 namespace quorvex::media {
 
+// What the graph has to tell its owner.
+struct GraphEvent {
+  enum class Kind {
+    kEndOfStream,  // every sink has played out: the movie reached its end
+    kError,        // a streaming error; `text` says what failed
+  };
+  Kind kind = Kind::kEndOfStream;
+  std::string text;
+};
+
 class EventQueue {
  public:
-  struct Event {
-    int32_t code = 0;
-    intptr_t param1 = 0;
-    intptr_t param2 = 0;
-  };
-
   // Any thread. Appends the event and, when a window is registered, posts its message with
   // lparam = the registered instance value (never blocks).
-  void Queue(int32_t code, intptr_t param1, intptr_t param2);
+  void Queue(GraphEvent event);
 
   // Registers the window that is told about queued events; `hwnd` 0 stops the notifications.
   // Events already waiting are announced at once, so none is left unannounced.
-  HRESULT SetNotifyWindow(int32_t hwnd, int32_t message, int32_t instance);
+  void SetNotifyWindow(int32_t hwnd, int32_t message, int32_t instance);
 
-  // Takes the oldest event, waiting at most `timeout_ms` (negative: until one arrives).
-  // E_ABORT when none arrived in time, E_POINTER for a missing out-parameter.
-  HRESULT GetEvent(int32_t* code, intptr_t* param1, intptr_t* param2, int32_t timeout_ms);
+  // Takes the oldest event, waiting at most `timeout_ms` (negative: until one arrives);
+  // nullopt when none arrived in time.
+  std::optional<GraphEvent> Take(int32_t timeout_ms);
 
   // Drops every queued event (a graph that is torn down has nothing left to report).
   void Clear();
@@ -42,10 +46,10 @@ class EventQueue {
 
   std::mutex mutex_;
   std::condition_variable arrived_;
-  std::deque<Event> events_;  // guarded by mutex_
-  int32_t hwnd_ = 0;          // guarded by mutex_
-  int32_t message_ = 0;       // guarded by mutex_
-  int32_t instance_ = 0;      // guarded by mutex_
+  std::deque<GraphEvent> events_;  // guarded by mutex_
+  int32_t hwnd_ = 0;               // guarded by mutex_
+  int32_t message_ = 0;            // guarded by mutex_
+  int32_t instance_ = 0;           // guarded by mutex_
 };
 
 }  // namespace quorvex::media

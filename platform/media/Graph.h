@@ -127,6 +127,8 @@ class Graph {
   // The picture on screen (or held, before it is drawn).
   std::optional<Shown> shown() const;
 
+  // The end of the stream and streaming errors with their text; after a failed Open, the
+  // errors that made it fail.
   EventQueue& events() { return events_; }
   PictureCache& cache() { return picture_path_->cache(); }
   // This movie's share of the pictures kept by all movies (never above kDefaultCacheBytes).

@@ -41,7 +41,11 @@ struct Graph::Callbacks {
     gst_message_unref(message);  // a handler that drops a message releases it
     return GST_BUS_DROP;
   }
-  static void OnStreamError(void* self) { static_cast<Graph*>(self)->OnStreamError(); }
+  static void OnStreamError(void* self, const char* text) {
+    auto* graph = static_cast<Graph*>(self);
+    graph->events_.Queue({GraphEvent::Kind::kError, text});
+    graph->OnStreamError();
+  }
   static void OnPadAdded(GstElement*, GstPad* pad, gpointer self) {
     static_cast<Graph*>(self)->LinkDecodedPad(pad);
   }

@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "platform/media/Deadline.h"
+#include "platform/media/Decoding.h"
 #include "platform/media/Graph.h"
 #include "platform/media/GraphBranches.h"
-#include "platform/media/Log.h"
 #include "platform/media/GstRef.h"
+#include "platform/media/Log.h"
 #include "platform/media/PictureMaker.h"
-#include "platform/media/WatchedDecodeBin.h"
 
 namespace quorvex::media {
 namespace {
@@ -128,10 +128,9 @@ void PreferHardwareDecoders() {
             GST_ELEMENT_FACTORY_TYPE_HARDWARE,
         GST_RANK_MARGINAL);
     for (GList* item = decoders; item; item = item->next) {
-      auto* feature = GST_PLUGIN_FEATURE(item->data);
-      const char* plugin = gst_plugin_feature_get_plugin_name(feature);
-      if (plugin && (std::string_view(plugin) == "va" || std::string_view(plugin) == "vaapi"))
-        gst_plugin_feature_set_rank(feature, GST_RANK_PRIMARY + 1);
+      auto* factory = GST_ELEMENT_FACTORY(item->data);
+      if (IsHardwareFactory(factory))
+        gst_plugin_feature_set_rank(GST_PLUGIN_FEATURE(factory), GST_RANK_PRIMARY + 1);
     }
     gst_plugin_feature_list_free(decoders);
   });
@@ -161,8 +160,8 @@ bool Graph::Open(const std::string& path) {
     prerolled = BuildDecoding(true);
   }
   if (!prerolled || (!has_video() && !has_audio())) {
+    // The errors stay queued: they tell the owner why the file did not open.
     gst_element_set_state(pipeline_, GST_STATE_NULL);
-    events_.Clear();
     return false;
   }
   events_.Clear();  // what the preroll reported concerns nobody
@@ -184,35 +183,18 @@ bool Graph::Open(const std::string& path) {
   return true;
 }
 
-namespace {
-
-bool IsHardwareFactory(GstElementFactory* factory) {
-  const char* plugin =
-      factory ? gst_plugin_feature_get_plugin_name(GST_PLUGIN_FEATURE(factory)) : nullptr;
-  return plugin && (std::string_view(plugin) == "va" || std::string_view(plugin) == "vaapi");
-}
-
-// decodebin's answers to autoplug-select (GstAutoplugSelectResult, not in its public headers).
-enum AutoplugSelect : int { kAutoplugTry = 0, kAutoplugSkip = 2 };
-
-int SkipHardware(GstElement*, GstPad*, GstCaps*, GstElementFactory* factory, gpointer) {
-  return IsHardwareFactory(factory) ? kAutoplugSkip : kAutoplugTry;
-}
-
-}  // namespace
-
 // Source and decoder for path_, prerolled (bounded). With `software_only` no hardware decoder
 // is plugged.
 bool Graph::BuildDecoding(bool software_only) {
   GstElement* source = Make("filesrc");
-  GstElement* decoder = MakeWatchedDecodeBin(&Callbacks::OnStreamError, this);
+  GstElement* decoder = MakeDecoder({.what = Decode::kPicturesAndSound,
+                                     .software_only = software_only,
+                                     .on_error = &Callbacks::OnStreamError,
+                                     .user_data = this});
   if (source)
     g_object_set(source, "location", path_.c_str(), nullptr);
-  if (decoder) {
+  if (decoder)
     g_signal_connect(decoder, "pad-added", G_CALLBACK(&Callbacks::OnPadAdded), this);
-    if (software_only)
-      g_signal_connect(decoder, "autoplug-select", G_CALLBACK(&SkipHardware), nullptr);
-  }
   if (!AddChain(GST_BIN(pipeline_), {source, decoder}))
     return false;
   uint64_t async_done = 0, errors = 0;
@@ -307,6 +289,8 @@ void Graph::OnBusMessage(GstMessage* message) {
       gst_message_parse_error(message, &error, &detail);
       GST_CAT_WARNING(GraphLog(), "%s: %s (%s)", path_.c_str(), error ? error->message : "",
                       detail ? detail : "");
+      // The text goes with the event: the owner says why a movie did not open or stopped.
+      events_.Queue({GraphEvent::Kind::kError, error ? error->message : ""});
       g_clear_error(&error);
       g_free(detail);
       OnStreamError();
@@ -314,7 +298,7 @@ void Graph::OnBusMessage(GstMessage* message) {
     }
     case GST_MESSAGE_EOS:
       if (from_graph)
-        events_.Queue(EC_COMPLETE, S_OK, 0);
+        events_.Queue({GraphEvent::Kind::kEndOfStream, {}});
       return;
     default:
       return;
@@ -327,7 +311,6 @@ void Graph::OnStreamError() {
     ++error_count_;
   }
   bus_changed_.notify_all();
-  events_.Queue(EC_ERRORABORT, E_FAIL, 0);
 }
 
 void Graph::LinkDecodedPad(GstPad* pad) {

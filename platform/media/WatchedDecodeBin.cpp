@@ -25,8 +25,12 @@ void HandleMessage(GstBin* bin, GstMessage* message) {
       GST_STATE(GST_ELEMENT(source)) >= GST_STATE_PAUSED) {
     auto callback =
         reinterpret_cast<StreamErrorCallback>(g_object_get_data(G_OBJECT(bin), kCallbackKey));
-    if (callback)
-      callback(g_object_get_data(G_OBJECT(bin), kUserDataKey));
+    if (callback) {
+      GError* error = nullptr;
+      gst_message_parse_error(message, &error, nullptr);
+      callback(g_object_get_data(G_OBJECT(bin), kUserDataKey), error ? error->message : "");
+      g_clear_error(&error);
+    }
   }
   GType parent = g_type_parent(G_OBJECT_TYPE(bin));
   GST_BIN_CLASS(g_type_class_peek(parent))->handle_message(bin, message);

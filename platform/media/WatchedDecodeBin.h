@@ -12,8 +12,8 @@
 
 namespace quorvex::media {
 
-// Called on the streaming thread that posted the error.
-using StreamErrorCallback = void (*)(void* user_data);
+// Called on the streaming thread that posted the error, with the error's text.
+using StreamErrorCallback = void (*)(void* user_data, const char* text);
 
 // A new decodebin (floating reference) that calls `callback` for such errors; a plain
 // decodebin when the type cannot be derived, null when there is no decodebin at all.

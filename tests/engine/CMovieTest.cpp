@@ -14,6 +14,8 @@
 #include <gst/gst.h>
 #include <unistd.h>
 
+#include <QLoggingCategory>
+
 #include "engine/CMovie.h"
 #include "engine/Clock.h"
 #include "engine/MovieUtils.h"
@@ -89,7 +91,15 @@ class CMovieTest : public testing::Test {
   CMovie movie_;
 };
 
-// Every kind of audio with the real pitch filter in the graph; a file without a picture fails.
+// What the engine logged in its category (its failures, with their reasons).
+std::vector<std::string> engine_log;
+void KeepEngineLog(QtMsgType, const QMessageLogContext& context, const QString& message) {
+  if (context.category && std::string(context.category) == "quorvex.engine")
+    engine_log.push_back(message.toStdString());
+}
+
+// Every kind of audio with the real pitch filter in the graph; a file without a picture fails,
+// and so does one that is no movie: the log says why, in the decoder's words where it has them.
 // A lone surrogate in a name stands for the replacement character.
 TEST_F(CMovieTest, OpensPlayableMovies) {
   // A short mono WAV: a playable file without a picture; a movie under a name with U+FFFD.
@@ -100,21 +110,30 @@ TEST_F(CMovieTest, OpensPlayableMovies) {
           .c_str());
   std::remove(lone.c_str());
   ASSERT_EQ(symlink(test::Movie("h264-aac-16x9.mp4").c_str(), lone.c_str()), 0);
-  const std::tuple<std::u16string, bool, bool, bool> cases[] = {
-      // opens, video, audio
-      {Path(test::Movie("h264-aac-16x9.mp4")), true, true, true},
-      {Path(test::Movie("h264-noaudio.mp4")), true, true, false},
-      {Path(test::Movie("h264-pcm-6ch.mkv")), true, true, true},
-      {Path(testing::TempDir() + "lone-") + u"\xD800.mp4", true, true, true},
-      {Path(sound_only), false, false, true}};
-  for (const auto& [path, opens, video, audio] : cases) {
+  const std::tuple<std::u16string, bool, bool, bool, std::string> cases[] = {
+      // opens, video, audio, why not
+      {Path(test::Movie("h264-aac-16x9.mp4")), true, true, true, ""},
+      {Path(test::Movie("h264-noaudio.mp4")), true, true, false, ""},
+      {Path(test::Movie("h264-pcm-6ch.mkv")), true, true, true, ""},
+      {Path(testing::TempDir() + "lone-") + u"\xD800.mp4", true, true, true, ""},
+      {Path(sound_only), false, false, true, "sound-only.wav: it has no picture"},
+      {Path(test::Movie("text-file.mp4")), false, false, false,
+       "text-file.mp4: Could not determine type of stream"}};
+  const QtMessageHandler previous = qInstallMessageHandler(&KeepEngineLog);
+  for (const auto& [path, opens, video, audio, why] : cases) {
     SCOPED_TRACE(std::string(path.begin(), path.end()));
+    engine_log.clear();
     CMovie movie;
     EXPECT_EQ(movie.InitializeGraph(path, owner_.id()), opens);
     const media::Graph& graph = *movie.graph();
     EXPECT_EQ(std::tuple(graph.has_video(), graph.has_audio(), graph.audio_through_filter()),
               std::tuple(video, audio, audio));
+    if (!opens) {
+      ASSERT_EQ(engine_log.size(), 1u);
+      EXPECT_NE(engine_log[0].find(why), std::string::npos) << engine_log[0];
+    }
   }
+  qInstallMessageHandler(previous);
 }
 
 // Opening as the movie window does (InitializeGraph, SetVideoSize, Pause) takes and shows the

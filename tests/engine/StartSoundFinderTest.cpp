@@ -51,7 +51,7 @@ TEST(StartSoundFinder, DecodesTheSoundOnly) {
   finder.Start(Path(test::Movie("start-gun.avi")), 0);
   const StartSoundFinder::Status status = WaitForAnswer(finder);
   ASSERT_EQ(status.state, State::kFound);
-  EXPECT_NEAR(double(status.onset_units) / 1e7, 1.5, 0.002);
+  EXPECT_NEAR(double(status.onset_ns) / 1e9, 1.5, 0.002);
 }
 
 // A movie without sound never prerolls the search's sound sink: the search stands in its first

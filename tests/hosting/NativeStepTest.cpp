@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/ChannelTerms.h"
 #include "hosting/CMovieClient.h"
-#include "platform/media/Results.h"
 #include "tests/support/TestEnv.h"
 #include "tests/support/XTestWindow.h"
 

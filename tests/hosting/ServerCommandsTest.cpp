@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
+#include "engine/ChannelTerms.h"
 #include "hosting/CMovieClient.h"
 #include "hosting/Channel.h"
-#include "platform/media/Results.h"
 #include "tests/support/TestEnv.h"
 #include "tests/support/XTestWindow.h"
 
@@ -136,12 +136,17 @@ TEST(ServerRefusals, CommandsBeforeAGraphReplyFailures) {
   EXPECT_EQ(value, 0);  // the value is replied as 0 with the failure
   int64_t pos = 10 * kFrameUnits;
   EXPECT_TRUE(FAILED(client.SetPositions(&pos, AM_SEEKING_AbsolutePositioning, nullptr, 0)));
+  EXPECT_EQ(pos, 10 * kFrameUnits) << "the given position is replied as it was sent";
   EXPECT_TRUE(FAILED(client.put_Volume(0)));
   EXPECT_TRUE(FAILED(client.StepFrames(1)));
   EXPECT_TRUE(FAILED(client.FindStartSound()));
+  EXPECT_EQ(client.GetStartSound(&value), channel::kStartSoundIdle);
   client.Run();
   EXPECT_FALSE(client.IsPlaying());
   EXPECT_EQ(client.GetRate(), 1.0);
+  int32_t x = 0, y = 0;
+  client.GetAspectRatio(x, y);
+  EXPECT_EQ(std::pair(x, y), std::pair(4, 3));
   EXPECT_FALSE(client.lost());
 }
 

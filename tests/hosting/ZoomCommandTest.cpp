@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "hosting/CMovieClient.h"
-#include "platform/media/Results.h"
+#include "engine/ChannelTerms.h"
 #include "tests/support/Quadrants.h"
 #include "tests/support/TestEnv.h"
 #include "tests/support/XTestWindow.h"

@@ -23,7 +23,7 @@ void RunEventsUntil(const std::vector<ipc::Message>& messages, size_t count, int
 }
 
 // An event queued before registration is announced on registration, one of another thread
-// too; none after the window is unregistered.
+// too; none after the window is unregistered. The events come out in order, with their text.
 TEST(EventQueueTest, QueuingPostsTheRegisteredMessageWithTheInstance) {
   std::vector<ipc::Message> messages;
   ipc::MessagePort window([&](const ipc::Message& m) {
@@ -31,17 +31,24 @@ TEST(EventQueueTest, QueuingPostsTheRegisteredMessageWithTheInstance) {
     return int64_t(0);
   });
   EventQueue queue;
-  queue.Queue(EC_COMPLETE, S_OK, 0);
-  ASSERT_EQ(queue.SetNotifyWindow(window.handle(), 0x8001, 42), S_OK);
+  queue.Queue({GraphEvent::Kind::kError, "no decoder"});
+  queue.SetNotifyWindow(window.handle(), 0x8001, 42);
   RunEventsUntil(messages, 1, 5000);
-  std::thread([&] { queue.Queue(EC_COMPLETE, S_OK, 0); }).join();
+  std::thread([&] { queue.Queue({GraphEvent::Kind::kEndOfStream, {}}); }).join();
   RunEventsUntil(messages, 2, 5000);
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(std::pair(messages[1].code, messages[1].lparam), std::pair(0x8001u, int64_t(42)));
   queue.SetNotifyWindow(0, 0, 0);
-  queue.Queue(EC_COMPLETE, S_OK, 0);
+  queue.Queue({GraphEvent::Kind::kEndOfStream, {}});
   RunEventsUntil(messages, 3, 200);
   EXPECT_EQ(messages.size(), 2u);
+  const std::optional<GraphEvent> first = queue.Take(0);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(std::pair(first->kind, first->text),
+            std::pair(GraphEvent::Kind::kError, std::string("no decoder")));
+  EXPECT_EQ(queue.Take(0)->kind, GraphEvent::Kind::kEndOfStream);
+  queue.Clear();
+  EXPECT_FALSE(queue.Take(10)) << "cleared";
 }
 
 }  // namespace
