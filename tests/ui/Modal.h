@@ -43,23 +43,6 @@ class ModalWatcher : public QObject {
     timer_.start(10);
   }
 
-  // Answers every message box with `button` (closes it when it has no such button) and records it.
-  static ModalWatcher* AnsweringBoxes(QMessageBox::StandardButton button,
-                                      std::vector<SeenBox>* seen) {
-    return new ModalWatcher([button, seen](QWidget* w) {
-      auto* box = qobject_cast<QMessageBox*>(w);
-      if (box == nullptr)
-        return;
-      seen->push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
-      QAbstractButton* b = box->button(button);
-      if (b != nullptr) {
-        b->click();
-      } else {
-        box->reject();
-      }
-    });
-  }
-
  private:
   void Poll() {
     QWidget* modal = QApplication::activeModalWidget();
