@@ -1,7 +1,7 @@
 // The main window with real movie windows and server processes: placement, menus and dialogs,
 // opening by command line, dialog and drop, numbering after closing, the control strips, the
-// arrangement of the movie windows, fan-out from the control panel, laps and the lap file, no
-// server left behind, and a killed server among others.
+// arrangement of the movie windows, fan-out from the control panel, laps and the lap file, the
+// comparison movie's export, no server left behind, and a killed server among others.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -10,6 +10,7 @@
 
 #include <memory>
 
+#include "app/ExportDialog.h"
 #include "app/MainForm.h"
 #include "hosting/Channel.h"
 #include "laps/LapFile.h"
@@ -66,6 +67,18 @@ ModalWatcher::Handler TypeIntoFileDialog(const QString& dir, const QString& type
   };
 }
 
+// Answers the export dialog with the last size and `sound`, then the save dialog with `path`.
+ModalWatcher::Handler AnswerExport(int sound, const QString& path) {
+  return [sound, save = TypeIntoFileDialog("", path)](QWidget* w) {
+    if (auto* dialog = qobject_cast<ExportDialog*>(w)) {
+      dialog->size()->setCurrentIndex(dialog->size()->count() - 1);
+      dialog->sound()->setCurrentIndex(sound);
+      QMetaObject::invokeMethod(dialog, "accept");
+    }
+    save(w);
+  };
+}
+
 class MainFormTest : public testing::Test {
  protected:
   void SetUp() override { ui::SubstituteUiGothicFont(); }
@@ -82,17 +95,17 @@ class MainFormTest : public testing::Test {
     QTest::qWait(20);
     return *form_;
   }
-  QStringList Titles() const {
-    QStringList titles;
+  // What `f` gives for each movie window, in order.
+  template <typename F>
+  auto Each(F f) const {
+    std::vector<decltype(f(nullptr))> out;
     for (VideoForm* vf : form_->vfs())
-      titles << vf->windowTitle();
-    return titles;
+      out.push_back(f(vf));
+    return out;
   }
-  std::vector<QRect> Cells() const {
-    std::vector<QRect> cells;
-    for (VideoForm* vf : form_->vfs())
-      cells.push_back(vf->geometry());
-    return cells;
+  QStringList Titles() const {
+    const auto titles = Each([](VideoForm* vf) { return vf->windowTitle(); });
+    return QStringList(titles.begin(), titles.end());
   }
   // The grid the main window would choose for the current client area.
   QSize Shape() {
@@ -111,22 +124,18 @@ class MainFormTest : public testing::Test {
     }
     ASSERT_EQ(client->size(), QSize(w, h));
   }
-  std::vector<double> Positions() {
-    std::vector<double> seconds;
-    for (VideoForm* vf : form_->vfs()) {
+  std::vector<double> Positions() const {
+    return Each([](VideoForm* vf) {
       int64_t p = -1;
       vf->client()->GetCurrentPosition(&p);
-      seconds.push_back(double(p) / kUnits);
-    }
-    return seconds;
+      return double(p) / kUnits;
+    });
   }
-  std::vector<bool> Playing() {
-    std::vector<bool> playing;
-    for (VideoForm* vf : form_->vfs())
-      playing.push_back(vf->client()->IsPlaying());
-    return playing;
+  std::vector<bool> Playing() const {
+    return Each([](VideoForm* vf) { return vf->client()->IsPlaying(); });
   }
   void Click(QPushButton* b) { QTest::mouseClick(b, Qt::LeftButton); }
+  ExportRun* Running() { return form_->findChild<ExportRun*>("export_run"); }
 
   std::unique_ptr<MainForm> form_;
 };
@@ -193,17 +202,12 @@ TEST_F(MainFormTest, DroppedAndChosenFilesOpenInTheirOrder) {
   QMimeData data;
   data.setUrls({QUrl::fromLocalFile(MoviePath("mjpeg-pcm-4x3.avi")),
                 QUrl::fromLocalFile(MoviePath("h264-aac-16x9.mp4"))});
-  QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(&f, &enter);
-  EXPECT_TRUE(enter.isAccepted());
-  QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(&f, &drop);
+  EXPECT_TRUE(DragOver(&f, &data));
+  DragOver(&f, &data, /*drop=*/true);
   ASSERT_TRUE(QTest::qWaitFor([&] { return f.vfs().size() == 2u; }, 60000));
   QMimeData text;
   text.setText("hello");
-  QDragEnterEvent refused(QPoint(100, 100), Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(&f, &refused);
-  EXPECT_FALSE(refused.isAccepted());
+  EXPECT_FALSE(DragOver(&f, &text));
   {
     ModalWatcher watcher(TypeIntoFileDialog(QFileInfo(MoviePath("h264-noaudio.mp4")).path(),
                                             "\"h264-noaudio.mp4\" \"mjpeg-pcm-4x3.avi\""));
@@ -238,7 +242,7 @@ TEST_F(MainFormTest, ArrangementTakesTheGridWithTheLargestPicture) {
     SetClientSize(c.client.width(), c.client.height());
     f.AlignVideoForms();
     EXPECT_EQ(Shape(), c.shape) << c.windows;
-    EXPECT_EQ(Cells(), c.cells) << c.windows;
+    EXPECT_EQ(Each([](VideoForm* vf) { return vf->geometry(); }), c.cells) << c.windows;
   }
   // Two windows: where one column and two columns give the same area, one column wins.
   f.CloseAllVideoForms();
@@ -302,12 +306,11 @@ TEST_F(MainFormTest, LapMarksAndRowSelectionMoveEveryMovie) {
   f.RowSelected(0);
   EXPECT_NEAR(Positions()[0], 1.0, 0.002);
   EXPECT_NEAR(Positions()[1], 2.0, 0.002);
-  std::vector<SeenBox> seen;
-  std::unique_ptr<ModalWatcher> w(ModalWatcher::AnsweringBoxes(QMessageBox::Ok, &seen));
+  BoxAnswerer boxes(QMessageBox::Ok);
   f.vfs()[0]->SetCurrentPosition(0.5);  // before the first movie's base
   Click(f.cf()->time_add_button());
-  ASSERT_EQ(seen.size(), 1u);
-  EXPECT_EQ(seen[0].text, "基準位置より前の位置をセットすることはできません。");
+  ASSERT_EQ(boxes.seen.size(), 1u);
+  EXPECT_EQ(boxes.seen[0].text, "基準位置より前の位置をセットすることはできません。");
   EXPECT_EQ(f.GetCountTime(), 2);
   f.OpenMovies({MoviePath("h264-noaudio.mp4")});
   EXPECT_EQ(f.GetCountTime(), 0);
@@ -348,14 +351,13 @@ TEST_F(MainFormTest, LapFileRoundTripThroughTheMenus) {
   ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
   broken.write("<QuorvexLapFile><file_name/></QuorvexLapFile>");
   broken.close();
-  std::vector<SeenBox> seen;
   {
-    std::unique_ptr<ModalWatcher> boxes(ModalWatcher::AnsweringBoxes(QMessageBox::Ok, &seen));
+    BoxAnswerer boxes(QMessageBox::Ok);
     ModalWatcher load(TypeIntoFileDialog("", dir.filePath("broken.xml")));
     f.open_lap_item()->trigger();
+    ASSERT_EQ(boxes.seen.size(), 1u);
+    EXPECT_TRUE(boxes.seen[0].text.startsWith("ﾌｧｲﾙの読み込みに失敗しました。\n"));
   }
-  ASSERT_EQ(seen.size(), 1u);
-  EXPECT_TRUE(seen[0].text.startsWith("ﾌｧｲﾙの読み込みに失敗しました。\n"));
   EXPECT_EQ(f.vfs().size(), 2u);  // the open movies stay
   EXPECT_EQ(f.GetCountTime(), 2);
   // Given as the only file to open ("open with"), a lap file opens its movies and laps.
@@ -376,12 +378,11 @@ TEST_F(MainFormTest, StartSoundLinesUpEveryMovie) {
   f.vfs()[4]->SetCurrentPosition(1.0);
   f.Play();
   const auto command = [&](QMessageBox::StandardButton answer) {
-    std::vector<SeenBox> seen;
-    std::unique_ptr<ModalWatcher> w(ModalWatcher::AnsweringBoxes(answer, &seen));
+    BoxAnswerer boxes(answer);
     f.start_sound_item()->trigger();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !f.finding_start_sound(); }, 60000));
     QTest::qWait(50);
-    return seen;
+    return boxes.seen;
   };
   std::vector<SeenBox> seen = command(QMessageBox::Ok);
   ASSERT_EQ(seen.size(), 1u);
@@ -403,7 +404,7 @@ TEST_F(MainFormTest, StartSoundLinesUpEveryMovie) {
   EXPECT_NEAR(f.time_list()[1].front(), 1.8, 0.002);
   // The progress dialog's cancel reaches every server: none is still searching afterwards, and
   // the positions and bases stay.
-  std::unique_ptr<ModalWatcher> yes(ModalWatcher::AnsweringBoxes(QMessageBox::Yes, &seen));
+  BoxAnswerer yes(QMessageBox::Yes);
   for (VideoForm* vf : f.vfs())
     vf->SetCurrentPosition(0.0);
   f.start_sound_item()->trigger();
@@ -422,8 +423,8 @@ TEST_F(MainFormTest, StartSoundLinesUpEveryMovie) {
 // One server killed among three: that window is told and emptied, the others go on.
 TEST_F(MainFormTest, KilledServerLeavesTheOthersPlaying) {
   MainForm& f = Start(ThreeMovies());
-  std::vector<SeenBox> seen;
-  std::unique_ptr<ModalWatcher> w(ModalWatcher::AnsweringBoxes(QMessageBox::Ok, &seen));
+  BoxAnswerer boxes(QMessageBox::Ok);
+  const std::vector<SeenBox>& seen = boxes.seen;
   ASSERT_EQ(kill(f.vfs()[1]->client()->server_pid(), SIGKILL), 0);
   ASSERT_TRUE(QTest::qWaitFor([&] { return !seen.empty(); }, 10000));
   EXPECT_EQ(seen[0].caption, "No.2: mjpeg-pcm-4x3.avi");
@@ -438,8 +439,8 @@ TEST_F(MainFormTest, KilledServerLeavesTheOthersPlaying) {
 // More movies than the limit, from the command line, a drop or a lap file, are refused with a
 // message before anything opens or closes.
 TEST_F(MainFormTest, MoviesBeyondTheLimitAreRefusedBeforeAnythingChanges) {
-  std::vector<SeenBox> seen;
-  std::unique_ptr<ModalWatcher> w(ModalWatcher::AnsweringBoxes(QMessageBox::Ok, &seen));
+  BoxAnswerer boxes(QMessageBox::Ok);
+  const std::vector<SeenBox>& seen = boxes.seen;
   const QString limit = QString("動画は%1個まで開けます。").arg(MainForm::kMaxMovies);
   MainForm& f = Start(Missing(MainForm::kMaxMovies + 1));
   ASSERT_EQ(seen.size(), 1u);
@@ -452,10 +453,7 @@ TEST_F(MainFormTest, MoviesBeyondTheLimitAreRefusedBeforeAnythingChanges) {
   for (const QString& path : Missing(MainForm::kMaxMovies))
     urls << QUrl::fromLocalFile(path);
   data.setUrls(urls);
-  QDragEnterEvent enter(QPoint(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(&f, &enter);
-  QDropEvent drop(QPointF(100, 100), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(&f, &drop);
+  DragOver(&f, &data, /*drop=*/true);
   ASSERT_TRUE(QTest::qWaitFor([&] { return seen.size() == 2u; }));
   EXPECT_EQ(seen[1].text, limit);
   QTemporaryDir dir;
@@ -508,6 +506,76 @@ TEST_F(MainFormTest, AMovieWithoutAWindowFailsAloneAndIsToldAfterTheOthersOpened
   f.Play();
   EXPECT_TRUE(f.vfs()[0]->client()->IsPlaying());
   EXPECT_TRUE(f.vfs()[1]->client()->IsPlaying());
+}
+
+// "ﾌｧｲﾙ > 比較動画を書き出す...": the choices reach the export role, the movie is written by a
+// child process while the window goes on, and a cancel leaves nothing behind.
+TEST_F(MainFormTest, ExportWritesTheComparisonInAChildProcessAndCancelsCleanly) {
+  MainForm& f = Start({MoviePath("h264-aac-16x9.mp4"), MoviePath("h264-noaudio.mp4")});
+  ASSERT_EQ(f.vfs().size(), 2u);
+  QTemporaryDir dir;
+  {
+    BoxAnswerer boxes(QMessageBox::Ok);
+    f.export_movie_item()->trigger();
+    ASSERT_EQ(boxes.seen.size(), 1u);
+    EXPECT_EQ(boxes.seen[0].text, "ラップデータがありません。");
+  }
+  f.vfs()[0]->SetCurrentPosition(1.0);
+  f.vfs()[1]->SetCurrentPosition(2.0);
+  f.SetBaseTime();
+  f.SeekCurrentPosition(1.0);
+  f.AddTime();
+  f.cf()->play_rate()->setCurrentIndex(1);  // 1/2
+  f.SetBaseMovieIndex(1);
+
+  const QString target = dir.filePath("comparison.mp4");
+  {
+    ModalWatcher answer(AnswerExport(/*sound=*/2 /* なし */, target));
+    f.export_movie_item()->trigger();
+  }
+  ExportRun* run = Running();
+  ASSERT_NE(run, nullptr);
+  const QStringList args = run->process()->arguments();
+  EXPECT_EQ(args.mid(0, 2), (QStringList{"--export", target}));
+  const QStringList options = args.mid(3);
+  for (const QStringList& pair :
+       {QStringList{"--rate", "1/2"}, {"--size", "640x360"}, {"--base", "2"}, {"--audio", "none"},
+        {"--to", "laps"}}) {
+    const int at = int(options.indexOf(pair[0]));
+    ASSERT_GE(at, 0) << pair[0].toStdString();
+    EXPECT_EQ(options.value(at + 1), pair[1]) << pair[0].toStdString();
+  }
+  EXPECT_TRUE(run->progress()->isVisible());
+  // The window goes on while the child writes.
+  int ticks = 0;
+  QTimer tick;
+  QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+  tick.start(50);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Running() == nullptr; }, 120000));
+  EXPECT_GT(ticks, 1);
+  QFile written(target);
+  ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+  EXPECT_EQ(written.read(8).mid(4), "ftyp");
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"comparison.mp4"});
+
+  // Cancelled as soon as the child has reported progress: nothing is left, nothing is said.
+  const QString cancelled = dir.filePath("cancelled.mp4");
+  f.SetBaseMovieIndex(0);
+  f.cf()->play_rate()->setCurrentIndex(4);  // 1/16: long enough to be cancelled on the way
+  {
+    ModalWatcher answer(AnswerExport(0, cancelled));
+    f.export_movie_item()->trigger();
+  }
+  run = Running();
+  ASSERT_NE(run, nullptr);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return run->progress()->value() > 0; }, 60000));
+  BoxAnswerer boxes(QMessageBox::Ok);
+  auto* cancel = run->progress()->findChild<QPushButton*>();
+  ASSERT_NE(cancel, nullptr);
+  QTest::mouseClick(cancel, Qt::LeftButton);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Running() == nullptr; }, 60000));
+  EXPECT_TRUE(boxes.seen.empty());
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"comparison.mp4"});
 }
 
 // A user's close of the panel or of the lap table closes the main window and both of them;

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <sstream>
+#include <tuple>
+
 #include "exporter/ExportOptions.h"
 #include "exporter/ExportPlan.h"
 
@@ -7,53 +11,32 @@ namespace quorvex::exporter {
 namespace {
 
 std::vector<std::string> Split(const std::string& line) {
-  std::vector<std::string> words;
-  std::string word;
-  for (char c : line + " ") {
-    if (c != ' ') {
-      word += c;
-    } else if (!word.empty()) {
-      words.push_back(word);
-      word.clear();
-    }
-  }
-  return words;
+  std::istringstream words(line);
+  return {std::istream_iterator<std::string>(words), std::istream_iterator<std::string>()};
+}
+
+// Every field the command line sets, in one comparable value.
+auto Fields(const std::string& line) {
+  const ParseResult r = ParseExportArguments(Split(line));
+  EXPECT_TRUE(r.options) << line << ": " << r.error;
+  const ExportOptions o = r.options.value_or(ExportOptions{});
+  return std::tuple(o.output_path, o.lap_file_path, o.rate, o.width, o.height, o.fps,
+                    o.SoundMovie(), o.base_movie, o.to_end);
 }
 
 TEST(ExportOptionsTest, ReadsTheOptionsAndRefusesWhatThePanelDoesNotOffer) {
-  const ParseResult plain = ParseExportArguments(Split("--export out.mp4 laps.xml"));
-  ASSERT_TRUE(plain.options) << plain.error;
-  EXPECT_EQ(plain.options->output_path, "out.mp4");
-  EXPECT_EQ(plain.options->lap_file_path, "laps.xml");
-  EXPECT_EQ(plain.options->rate, 1.0);
-  EXPECT_EQ(plain.options->width, 1920);
-  EXPECT_EQ(plain.options->height, 1080);
-  EXPECT_EQ(plain.options->fps, 30);
-  EXPECT_EQ(plain.options->SoundMovie(), 0);
-  EXPECT_EQ(plain.options->base_movie, 0);
-  EXPECT_FALSE(plain.options->to_end);
-
-  const ParseResult all = ParseExportArguments(
-      Split("--export --rate 1/16 out.mp4 --size 640x360 --fps 25 laps.xml --audio 3 --base 2 "
-            "--to end"));
-  ASSERT_TRUE(all.options) << all.error;
-  EXPECT_EQ(all.options->output_path, "out.mp4");
-  EXPECT_EQ(all.options->rate, 0.0625);
-  EXPECT_EQ(all.options->width, 640);
-  EXPECT_EQ(all.options->height, 360);
-  EXPECT_EQ(all.options->fps, 25);
-  EXPECT_EQ(all.options->SoundMovie(), 2);
-  EXPECT_EQ(all.options->base_movie, 1);
-  EXPECT_TRUE(all.options->to_end);
-  EXPECT_FALSE(ParseExportArguments(Split("--export a b --audio none")).options->SoundMovie());
+  using std::string_literals::operator""s;
+  EXPECT_EQ(Fields("--export out.mp4 laps.xml"),
+            std::tuple("out.mp4"s, "laps.xml"s, 1.0, 1920, 1080, 30, std::optional(0), 0, false));
+  EXPECT_EQ(Fields("--export --rate 1/16 out.mp4 --size 640x360 --fps 25 laps.xml --audio 3 "
+                   "--base 2 --to end"),
+            std::tuple("out.mp4"s, "laps.xml"s, 0.0625, 640, 360, 25, std::optional(2), 1, true));
+  EXPECT_FALSE(std::get<6>(Fields("--export a b --audio none")));
   // The base movie's sound unless another is asked for.
-  EXPECT_EQ(ParseExportArguments(Split("--export a b --base 3")).options->SoundMovie(), 2);
-
+  EXPECT_EQ(std::get<6>(Fields("--export a b --base 3")), 2);
   for (const auto& [rate, value] : {std::pair{"1", 1.0}, {"0.5", 0.5}, {"1/4", 0.25},
                                     {"0.125", 0.125}, {"1/8", 0.125}, {"1/1", 1.0}}) {
-    const ParseResult r = ParseExportArguments(Split(std::string("--export a b --rate ") + rate));
-    ASSERT_TRUE(r.options) << rate;
-    EXPECT_EQ(r.options->rate, value) << rate;
+    EXPECT_EQ(std::get<2>(Fields(std::string("--export a b --rate ") + rate)), value) << rate;
   }
   for (const char* line :
        {"--export a", "--export a b c", "--export a b --rate 0.3", "--export a b --rate 1/3",
@@ -61,49 +44,47 @@ TEST(ExportOptionsTest, ReadsTheOptionsAndRefusesWhatThePanelDoesNotOffer) {
         "--export a b --size 641x360", "--export a b --size 640", "--export a b --size 8x8",
         "--export a b --fps 0", "--export a b --fps 1000", "--export a b --fps 29.97",
         "--export a b --audio 0", "--export a b --audio x", "--export a b --rate",
-        "--export a b --speed 2", "--export a b --base 0", "--export a b --to start"}) {
+        "--export a --speed", "--export a b --base 0", "--export a b --to start",
+        // A part the player could not show: movie 0, beyond 8x, outside the picture, malformed.
+        "--export a b --zoom 0:0,0,32768,32768", "--export a b --zoom 1:0,0,8191,8191",
+        "--export a b --zoom 1:40000,0,32768,32768", "--export a b --zoom 1:0,0,65537,65536",
+        "--export a b --zoom 1:-1,0,32768,32768", "--export a b --zoom 1:0,0,32768",
+        "--export a b --zoom 1:0,0,32768,32768,1", "--export a b --zoom 1:0,0,,32768",
+        "--export a b --zoom 1:0,0,99999999999,32768", "--export a b --zoom x:0,0,1,1"}) {
     const ParseResult r = ParseExportArguments(Split(line));
-    EXPECT_FALSE(r.options) << line;
-    EXPECT_FALSE(r.error.empty()) << line;
+    EXPECT_TRUE(!r.options && !r.error.empty()) << line;
   }
+  // The part in 1/65536 of the picture, for the movie counted from 1; down to an eighth.
+  const ParseResult zoomed = ParseExportArguments(
+      Split("--export a b --zoom 2:0,32768,32768,16384 --zoom 1:57344,57344,8192,8192"));
+  ASSERT_TRUE(zoomed.options && zoomed.options->zooms.size() == 2) << zoomed.error;
+  const ExportOptions::Zoom& part = zoomed.options->zooms[0];
+  EXPECT_EQ(std::tuple(part.movie, part.left, part.top, part.width, part.height),
+            std::tuple(1, 0.0, 0.5, 0.5, 0.25));
+}
+
+std::tuple<int, int, int, int> Corners(const Rect& r) {
+  return {r.x, r.y, r.width, r.height};
 }
 
 TEST(ExportPlanTest, ArrangesTheTilesByTheMainWindowsRule) {
   // Three 16:9 movies in 1920x1080: two columns give 960x540 pictures, more than one row of
   // three (640x360) or one column (640x360).
-  const GridShape three = ChooseGrid(3, 1920, 1080, 16, 9);
-  EXPECT_EQ(three.columns, 2);
-  EXPECT_EQ(three.rows, 2);
-  const GridShape one = ChooseGrid(1, 1920, 1080, 4, 3);
-  EXPECT_EQ(one.columns, 1);
-  EXPECT_EQ(one.rows, 1);
+  const auto shape = [](const GridShape& g) { return std::pair(g.columns, g.rows); };
+  EXPECT_EQ(shape(ChooseGrid(3, 1920, 1080, 16, 9)), std::pair(2, 2));
+  EXPECT_EQ(shape(ChooseGrid(1, 1920, 1080, 4, 3)), std::pair(1, 1));
   // A wide, low picture puts three 4:3 movies in one row; a tall one in one column.
   EXPECT_EQ(ChooseGrid(3, 3000, 400, 4, 3).columns, 3);
   EXPECT_EQ(ChooseGrid(3, 400, 3000, 4, 3).columns, 1);
   // Square movies in a square: one column of two and one row of two give equal pictures; the
   // fewer columns win.
-  const GridShape tie = ChooseGrid(2, 200, 200, 1, 1);
-  EXPECT_EQ(tie.columns, 1);
-  EXPECT_EQ(tie.rows, 2);
+  EXPECT_EQ(shape(ChooseGrid(2, 200, 200, 1, 1)), std::pair(1, 2));
   // Five in three columns: the second row holds movies 4 and 5.
-  const GridShape five{3, 2};
-  const Rect fifth = CellRect(five, 1920, 1080, 4);
-  EXPECT_EQ(fifth.x, 640);
-  EXPECT_EQ(fifth.y, 540);
-  EXPECT_EQ(fifth.width, 640);
-  EXPECT_EQ(fifth.height, 540);
-
+  EXPECT_EQ(Corners(CellRect({3, 2}, 1920, 1080, 4)), std::tuple(640, 540, 640, 540));
   // A 4:3 movie in a 16:9 cell: full height, centred, even sides and offsets.
-  const Rect tile = FitTile({960, 540, 960, 540}, 4, 3);
-  EXPECT_EQ(tile.height, 540);
-  EXPECT_EQ(tile.width, 720);
-  EXPECT_EQ(tile.x, 960 + 120);
-  EXPECT_EQ(tile.y, 540);
+  EXPECT_EQ(Corners(FitTile({960, 540, 960, 540}, 4, 3)), std::tuple(960 + 120, 540, 720, 540));
   const Rect odd = FitTile({0, 0, 333, 333}, 16, 9);
-  EXPECT_EQ(odd.width % 2, 0);
-  EXPECT_EQ(odd.height % 2, 0);
-  EXPECT_EQ(odd.x % 2, 0);
-  EXPECT_EQ(odd.y % 2, 0);
+  EXPECT_EQ((odd.width | odd.height | odd.x | odd.y) % 2, 0);
   EXPECT_LE(odd.y + odd.height, 333);
   EXPECT_GT(odd.y, 0);
 }

@@ -17,6 +17,19 @@ namespace {
 
 using namespace media;
 
+// A movie server showing `movie` paused in `window`.
+std::unique_ptr<CMovieClient> OpenPaused(const char* movie, const test::XTestWindow& window) {
+  ClientOptions options;
+  options.server_path = test::QuorvexExe();
+  auto client = std::make_unique<CMovieClient>(options);
+  const std::string path = test::Movie(movie);
+  EXPECT_TRUE(
+      client->InitializeGraph(std::u16string(path.begin(), path.end()).c_str(), window.id()));
+  client->SetVideoSize(window.width(), window.height());
+  client->Pause();
+  return client;
+}
+
 struct StepCase {
   const char* movie;
   int64_t fps_num, fps_den;
@@ -25,16 +38,7 @@ struct StepCase {
 
 class NativeStepTest : public testing::TestWithParam<StepCase> {
  protected:
-  void SetUp() override {
-    ClientOptions options;
-    options.server_path = test::QuorvexExe();
-    client_ = std::make_unique<CMovieClient>(options);
-    const std::string path = test::Movie(GetParam().movie);
-    ASSERT_TRUE(
-        client_->InitializeGraph(std::u16string(path.begin(), path.end()).c_str(), window_.id()));
-    client_->SetVideoSize(window_.width(), window_.height());
-    client_->Pause();
-  }
+  void SetUp() override { client_ = OpenPaused(GetParam().movie, window_); }
 
   // Where frame `k` starts, in 100 ns units (not truncated).
   double Start(int k) const {
@@ -95,14 +99,8 @@ TEST(NativeStepPhoneTest, ARecalledPositionShowsTheSteppedPicture) {
     const std::vector<int64_t> times = test::PictureTimes(movie);
     ASSERT_GT(times.size(), 60u);
     test::XTestWindow window(320, 240);
-    ClientOptions options;
-    options.server_path = test::QuorvexExe();
-    CMovieClient client(options);
-    const std::string path = test::Movie(movie);
-    ASSERT_TRUE(
-        client.InitializeGraph(std::u16string(path.begin(), path.end()).c_str(), window.id()));
-    client.SetVideoSize(window.width(), window.height());
-    client.Pause();
+    const std::unique_ptr<CMovieClient> opened = OpenPaused(movie, window);
+    CMovieClient& client = *opened;
     int k = 30;
     int64_t units = (times[size_t(k)] + times[size_t(k) + 1]) / 2 / 100;
     client.SetPositions(&units, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning);

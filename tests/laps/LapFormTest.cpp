@@ -157,9 +157,8 @@ TEST_F(LapFormTest, TheNewestRowIsScrolledIntoView) {
 
 // The main window's tests check the other messages; a success says nothing.
 TEST_F(LapFormTest, NoLapDataAndAFailedSaveTellTheUser) {
-  std::vector<test::SeenBox> seen;
-  std::unique_ptr<test::ModalWatcher> watcher(
-      test::ModalWatcher::AnsweringBoxes(QMessageBox::Ok, &seen));
+  test::BoxAnswerer boxes(QMessageBox::Ok);
+  const std::vector<test::SeenBox>& seen = boxes.seen;
   QTemporaryDir dir;
   const laps::LapFile file{{"/m/a.mp4"}, {{1.0, 2.5}}};
   ASSERT_TRUE(laps::SaveLapFile(&host, dir.filePath("laps.xml"), file, QLocale::c()));

@@ -10,8 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QTest>
 
 #include <algorithm>
 #include <cstdlib>
@@ -35,18 +34,7 @@ using namespace std::chrono_literals;
 // Runs the event loop until `done` holds or ten seconds have passed.
 template <typename F>
 bool SpinUntil(F done) {
-  QElapsedTimer t;
-  t.start();
-  while (!done() && t.elapsed() < 10000)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  return done();
-}
-
-void SpinFor(int ms) {
-  QElapsedTimer t;
-  t.start();
-  while (t.elapsed() < ms)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  return QTest::qWaitFor(done, 10000);
 }
 
 // Runs `child` in a forked process and returns its exit code; the parent keeps serving its
@@ -132,7 +120,7 @@ TEST(Transport, TheOwnersDepartureIsReportedOthersAreNot) {
                          : 1;
             }),
             0);
-  SpinFor(200);
+  QTest::qWait(200);
   EXPECT_EQ(lost, 0);
   {
     MessageConnection owner;
@@ -272,7 +260,7 @@ TEST(Transport, AnotherUserCanNeitherReachNorSquatTheWindows) {
     chmod(parent.c_str(), parent_st.st_mode & 07777);
   chmod(file.c_str(), 0755);
   EXPECT_EQ(rc, 0);
-  SpinFor(100);
+  QTest::qWait(100);
   EXPECT_FALSE(called);
 }
 

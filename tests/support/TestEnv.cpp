@@ -29,19 +29,21 @@ std::string LeftoverChannelNames(const std::string& id) {
   return found;
 }
 
+std::pair<std::string, int> Capture(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr)
+    return {out, -1};
+  char buf[256];
+  while (size_t n = std::fread(buf, 1, sizeof buf, pipe))
+    out.append(buf, n);
+  return {out, pclose(pipe)};
+}
+
 std::vector<int64_t> PictureTimes(const std::string& movie) {
-  const std::string path = Movie(movie);
-  const auto read = [&](const std::string& entries) {
-    std::string out;
-    const std::string command = "ffprobe -v error -select_streams v:0 -show_entries " + entries +
-                                " -of csv=p=0 '" + path + "'";
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-      char line[256];
-      while (fgets(line, sizeof line, pipe))
-        out += line;
-      pclose(pipe);
-    }
-    return out;
+  const auto read = [path = Movie(movie)](const std::string& entries) {
+    return Capture("ffprobe -v error -select_streams v:0 -show_entries " + entries +
+                   " -of csv=p=0 '" + path + "'").first;
   };
   int64_t num = 0, den = 0;
   std::sscanf(read("stream=time_base").c_str(), "%ld/%ld", &num, &den);

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quorvex::test {
@@ -13,6 +14,8 @@ std::string Movie(const std::string& name);
 // The start of every picture of the test movie `name`'s first picture stream as its container
 // stores it, sorted, in ns: read by ffprobe, a demuxer independent of the one under test.
 std::vector<int64_t> PictureTimes(const std::string& name);
+// The standard output and exit status of `command` run by the shell.
+std::pair<std::string, int> Capture(const std::string& command);
 // Names of the channel `id` still present under /dev/shm (its semaphore and blocks).
 // Other tests may be running channels of their own at the same time, so only one
 // channel's names can be checked.

@@ -69,12 +69,11 @@ TEST_F(ControlFormTest, LapButtonsAskTheirQuestions) {
       {base, 3, Box::Yes, ask, {"GetCountTime", "SetBaseTime"}},
       {base, 1, Box::No, ask, {"GetCountTime"}}};
   for (const auto& [button, count, answer, text, calls] : cases) {
-    std::vector<test::SeenBox> seen;
-    std::unique_ptr<test::ModalWatcher> w(test::ModalWatcher::AnsweringBoxes(answer, &seen));
+    test::BoxAnswerer boxes(answer);
     ctrl_.calls.clear();
     ctrl_.count_time = count;
     Click(button);
-    EXPECT_EQ(seen.size() == 1 ? seen[0].text : QString(), QString(text)) << count;
+    EXPECT_EQ(boxes.seen.size() == 1 ? boxes.seen[0].text : QString(), QString(text)) << count;
     EXPECT_EQ(ctrl_.calls, calls) << count;
   }
 }

@@ -2,9 +2,12 @@
 
 // Answers the modal windows (message boxes, file dialogs) that a test's action opens. The action
 // runs a nested event loop while the modal window is up; the watcher's timer runs inside it.
+// Also the drags and drops a user makes.
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
@@ -40,23 +43,6 @@ class ModalWatcher : public QObject {
     timer_.start(10);
   }
 
-  // Answers every message box with `button` (closes it when it has no such button) and records it.
-  static ModalWatcher* AnsweringBoxes(QMessageBox::StandardButton button,
-                                      std::vector<SeenBox>* seen) {
-    return new ModalWatcher([button, seen](QWidget* w) {
-      auto* box = qobject_cast<QMessageBox*>(w);
-      if (box == nullptr)
-        return;
-      seen->push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
-      QAbstractButton* b = box->button(button);
-      if (b != nullptr) {
-        b->click();
-      } else {
-        box->reject();
-      }
-    });
-  }
-
  private:
   void Poll() {
     QWidget* modal = QApplication::activeModalWidget();
@@ -75,5 +61,34 @@ class ModalWatcher : public QObject {
   QPointer<QWidget> last_;
   int waited_ticks_ = 0;
 };
+
+// Answers every message box with `button` (closes it when it has no such button) while it lives,
+// and records what each one showed.
+class BoxAnswerer : public ModalWatcher {
+ public:
+  explicit BoxAnswerer(QMessageBox::StandardButton button)
+      : ModalWatcher([this, button](QWidget* w) {
+          auto* box = qobject_cast<QMessageBox*>(w);
+          if (box == nullptr)
+            return;
+          seen.push_back({box->windowTitle(), box->text(), box->icon(), box->standardButtons()});
+          QAbstractButton* b = box->button(button);
+          b != nullptr ? b->click() : box->reject();
+        }) {}
+
+  std::vector<SeenBox> seen;
+};
+
+// Drags `data` over `target` and, with `drop`, drops it there: whether the last event was taken
+// (an entering drag only as a copy).
+inline bool DragOver(QWidget* target, const QMimeData* data, bool drop = false) {
+  QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &enter);
+  if (!drop)
+    return enter.isAccepted() && enter.dropAction() == Qt::CopyAction;
+  QDropEvent event(QPointF(20, 20), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &event);
+  return event.isAccepted();
+}
 
 }  // namespace quorvex::test

@@ -51,23 +51,15 @@ class VideoFormTest : public testing::Test {
     EXPECT_GE(vf->client()->GetCurrentPosition(&p), 0);
     return p;
   }
-  // Sends a drag entering the video, then (with `drop`) the drop; true when the last is taken.
   static bool Drag(VideoForm* vf, QMimeData* data, bool drop = false) {
-    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(vf->video_panel(), &enter);
-    if (!drop)
-      return enter.isAccepted() && enter.dropAction() == Qt::CopyAction;
-    QDropEvent d(QPointF(20, 20), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(vf->video_panel(), &d);
-    return d.isAccepted();
+    return test::DragOver(vf->video_panel(), data, drop);
   }
 
   test::RecordingControl ctrl_;
   QMainWindow window_;
   QMdiArea* area_ = new QMdiArea;
-  std::vector<test::SeenBox> seen_;
-  std::unique_ptr<test::ModalWatcher> boxes_{
-      test::ModalWatcher::AnsweringBoxes(QMessageBox::Ok, &seen_)};
+  test::BoxAnswerer boxes_{QMessageBox::Ok};
+  std::vector<test::SeenBox>& seen_ = boxes_.seen;
 };
 
 // The empty window: its area estimate, the base item, the strip as the controller says, and a
@@ -118,9 +110,7 @@ TEST_F(VideoFormTest, EmptyWindowIgnoresDrivingAndAcceptsOneExistingFileDragged)
   EXPECT_FALSE(Drag(vf, nullptr));
   ASSERT_TRUE(Drag(vf, &one));
   ASSERT_TRUE(file.remove());
-  QDropEvent drop(QPointF(30, 30), Qt::CopyAction, &one, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(vf->video_panel(), &drop);
-  EXPECT_FALSE(drop.isAccepted());
+  EXPECT_FALSE(Drag(vf, &one, true));
 }
 
 // While an open is pending the window takes no commands and its 100 ms timer sends none: the

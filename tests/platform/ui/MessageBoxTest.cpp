@@ -29,13 +29,12 @@ TEST(MessageBox, ShowsWhatWasAskedAndReturnsTheAnswer) {
        {Case{ok, MessageBoxIcon::kWarning, Box::NoButton, Box::Warning, DialogResult::kOk},
         Case{yes_no, MessageBoxIcon::kQuestion, Box::Yes, Box::Question, DialogResult::kYes},
         Case{yes_no, MessageBoxIcon::kQuestion, Box::NoButton, Box::Question, DialogResult::kNo}}) {
-    std::vector<test::SeenBox> seen;
-    std::unique_ptr<test::ModalWatcher> watcher(test::ModalWatcher::AnsweringBoxes(c.press, &seen));
+    test::BoxAnswerer boxes(c.press);
     const DialogResult result =
         ShowMessageBox(&owner, "一行目\n二行目", "Caption", c.buttons, c.icon);
     const Box::StandardButtons shown_buttons = c.buttons == ok ? Box::Ok : Box::Yes | Box::No;
     EXPECT_EQ(
-        seen,
+        boxes.seen,
         (std::vector<test::SeenBox>{{"Caption", "一行目\n二行目", c.shown_icon, shown_buttons}}));
     EXPECT_EQ(result, c.expected) << int(c.expected);
   }
