@@ -9,7 +9,6 @@
 #include <QtWidgets>
 
 #include <cmath>
-#include <memory>
 
 #include "app/MainForm.h"
 #include "platform/ui/Fonts.h"
