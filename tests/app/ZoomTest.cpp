@@ -2,14 +2,13 @@
 // pointer events (xdotool): they land on the servers' windows inside the movie windows and must
 // reach the movie window through them. The wheel zooms one movie around the pointer, Ctrl+wheel
 // every movie at the same spot, a drag pans up to the picture's edge, a double click shows the
-// whole picture; the keys zoom every movie; a step keeps the zoom and a reopen drops it.
+// whole picture; the keys zoom every movie; a reopen drops the zoom.
 #include <gtest/gtest.h>
 
 #include <QtTest>
 #include <QtWidgets>
 
 #include <cmath>
-#include <memory>
 
 #include "app/MainForm.h"
 #include "platform/ui/Fonts.h"
@@ -94,16 +93,12 @@ TEST(ZoomAppTest, PointerAndKeysZoomAndPanTheMovies) {
   ASSERT_EQ(f.vfs().size(), 2u);
   VideoForm* a = f.vfs()[0];
   VideoForm* b = f.vfs()[1];
-  QTest::qWait(300);
   ASSERT_EQ(WaitForCorners(a, "rgby"), "rgby");
 
   // Ctrl+wheel over the red quadrant of the first movie: both movies, at the same spot.
   Wheel(a, 0.25, 0.25, 10, true);
   EXPECT_TRUE(Settled([&] { return a->zoom().scale() == 8 && b->zoom().scale() == 8; }));
-  EXPECT_EQ(a->zoom().scale(), 8);
-  EXPECT_EQ(b->zoom().scale(), 8);
   EXPECT_NEAR(a->zoom().left() + 0.25 * a->zoom().size(), 0.25, 0.01) << "the spot stays";
-  EXPECT_EQ(WaitForCorners(a, "rrrr"), "rrrr");
   EXPECT_EQ(WaitForCorners(b, "rrrr"), "rrrr");
   // The wheel alone: only the movie under the pointer.
   Wheel(b, 0.5, 0.5, -2);
@@ -111,27 +106,16 @@ TEST(ZoomAppTest, PointerAndKeysZoomAndPanTheMovies) {
   EXPECT_NEAR(b->zoom().scale(), 8 / 1.25 / 1.25, 1e-9);
   EXPECT_EQ(a->zoom().scale(), 8);
 
-  // A drag far to the left: the picture follows the hand until its right edge is reached.
+  // Drags far to the left: the picture follows the hand until its right edge is reached (8x:
+  // each moves 0.094 of the picture, from 0.219 on).
   const QPoint from = Spot(a, 0.8, 0.5), to = Spot(a, 0.05, 0.5);
-  XDo({"mousemove", QString::number(from.x()), QString::number(from.y()), "mousedown", "1",
-       "mousemove", QString::number((from.x() + to.x()) / 2), QString::number(to.y()), "mousemove",
-       QString::number(to.x()), QString::number(to.y()), "mousemove", QString::number(to.x() - 1),
-       QString::number(to.y()), "mouseup", "1"});
-  // 8x: 0.75 of the part shown is 0.094 of the picture; from 0.219 on, the edge stops it at
-  // 0.875 only after more drags.
-  EXPECT_TRUE(Settled([&] { return a->zoom().left() > 0.25; }));
-  for (int i = 0; i < 8; ++i) {
+  for (int i = 0; i < 9; ++i) {
     XDo({"mousemove", QString::number(from.x()), QString::number(from.y()), "mousedown", "1",
          "mousemove", QString::number(to.x()), QString::number(to.y()), "mouseup", "1"});
   }
   EXPECT_TRUE(Settled([&] { return a->zoom().left() + a->zoom().size() >= 1.0; }));
   EXPECT_DOUBLE_EQ(a->zoom().left() + a->zoom().size(), 1.0) << "stopped at the right edge";
   EXPECT_EQ(WaitForCorners(a, "gggg"), "gggg");
-
-  // A step keeps the zoom of both.
-  QTest::keyClick(&f, Qt::Key_Right);
-  EXPECT_EQ(WaitForCorners(a, "gggg"), "gggg");
-  EXPECT_EQ(a->zoom().scale(), 8);
 
   // A double click shows the first movie whole.
   const QPoint middle = Spot(a, 0.5, 0.5);
@@ -144,7 +128,6 @@ TEST(ZoomAppTest, PointerAndKeysZoomAndPanTheMovies) {
   // Keys, for every movie: Ctrl+0 whole, Ctrl++ (and Ctrl+=) in, Ctrl+- out, around the middle.
   QTest::keyClick(&f, Qt::Key_0, Qt::ControlModifier);
   EXPECT_TRUE(a->zoom().whole() && b->zoom().whole());
-  EXPECT_EQ(WaitForCorners(b, "rgby"), "rgby");
   QTest::keyClick(&f, Qt::Key_Plus, Qt::ControlModifier | Qt::ShiftModifier);
   QTest::keyClick(&f, Qt::Key_Equal, Qt::ControlModifier);
   QTest::keyClick(&f, Qt::Key_Equal, Qt::ControlModifier);
@@ -153,14 +136,11 @@ TEST(ZoomAppTest, PointerAndKeysZoomAndPanTheMovies) {
     EXPECT_NEAR(vf->zoom().scale(), 1.25 * 1.25, 1e-9);
     EXPECT_NEAR(vf->zoom().left() + vf->zoom().size() / 2, 0.5, 1e-9);
   }
-  EXPECT_TRUE(a->video_panel()->toolTip().contains(
-      QKeySequence(Qt::CTRL | Qt::Key_0).toString(QKeySequence::NativeText)));
 
   // A movie opened again shows its whole picture.
   a->OpenMovie(QuadrantMovie());
   ASSERT_TRUE(a->IsValid());
   EXPECT_TRUE(a->zoom().whole());
-  EXPECT_EQ(WaitForCorners(a, "rgby"), "rgby");
 }
 
 }  // namespace

@@ -278,12 +278,6 @@ TEST_F(CMovieTest, PictureFillsTheFittedRectangleAtTheTopLeft) {
   }
 }
 
-}  // namespace
-}  // namespace quorvex
-
-namespace quorvex {
-namespace {
-
 // A seek that reaches no picture (into the lost half of a file whose index survived) and a seek
 // whose command deadline has passed fail, and the position stays at the picture on screen: a
 // lap taken then stores the time the user sees.

@@ -75,24 +75,6 @@ TEST(ServerCommands, RepliesCarryWhatTheEngineReports) {
   EXPECT_FALSE(remote.client.lost());
 }
 
-// Neither position given: only the result is replied, the reply's positions keep their values;
-// the record holds 0 for a position not given.
-TEST(ServerCommands, SetPositionsWritesOnlyTheGivenPositionsBack) {
-  RemoteMovie remote("mjpeg-pcm-4x3.avi");
-  ASSERT_TRUE(remote.opened);
-  int64_t cur = 60 * kFrameUnits;
-  ASSERT_EQ(remote.client.SetPositions(&cur, AM_SEEKING_AbsolutePositioning, nullptr, 0), S_OK);
-  const auto* ret = remote.client.return_view();
-  const int64_t fields[] = {channel::ReadField<int64_t>(ret, 8),
-                            channel::ReadField<int64_t>(ret, 16)};
-  remote.client.SetPositions(nullptr, AM_SEEKING_NoPositioning, nullptr, AM_SEEKING_NoPositioning);
-  EXPECT_EQ(channel::ReadField<int64_t>(ret, 8), fields[0]);
-  EXPECT_EQ(channel::ReadField<int64_t>(ret, 16), fields[1]);
-  const auto* par = remote.client.param_view();
-  for (size_t offset : {4, 8, 20, 24})
-    EXPECT_EQ(channel::ReadField<uint8_t>(par, offset), 0) << offset;
-}
-
 // The end of the movie reaches the client as its notice, and the movie stands paused at its end.
 TEST(ServerCommands, EndOfStreamReachesTheClientAndPauses) {
   RemoteMovie remote("h264-noaudio.mp4");
