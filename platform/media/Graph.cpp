@@ -27,8 +27,10 @@ constexpr GstClockTime kPauseLimitNs = 2 * GST_SECOND;
 // the whole at most that of an 8K screen (133 MB a picture).
 constexpr int32_t kMaxAreaPixels = 16384;
 constexpr int64_t kMaxAreaTotal = int64_t(7680) * 4320;
-// How far before its target a seek keeps the pictures it decodes on the way.
-constexpr int64_t kSeekKeepsNs = 250 * GST_MSECOND;
+// How far before its target a seek keeps the pictures it decodes on the way: beyond the
+// panel's step of ten frames of 29.97 fps, so that the first step back after a seek needs no
+// second seek (the back filler, which fills the rest, starts at the key frame before).
+constexpr int64_t kSeekKeepsNs = 400 * GST_MSECOND;
 // Forward steps this far beyond the pictures decoded ahead decode on; farther ones seek.
 constexpr int64_t kDecodeOnReachNs = GST_SECOND;
 // The longest a step of many pictures goes on decoding.
