@@ -288,14 +288,7 @@ class Encoder {
     return ended;
   }
 
-  bool Failed(std::string& error) {
-    GstMessage* message = gst_bus_pop_filtered(bus_, GST_MESSAGE_ERROR);
-    if (message == nullptr)
-      return false;
-    error = ErrorText(message);
-    gst_message_unref(message);
-    return true;
-  }
+  bool Failed(std::string& error) { return PopError(bus_, error); }
 
  private:
   // Two pictures ahead of the overlays at most, so that memory stays small.
@@ -312,14 +305,6 @@ class Encoder {
       waited += GST_MSECOND;
     }
     return true;
-  }
-
-  static std::string ErrorText(GstMessage* message) {
-    GError* e = nullptr;
-    gst_message_parse_error(message, &e, nullptr);
-    std::string text = e ? e->message : "the encoder failed";
-    g_clear_error(&e);
-    return text;
   }
 
   // The overlay writes tile m's text at the tile's top left corner, in a size that suits it.

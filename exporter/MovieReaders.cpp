@@ -30,6 +30,8 @@ GstElement* Make(const char* factory) {
   return gst_element_factory_make(factory, nullptr);
 }
 
+}  // namespace
+
 std::string ErrorText(GstMessage* message) {
   GError* error = nullptr;
   gchar* debug = nullptr;
@@ -40,7 +42,14 @@ std::string ErrorText(GstMessage* message) {
   return text;
 }
 
-}  // namespace
+bool PopError(GstBus* bus, std::string& error) {
+  GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
+  if (message == nullptr)
+    return false;
+  error = ErrorText(message);
+  gst_message_unref(message);
+  return true;
+}
 
 // One decoding: the pipeline, its bus and the application sink at its end.
 struct PipelineParts {
@@ -86,14 +95,7 @@ struct PipelineParts {
   }
 
   // A failure the pipeline has posted since, if any.
-  bool Failed(std::string& error) {
-    GstMessage* message = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
-    if (message == nullptr)
-      return false;
-    error = ErrorText(message);
-    gst_message_unref(message);
-    return true;
-  }
+  bool Failed(std::string& error) { return PopError(bus, error); }
 
   // The next sample, or null at the end of the stream (`error` empty) or on a failure.
   GstSample* Pull(std::string& error) {

@@ -15,6 +15,11 @@
 
 namespace quorvex::exporter {
 
+// The text of an error message on a pipeline's bus.
+std::string ErrorText(GstMessage* message);
+// Takes the first error the pipeline posted since, if any, into `error`.
+bool PopError(GstBus* bus, std::string& error);
+
 struct PipelineParts;
 
 class PictureReader {
