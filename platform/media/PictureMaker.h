@@ -36,11 +36,18 @@ class PictureMaker {
   static int64_t FramePeriod(GstSample* sample);
 
  private:
+  void Reset();
   bool Prepare(const GstVideoInfo& in, int32_t width, int32_t height, const Crop::Pixels& cut);
 
   GstVideoFormat out_format_;
+  // Scaling and the change of layout are two passes when the decoder's layout is YUV: the
+  // scaling of YUV planes and the change of layout at one size each have a fast path, where
+  // one pass that does both works line by line in a generic layout (three times the time).
+  GstVideoConverter* scaler_ = nullptr;     // owned; null when one pass does it all
   GstVideoConverter* converter_ = nullptr;  // owned
+  GstBuffer* scaled_ = nullptr;             // owned; the scaler's output, reused
   GstVideoInfo in_{};
+  GstVideoInfo scaled_info_{};
   GstVideoInfo out_{};
   Crop::Pixels cut_{};  // of in_
 };
