@@ -52,8 +52,8 @@ void LinkPad(GstElement*, GstPad* pad, gpointer data) {
 
 }  // namespace
 
-BackFiller::BackFiller(std::string path, PictureCache* cache, GstVideoFormat format)
-    : path_(std::move(path)), cache_(cache), format_(format), worker_([this] { Work(); }) {}
+BackFiller::BackFiller(std::string path, PictureCache* cache)
+    : path_(std::move(path)), cache_(cache), worker_([this] { Work(); }) {}
 
 BackFiller::~BackFiller() {
   {
@@ -191,7 +191,7 @@ std::optional<int64_t> BackFiller::FillStretch(const Job& job, int64_t to_ns) {
     return std::nullopt;
   gst_element_set_state(pipeline_, GST_STATE_PLAYING);
   GstBus* bus = gst_element_get_bus(pipeline_);
-  PictureMaker maker(format_);
+  PictureMaker maker;
   std::optional<int64_t> first;
   GstSample* before = nullptr;  // the last picture, until the next one closes its span
   int64_t before_start = 0;

@@ -22,7 +22,7 @@ namespace quorvex::media {
 
 class BackFiller {
  public:
-  BackFiller(std::string path, PictureCache* cache, GstVideoFormat format);
+  BackFiller(std::string path, PictureCache* cache);
   ~BackFiller();  // cancels the fill and waits for the worker
   BackFiller(const BackFiller&) = delete;
   BackFiller& operator=(const BackFiller&) = delete;
@@ -55,7 +55,6 @@ class BackFiller {
 
   const std::string path_;
   PictureCache* const cache_;
-  const GstVideoFormat format_;
   GstElement* pipeline_ = nullptr;  // worker thread only
   GstElement* sink_ = nullptr;      // worker thread only; owned by pipeline_
 

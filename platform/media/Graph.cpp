@@ -599,7 +599,8 @@ void Graph::FillCacheBefore() {
       !picture_path_->Area(&width, &height))
     return;
   const Shown now = *shown;
-  const auto picture_bytes = int64_t(width) * height * 4 + int64_t(sizeof(Picture));
+  const GstVideoInfo layout = PictureLayout(width, height, {});
+  const auto picture_bytes = int64_t(GST_VIDEO_INFO_SIZE(&layout)) + int64_t(sizeof(Picture));
   const int64_t fit = int64_t(cache().limit_bytes()) / picture_bytes;
   const int64_t span = std::min(kFillSpanNs, fit * 2 / 3 * now.duration_ns);
   const int64_t from = std::max<int64_t>(now.start_ns - span, first_picture_ns_);
@@ -607,8 +608,7 @@ void Graph::FillCacheBefore() {
   if (span <= 0 || to <= from)
     return;
   if (!filler_) {
-    filler_ = std::make_unique<BackFiller>(
-        path_, &cache(), picture_path_->window()->bgrx() ? GST_VIDEO_FORMAT_BGRx : GST_VIDEO_FORMAT_RGBx);
+    filler_ = std::make_unique<BackFiller>(path_, &cache());
   }
   filler_->Start(from, to, width, height, picture_path_->crop());
 }

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/media/Crop.h"
@@ -23,7 +24,8 @@ struct Picture {
   int64_t duration_ns = 0;  // 0 when the stream does not say
   int64_t nominal_ns = 0;   // one frame at the stream's fixed rate; 0 when it has none
   int32_t width = 0, height = 0;
-  std::vector<uint8_t> pixels;  // 32-bit pixels in the display's byte order, rows of width * 4
+  std::vector<uint8_t> pixels;  // I420 planes, laid out as PictureLayout (PictureMaker.h) says
+  std::string colorimetry;      // of those planes, as decoded (GStreamer's name for it)
   Crop crop;                    // the part of the decoded picture it shows
 
   // True when the picture is the one shown at `time_ns`: its own span holds the time.

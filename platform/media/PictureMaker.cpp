@@ -11,13 +11,14 @@ constexpr int64_t kClipToleranceNs = 1000;
 
 }  // namespace
 
-PictureMaker::PictureMaker(GstVideoFormat out_format) : out_format_(out_format) {
+PictureMaker::PictureMaker() {
   gst_video_info_init(&in_);
   gst_video_info_init(&out_);
 }
 
 PictureMaker::~PictureMaker() {
-  Reset();
+  if (converter_)
+    gst_video_converter_free(converter_);
 }
 
 bool PictureMaker::Times(GstSample* sample, int64_t* start_ns, int64_t* duration_ns) {
@@ -56,13 +57,37 @@ int64_t PictureMaker::FramePeriod(GstSample* sample) {
   return int64_t(gst_util_uint64_scale_int(GST_SECOND, d, n));
 }
 
-namespace {
+GstVideoInfo PictureLayout(int32_t width, int32_t height, const std::string& colorimetry) {
+  GstVideoInfo info;
+  gst_video_info_set_format(&info, GST_VIDEO_FORMAT_I420, guint(std::max(width, 1)),
+                            guint(std::max(height, 1)));
+  GstVideoColorimetry decoded;
+  if (!colorimetry.empty() && gst_video_colorimetry_from_string(&decoded, colorimetry.c_str()))
+    GST_VIDEO_INFO_COLORIMETRY(&info) = decoded;
+  return info;
+}
 
-GstStructure* ConverterConfig(const Crop::Pixels& cut) {
+bool PictureMaker::Prepare(const GstVideoInfo& in, int32_t width, int32_t height,
+                           const Crop::Pixels& cut) {
+  if (converter_ && gst_video_info_is_equal(&in, &in_) && GST_VIDEO_INFO_WIDTH(&out_) == width &&
+      GST_VIDEO_INFO_HEIGHT(&out_) == height && cut == cut_)
+    return true;
+  if (converter_)
+    gst_video_converter_free(converter_);
+  in_ = in;
+  cut_ = cut;
+  // RGB pictures have no YUV colorimetry to keep: the layout's own is used.
+  char* colorimetry = GST_VIDEO_INFO_IS_YUV(&in) ? gst_video_colorimetry_to_string(&in.colorimetry)
+                                                 : nullptr;
+  colorimetry_ = colorimetry ? colorimetry : "";
+  g_free(colorimetry);
+  out_ = PictureLayout(width, height, colorimetry_);
+  GST_VIDEO_INFO_FPS_N(&out_) = GST_VIDEO_INFO_FPS_N(&in);  // the converter wants them equal
+  GST_VIDEO_INFO_FPS_D(&out_) = GST_VIDEO_INFO_FPS_D(&in);
   // Bilinear, as the scaler of a video sink: a picture is drawn within a few milliseconds
   // while playing. The whole area is filled: it already has the picture's aspect ratio. The same
   // settings on every path keep a picture from the cache equal to a freshly decoded one.
-  return gst_structure_new(
+  GstStructure* config = gst_structure_new(
       "config", GST_VIDEO_CONVERTER_OPT_RESAMPLER_METHOD, GST_TYPE_VIDEO_RESAMPLER_METHOD,
       GST_VIDEO_RESAMPLER_METHOD_LINEAR, GST_VIDEO_CONVERTER_OPT_CHROMA_RESAMPLER_METHOD,
       GST_TYPE_VIDEO_RESAMPLER_METHOD, GST_VIDEO_RESAMPLER_METHOD_LINEAR,
@@ -72,53 +97,7 @@ GstStructure* ConverterConfig(const Crop::Pixels& cut) {
       GST_VIDEO_CONVERTER_OPT_SRC_X, G_TYPE_INT, cut.x, GST_VIDEO_CONVERTER_OPT_SRC_Y, G_TYPE_INT,
       cut.y, GST_VIDEO_CONVERTER_OPT_SRC_WIDTH, G_TYPE_INT, cut.width,
       GST_VIDEO_CONVERTER_OPT_SRC_HEIGHT, G_TYPE_INT, cut.height, nullptr);
-}
-
-void WithRate(GstVideoInfo* info, const GstVideoInfo& of) {
-  GST_VIDEO_INFO_FPS_N(info) = GST_VIDEO_INFO_FPS_N(&of);  // the converter wants them equal
-  GST_VIDEO_INFO_FPS_D(info) = GST_VIDEO_INFO_FPS_D(&of);
-}
-
-}  // namespace
-
-void PictureMaker::Reset() {
-  if (scaler_)
-    gst_video_converter_free(scaler_);
-  if (converter_)
-    gst_video_converter_free(converter_);
-  if (scaled_)
-    gst_buffer_unref(scaled_);
-  scaler_ = converter_ = nullptr;
-  scaled_ = nullptr;
-}
-
-bool PictureMaker::Prepare(const GstVideoInfo& in, int32_t width, int32_t height,
-                           const Crop::Pixels& cut) {
-  if (converter_ && gst_video_info_is_equal(&in, &in_) && GST_VIDEO_INFO_WIDTH(&out_) == width &&
-      GST_VIDEO_INFO_HEIGHT(&out_) == height && cut == cut_)
-    return true;
-  Reset();
-  in_ = in;
-  cut_ = cut;
-  gst_video_info_set_format(&out_, out_format_, guint(width), guint(height));
-  WithRate(&out_, in);
-  const bool scales = cut.width != width || cut.height != height;
-  const GstVideoFormat format = GST_VIDEO_INFO_FORMAT(&in);
-  if (scales && GST_VIDEO_INFO_IS_YUV(&in) && GST_VIDEO_INFO_N_PLANES(&in) > 1 &&
-      format != out_format_) {
-    gst_video_info_set_format(&scaled_info_, format, guint(width), guint(height));
-    WithRate(&scaled_info_, in);
-    GST_VIDEO_INFO_COLORIMETRY(&scaled_info_) = GST_VIDEO_INFO_COLORIMETRY(&in);
-    GST_VIDEO_INFO_CHROMA_SITE(&scaled_info_) = GST_VIDEO_INFO_CHROMA_SITE(&in);
-    scaler_ = gst_video_converter_new(&in_, &scaled_info_, ConverterConfig(cut));
-    scaled_ = gst_buffer_new_allocate(nullptr, GST_VIDEO_INFO_SIZE(&scaled_info_), nullptr);
-    converter_ = gst_video_converter_new(&scaled_info_, &out_,
-                                         ConverterConfig({0, 0, width, height}));
-    if (!scaler_ || !scaled_ || !converter_)
-      Reset();
-    return converter_ != nullptr;
-  }
-  converter_ = gst_video_converter_new(&in_, &out_, ConverterConfig(cut));
+  converter_ = gst_video_converter_new(&in_, &out_, config);
   return converter_ != nullptr;
 }
 
@@ -140,24 +119,16 @@ std::shared_ptr<Picture> PictureMaker::Make(GstSample* sample, int32_t width, in
   picture->width = width;
   picture->height = height;
   picture->crop = crop;
-  picture->pixels.resize(size_t(width) * size_t(height) * 4);
+  picture->colorimetry = colorimetry_;
+  picture->pixels.resize(GST_VIDEO_INFO_SIZE(&out_));
   GstVideoFrame src, dst;
   if (!gst_video_frame_map(&src, &in_, buffer, GST_MAP_READ))
     return nullptr;
   GstBuffer* out = gst_buffer_new_wrapped_full(GstMemoryFlags(0), picture->pixels.data(),
                                                picture->pixels.size(), 0, picture->pixels.size(),
                                                nullptr, nullptr);
-  bool mapped = gst_video_frame_map(&dst, &out_, out, GST_MAP_WRITE);
-  if (mapped && scaler_) {
-    GstVideoFrame between;
-    mapped = gst_video_frame_map(&between, &scaled_info_, scaled_, GST_MAP_READWRITE);
-    if (mapped) {
-      gst_video_converter_frame(scaler_, &src, &between);
-      gst_video_converter_frame(converter_, &between, &dst);
-      gst_video_frame_unmap(&between);
-    }
-    gst_video_frame_unmap(&dst);
-  } else if (mapped) {
+  const bool mapped = gst_video_frame_map(&dst, &out_, out, GST_MAP_WRITE);
+  if (mapped) {
     gst_video_converter_frame(converter_, &src, &dst);
     gst_video_frame_unmap(&dst);
   }

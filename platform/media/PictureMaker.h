@@ -1,7 +1,9 @@
 #pragma once
 
 // Turns decoded samples of any raw layout and size into Pictures of the size they are drawn,
-// in the display's 32-bit pixel layout. A crop is cut from the decoded picture at its full
+// as I420 (PictureLayout): 12 bits a pixel, so that the cache holds 2.7 times the pictures of
+// 32-bit ones, and scaling decoded YUV into YUV takes the converter's fast path. The window
+// turns them into the display's layout while drawing. A crop is cut from the decoded picture at its full
 // resolution before the one scaling, so that an enlarged part stays as sharp as the source. One
 // converter is kept while the input layout, the crop and the output size stay the same. Not
 // thread-safe: one maker per thread that converts.
@@ -10,15 +12,21 @@
 #include <gst/video/video.h>
 
 #include <memory>
+#include <string>
 
 #include "platform/media/Crop.h"
 #include "platform/media/Picture.h"
 
 namespace quorvex::media {
 
+// How a Picture's pixels lie: I420 planes of its width and height as GStreamer lays them out
+// (rows rounded up to 4 bytes), in the decoded picture's colorimetry, so that scaling needs no
+// change of colours. The same on every side that makes or reads pictures.
+GstVideoInfo PictureLayout(int32_t width, int32_t height, const std::string& colorimetry);
+
 class PictureMaker {
  public:
-  explicit PictureMaker(GstVideoFormat out_format = GST_VIDEO_FORMAT_BGRx);
+  PictureMaker();
   ~PictureMaker();
   PictureMaker(const PictureMaker&) = delete;
   PictureMaker& operator=(const PictureMaker&) = delete;
@@ -36,20 +44,13 @@ class PictureMaker {
   static int64_t FramePeriod(GstSample* sample);
 
  private:
-  void Reset();
   bool Prepare(const GstVideoInfo& in, int32_t width, int32_t height, const Crop::Pixels& cut);
 
-  GstVideoFormat out_format_;
-  // Scaling and the change of layout are two passes when the decoder's layout is YUV: the
-  // scaling of YUV planes and the change of layout at one size each have a fast path, where
-  // one pass that does both works line by line in a generic layout (three times the time).
-  GstVideoConverter* scaler_ = nullptr;     // owned; null when one pass does it all
   GstVideoConverter* converter_ = nullptr;  // owned
-  GstBuffer* scaled_ = nullptr;             // owned; the scaler's output, reused
   GstVideoInfo in_{};
-  GstVideoInfo scaled_info_{};
   GstVideoInfo out_{};
   Crop::Pixels cut_{};  // of in_
+  std::string colorimetry_;  // of out_
 };
 
 }  // namespace quorvex::media

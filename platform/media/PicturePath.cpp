@@ -25,8 +25,7 @@ constexpr auto kDecodeSlice = std::chrono::milliseconds(5);
 
 PicturePath::PicturePath(std::unique_ptr<VideoWindow> window, size_t cache_bytes)
     : window_(std::move(window)),
-      maker_(std::make_unique<PictureMaker>(window_ && !window_->bgrx() ? GST_VIDEO_FORMAT_RGBx
-                                                                         : GST_VIDEO_FORMAT_BGRx)),
+      maker_(std::make_unique<PictureMaker>()),
       cache_(cache_bytes) {}
 
 PicturePath::~PicturePath() {

@@ -1,5 +1,7 @@
 #include "platform/media/VideoWindow.h"
 
+#include <gst/video/video.h>
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
@@ -13,6 +15,9 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <vector>
+
+#include "platform/media/PictureMaker.h"
 
 namespace quorvex::media {
 namespace {
@@ -87,8 +92,15 @@ struct VideoWindow::Impl {
   XImage* shm_image = nullptr;  // guarded by draw_mutex
   Pixmap pixmap = 0;  // the picture shown; guarded by draw_mutex
   int pixmap_width = 0, pixmap_height = 0;  // guarded by draw_mutex
+  // From a picture's I420 to 32-bit pixels, kept while the size and colorimetry stay.
+  GstVideoConverter* converter = nullptr;  // guarded by draw_mutex
+  GstVideoInfo converted_from{};           // guarded by draw_mutex
+  GstVideoInfo converted_to{};             // guarded by draw_mutex
+  std::vector<uint8_t> unshared;  // pixels for a server without shared memory; draw_mutex
 
   ~Impl() {
+    if (converter)
+      gst_video_converter_free(converter);
     ReleaseShm();
     if (pixmap)
       XFreePixmap(display, pixmap);
@@ -149,6 +161,51 @@ struct VideoWindow::Impl {
     return shm_image;
   }
 
+  // Writes `picture` as 32-bit pixels (B, G, R, x, or R, G, B, x when the display takes that)
+  // into rows of `stride` bytes at `to`: straight into the shared segment where there is one.
+  bool Convert(const Picture& picture, uint8_t* to, int stride) {
+    const GstVideoInfo from = PictureLayout(picture.width, picture.height, picture.colorimetry);
+    if (picture.pixels.size() < GST_VIDEO_INFO_SIZE(&from))
+      return false;
+    if (!converter || !gst_video_info_is_equal(&from, &converted_from)) {
+      if (converter)
+        gst_video_converter_free(converter);
+      const Visual* visual = DefaultVisual(display, DefaultScreen(display));
+      const bool rgbx = direct && visual->red_mask == 0xff;
+      converted_from = from;
+      gst_video_info_set_format(&converted_to, rgbx ? GST_VIDEO_FORMAT_RGBx : GST_VIDEO_FORMAT_BGRx,
+                                guint(picture.width), guint(picture.height));
+      converter = gst_video_converter_new(
+          &converted_from, &converted_to,
+          gst_structure_new("config", GST_VIDEO_CONVERTER_OPT_DITHER_METHOD,
+                            GST_TYPE_VIDEO_DITHER_METHOD, GST_VIDEO_DITHER_NONE,
+                            GST_VIDEO_CONVERTER_OPT_THREADS, G_TYPE_UINT, 1u, nullptr));
+      if (!converter)
+        return false;
+    }
+    GstVideoInfo to_info = converted_to;
+    GST_VIDEO_INFO_PLANE_STRIDE(&to_info, 0) = stride;
+    GST_VIDEO_INFO_SIZE(&to_info) = size_t(stride) * size_t(picture.height);
+    GstBuffer* in = gst_buffer_new_wrapped_full(
+        GST_MEMORY_FLAG_READONLY, const_cast<uint8_t*>(picture.pixels.data()),
+        picture.pixels.size(), 0, picture.pixels.size(), nullptr, nullptr);
+    GstBuffer* out = gst_buffer_new_wrapped_full(GstMemoryFlags(0), to, GST_VIDEO_INFO_SIZE(&to_info),
+                                                 0, GST_VIDEO_INFO_SIZE(&to_info), nullptr, nullptr);
+    GstVideoFrame src, dst;
+    bool done = false;
+    if (gst_video_frame_map(&src, &converted_from, in, GST_MAP_READ)) {
+      if (gst_video_frame_map(&dst, &to_info, out, GST_MAP_WRITE)) {
+        gst_video_converter_frame(converter, &src, &dst);
+        gst_video_frame_unmap(&dst);
+        done = true;
+      }
+      gst_video_frame_unmap(&src);
+    }
+    gst_buffer_unref(in);
+    gst_buffer_unref(out);
+    return done;
+  }
+
   XImage* DisableShm() {
     shm_usable = false;
     return nullptr;
@@ -185,11 +242,6 @@ uintptr_t VideoWindow::video_handle() const {
   return impl_->video;
 }
 
-bool VideoWindow::bgrx() const {
-  const Visual* visual = DefaultVisual(impl_->display, DefaultScreen(impl_->display));
-  return !impl_->direct || visual->red_mask == 0xff0000;
-}
-
 void VideoWindow::Draw(const Picture& picture) {
   Impl& x = *impl_;
   if (picture.width <= 0 || picture.height <= 0)
@@ -207,25 +259,28 @@ void VideoWindow::Draw(const Picture& picture) {
   if (!x.gc)
     x.gc = XCreateGC(x.display, x.pixmap, 0, nullptr);
   // Pictures in the display's own layout go through shared memory where the server takes it.
-  if (XImage* shared = x.direct ? x.ShmImage(picture.width, picture.height) : nullptr;
-      shared && shared->bytes_per_line == picture.width * 4) {
-    std::memcpy(shared->data, picture.pixels.data(), picture.pixels.size());
+  if (XImage* shared = x.direct ? x.ShmImage(picture.width, picture.height) : nullptr) {
+    if (!x.Convert(picture, reinterpret_cast<uint8_t*>(shared->data), shared->bytes_per_line))
+      return;
     XShmPutImage(x.display, x.pixmap, x.gc, shared, 0, 0, 0, 0, unsigned(picture.width),
                  unsigned(picture.height), False);
     Show(x);
     return;
   }
+  x.unshared.resize(size_t(picture.width) * size_t(picture.height) * 4);
+  if (!x.Convert(picture, x.unshared.data(), picture.width * 4))
+    return;
   Visual* visual = DefaultVisual(x.display, screen);
   const unsigned depth = unsigned(DefaultDepth(x.display, screen));
   XImage* image = nullptr;
   if (x.direct) {
     image = XCreateImage(x.display, visual, depth, ZPixmap, 0,
-                         reinterpret_cast<char*>(const_cast<uint8_t*>(picture.pixels.data())),
-                         unsigned(picture.width), unsigned(picture.height), 32, picture.width * 4);
+                         reinterpret_cast<char*>(x.unshared.data()), unsigned(picture.width),
+                         unsigned(picture.height), 32, picture.width * 4);
     if (!image)
       return;
   } else {
-    // The picture is B, G, R, x: each pixel goes through the masks, in the image's own layout.
+    // The pixels are B, G, R, x: each goes through the masks, in the image's own layout.
     image = XCreateImage(x.display, visual, depth, ZPixmap, 0, nullptr, unsigned(picture.width),
                          unsigned(picture.height), 32, 0);
     if (!image)
@@ -236,7 +291,7 @@ void VideoWindow::Draw(const Picture& picture) {
       return;
     }
     for (int row = 0; row < picture.height; ++row) {
-      const uint8_t* p = picture.pixels.data() + size_t(row) * size_t(picture.width) * 4;
+      const uint8_t* p = x.unshared.data() + size_t(row) * size_t(picture.width) * 4;
       for (int column = 0; column < picture.width; ++column, p += 4) {
         XPutPixel(image, column, row,
                   Channel(p[2], visual->red_mask) | Channel(p[1], visual->green_mask) |
@@ -247,7 +302,7 @@ void VideoWindow::Draw(const Picture& picture) {
   XPutImage(x.display, x.pixmap, x.gc, image, 0, 0, 0, 0, unsigned(picture.width),
             unsigned(picture.height));
   if (x.direct)
-    image->data = nullptr;  // the picture's, not Xlib's to free
+    image->data = nullptr;  // the window's, not Xlib's to free
   XDestroyImage(image);
   Show(x);
 }

@@ -28,11 +28,6 @@ class VideoWindow {
   // The X window id of the video window.
   uintptr_t video_handle() const;
 
-  // The byte order of the pictures Draw takes: B, G, R, x when true, else R, G, B, x. Displays
-  // that take neither as it is (16-bit, depth 30, big-endian) get B, G, R, x pictures, which Draw
-  // converts through the visual's channel masks.
-  bool bgrx() const;
-
   // Shows `picture` in the video window, and returns once the X server has it. Any thread;
   // calls are serialised. The picture becomes the window's background, so the X server itself
   // repaints it when the window is exposed again.
