@@ -213,10 +213,10 @@ void CMovie::Pause() {
 }
 
 // All movie servers of one user interface keep their pictures within one budget: the smaller
-// of 256 MiB and an eighth of the memory, in equal shares. Each server counts its siblings when
+// of 128 MiB and an eighth of the memory, in equal shares. Each server counts its siblings when
 // it pauses (not more often than every 2 s: it reads /proc).
 void CMovie::ShareCacheBudget() {
-  constexpr size_t kMostBytes = size_t(256) << 20;
+  constexpr size_t kMostBytes = size_t(128) << 20;
   const auto now = std::chrono::steady_clock::now();
   if (budget_counted_ && now - *budget_counted_ < std::chrono::seconds(2))
     return;

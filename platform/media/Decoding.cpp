@@ -36,6 +36,11 @@ gboolean DecodeOnlyWanted(GstElement*, GstPad*, GstCaps* caps, gpointer data) {
   return !unwanted || IsContainer(caps);
 }
 
+void LimitThreads(GstBin*, GstBin*, GstElement* element, gpointer threads) {
+  if (g_object_class_find_property(G_OBJECT_GET_CLASS(element), "max-threads"))
+    g_object_set(element, "max-threads", GPOINTER_TO_INT(threads), nullptr);
+}
+
 }  // namespace
 
 GstElement* MakeDecoder(const DecodeOptions& options) {
@@ -45,6 +50,9 @@ GstElement* MakeDecoder(const DecodeOptions& options) {
     return nullptr;
   if (options.software_only)
     g_signal_connect(decoder, "autoplug-select", G_CALLBACK(&SkipHardware), nullptr);
+  if (options.threads > 0)
+    g_signal_connect(decoder, "deep-element-added", G_CALLBACK(&LimitThreads),
+                     GINT_TO_POINTER(options.threads));
   if (options.what != Decode::kPicturesAndSound)
     g_signal_connect(decoder, "autoplug-continue", G_CALLBACK(&DecodeOnlyWanted),
                      GINT_TO_POINTER(int(options.what)));

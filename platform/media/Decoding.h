@@ -19,6 +19,8 @@ struct DecodeOptions {
   Decode what = Decode::kPicturesAndSound;
   // No hardware decoder is plugged (a retry after one failed on the stream).
   bool software_only = false;
+  // Threads a software decoder may use; 0: its own choice (one per core).
+  int threads = 0;
   // Told of stream errors that decodebin would swallow (WatchedDecodeBin.h); null: nobody.
   StreamErrorCallback on_error = nullptr;
   void* user_data = nullptr;
