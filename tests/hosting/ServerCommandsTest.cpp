@@ -2,9 +2,6 @@
 // server's refusals.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-
 #include <memory>
 #include <string>
 
@@ -73,28 +70,6 @@ TEST(ServerCommands, RepliesCarryWhatTheEngineReports) {
   remote.client.EnablePitchShift(true);  // no reply; the server must still answer afterwards
   EXPECT_EQ(remote.client.put_Volume(-10000), S_OK);
   EXPECT_FALSE(remote.client.lost());
-}
-
-// The end of the movie reaches the client as its notice, and the movie stands paused at its end.
-TEST(ServerCommands, EndOfStreamReachesTheClientAndPauses) {
-  RemoteMovie remote("h264-noaudio.mp4");
-  ASSERT_TRUE(remote.opened);
-  int ends = 0;
-  remote.client.SetEvents({.reached_end = [&] { ++ends; }, .lost = {}});
-  ASSERT_EQ(remote.client.WatchGraphEvents(), S_OK);
-  remote.client.Pause();
-  int64_t near_end = 290 * kFrameUnits;
-  remote.client.SetPositions(&near_end, AM_SEEKING_AbsolutePositioning, nullptr, 0);
-  remote.client.Run();
-  QElapsedTimer t;
-  t.start();
-  while (ends == 0 && t.elapsed() < 20000)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  EXPECT_EQ(ends, 1);
-  EXPECT_FALSE(remote.client.IsPlaying());
-  int64_t pos = 0;
-  remote.client.GetCurrentPosition(&pos);
-  EXPECT_GT(pos, 295 * kFrameUnits);
 }
 
 // Files that are no movies fail to open, and the server keeps answering with its defaults; it
