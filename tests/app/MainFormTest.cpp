@@ -29,10 +29,6 @@ namespace {
 
 constexpr double kUnits = 1e7;
 
-QString MoviePath(const char* name) {
-  return QString::fromStdString(Movie(name));
-}
-
 QStringList ThreeMovies() {
   return {MoviePath("h264-aac-16x9.mp4"), MoviePath("mjpeg-pcm-4x3.avi"),
           MoviePath("h264-noaudio.mp4")};

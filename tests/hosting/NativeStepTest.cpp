@@ -30,9 +30,7 @@ TEST_P(NativeStepTest, LandsOnTheStreamsOwnPictures) {
   ClientOptions options;
   options.server_path = test::QuorvexExe();
   CMovieClient client(options);
-  const std::string path = test::Movie(GetParam());
-  ASSERT_TRUE(
-      client.InitializeGraph(std::u16string(path.begin(), path.end()).c_str(), window.id()));
+  ASSERT_TRUE(client.InitializeGraph(test::Utf16(test::Movie(GetParam())).c_str(), window.id()));
   client.SetVideoSize(window.width(), window.height());
   client.Pause();
   const int last = int(times.size()) - 1;

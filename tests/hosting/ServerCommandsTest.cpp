@@ -25,16 +25,11 @@ ClientOptions TestOptions() {
   return o;
 }
 
-std::u16string Path(const std::string& movie) {
-  const std::string p = test::Movie(movie);
-  return std::u16string(p.begin(), p.end());
-}
-
 // A movie opened in a server, drawing into a window of this process.
 struct RemoteMovie {
   explicit RemoteMovie(const std::string& movie, int w = 320, int h = 240)
       : window(w, h), client(TestOptions()) {
-    opened = client.InitializeGraph(Path(movie).c_str(), window.id());
+    opened = client.InitializeGraph(test::Utf16(test::Movie(movie)).c_str(), window.id());
   }
   test::XTestWindow window;
   CMovieClient client;
@@ -81,8 +76,8 @@ TEST(ServerRefusals, FilesThatAreNoMoviesFailAndTheServerKeepsAnswering) {
     int32_t x = 0, y = 0;
     remote.client.GetAspectRatio(x, y);
     EXPECT_EQ(std::pair(x, y), std::pair(4, 3)) << name;
-    EXPECT_FALSE(
-        remote.client.InitializeGraph(Path("h264-aac-16x9.mp4").c_str(), remote.window.id()));
+    EXPECT_FALSE(remote.client.InitializeGraph(
+        test::Utf16(test::Movie("h264-aac-16x9.mp4")).c_str(), remote.window.id()));
   }
 }
 

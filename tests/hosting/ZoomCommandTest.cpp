@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "hosting/CMovieClient.h"
 #include "engine/ChannelTerms.h"
+#include "hosting/CMovieClient.h"
 #include "tests/support/Quadrants.h"
 #include "tests/support/TestEnv.h"
 #include "tests/support/XTestWindow.h"
@@ -26,9 +26,8 @@ TEST(ZoomCommandTest, ShowsThePartAskedForAndRefusesRectanglesOutsideThePicture)
   EXPECT_EQ(client.SetZoom(0, 0, channel::kZoomUnits, channel::kZoomUnits), E_UNEXPECTED)
       << "no movie yet";
   test::XTestWindow window(256, 144);  // the movie's aspect ratio: the picture fills it
-  const std::string path = test::Movie("quadrants.mp4");
   ASSERT_TRUE(
-      client.InitializeGraph(std::u16string(path.begin(), path.end()).c_str(), window.id()));
+      client.InitializeGraph(test::Utf16(test::Movie("quadrants.mp4")).c_str(), window.id()));
   client.SetVideoSize(window.width(), window.height());
   client.Pause();
   EXPECT_EQ(test::Corners(window), "rgby");
