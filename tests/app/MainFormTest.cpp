@@ -82,9 +82,7 @@ class MainFormTest : public testing::Test {
 
   // Shows a main window that opens `files` once loaded, and waits until it has.
   MainForm& Start(const QStringList& files = {}) {
-    ClientOptions options;
-    options.server_path = QuorvexExe();
-    form_ = std::make_unique<MainForm>(files, options);
+    form_ = std::make_unique<MainForm>(files, ClientOptions{.server_path = QuorvexExe()});
     form_->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
     EXPECT_TRUE(QTest::qWaitFor([&] { return form_->loaded(); }, 60000));

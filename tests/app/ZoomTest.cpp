@@ -80,9 +80,8 @@ bool Settled(Done done) {
 
 TEST(ZoomAppTest, PointerAndKeysZoomAndPanTheMovies) {
   ui::SubstituteUiGothicFont();
-  ClientOptions options;
-  options.server_path = QuorvexExe();
-  MainForm f({MoviePath("quadrants.mp4"), MoviePath("quadrants.mp4")}, options);
+  MainForm f({MoviePath("quadrants.mp4"), MoviePath("quadrants.mp4")},
+             {.server_path = QuorvexExe()});
   f.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
   ASSERT_TRUE(QTest::qWaitFor([&] { return f.loaded(); }, 60000));

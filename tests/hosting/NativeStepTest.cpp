@@ -27,9 +27,7 @@ TEST_P(NativeStepTest, LandsOnTheStreamsOwnPictures) {
   const std::vector<int64_t> times = test::PictureTimes(GetParam());
   ASSERT_GE(times.size(), 50u);
   test::XTestWindow window(320, 240);
-  ClientOptions options;
-  options.server_path = test::QuorvexExe();
-  CMovieClient client(options);
+  CMovieClient client({.server_path = test::QuorvexExe()});
   ASSERT_TRUE(client.InitializeGraph(test::Utf16(test::Movie(GetParam())).c_str(), window.id()));
   client.SetVideoSize(window.width(), window.height());
   client.Pause();

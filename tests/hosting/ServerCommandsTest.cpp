@@ -19,16 +19,10 @@ using namespace media;
 
 constexpr int64_t kFrameUnits = 333667;  // one frame of 29.97 fps, in 100 ns
 
-ClientOptions TestOptions() {
-  ClientOptions o;
-  o.server_path = test::QuorvexExe();
-  return o;
-}
-
 // A movie opened in a server, drawing into a window of this process.
 struct RemoteMovie {
   explicit RemoteMovie(const std::string& movie, int w = 320, int h = 240)
-      : window(w, h), client(TestOptions()) {
+      : window(w, h), client({.server_path = test::QuorvexExe()}) {
     opened = client.InitializeGraph(test::Utf16(test::Movie(movie)).c_str(), window.id());
   }
   test::XTestWindow window;
@@ -82,7 +76,7 @@ TEST(ServerRefusals, FilesThatAreNoMoviesFailAndTheServerKeepsAnswering) {
 }
 
 TEST(ServerRefusals, CommandsBeforeAGraphReplyFailures) {
-  CMovieClient client(TestOptions());
+  CMovieClient client({.server_path = test::QuorvexExe()});
   int64_t value = 12345;
   EXPECT_TRUE(FAILED(client.GetDuration(&value)));
   EXPECT_EQ(value, 0);  // the value is replied as 0 with the failure
@@ -104,7 +98,7 @@ TEST(ServerRefusals, CommandsBeforeAGraphReplyFailures) {
 
 // A path that does not fit the record with its terminator is refused before anything is sent.
 TEST(ServerRefusals, AnOverlongPathIsRefusedBeforeAnythingIsSent) {
-  CMovieClient client(TestOptions());
+  CMovieClient client({.server_path = test::QuorvexExe()});
   std::u16string longest(1023, u'a'), too_long(1024, u'a');
   EXPECT_FALSE(client.InitializeGraph(too_long.c_str(), 0));
   EXPECT_EQ(channel::ReadField<int32_t>(client.param_view(), 0), 0);

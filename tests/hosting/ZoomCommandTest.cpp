@@ -20,9 +20,7 @@ using namespace media;
 constexpr int32_t kHalf = channel::kZoomUnits / 2;
 
 TEST(ZoomCommandTest, ShowsThePartAskedForAndRefusesRectanglesOutsideThePicture) {
-  ClientOptions options;
-  options.server_path = test::QuorvexExe();
-  CMovieClient client(options);
+  CMovieClient client({.server_path = test::QuorvexExe()});
   EXPECT_EQ(client.SetZoom(0, 0, channel::kZoomUnits, channel::kZoomUnits), E_UNEXPECTED)
       << "no movie yet";
   test::XTestWindow window(256, 144);  // the movie's aspect ratio: the picture fills it

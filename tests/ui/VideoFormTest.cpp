@@ -35,9 +35,7 @@ class VideoFormTest : public testing::Test {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
   }
   VideoForm* Make(int number = 0, const std::string& server = test::QuorvexExe()) {
-    ClientOptions options;
-    options.server_path = server;
-    auto* vf = new VideoForm(ctrl_, number, area_, options);
+    auto* vf = new VideoForm(ctrl_, number, area_, {.server_path = server});
     vf->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(vf));
     return vf;
