@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLocale>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -17,6 +18,7 @@
 #include <csignal>
 
 #include "exporter/ExportPlan.h"
+#include "laps/LapFile.h"
 #include "tests/support/Quadrants.h"
 #include "tests/support/TestEnv.h"
 
@@ -120,23 +122,6 @@ void MakeCodedMovie(const std::string& path, const TestMovie& movie) {
   gst_object_unref(src);
   gst_object_unref(pipeline);
   Check(ended, "the movie maker failed");
-}
-
-QByteArray LapFileText(const std::vector<std::string>& paths, const std::vector<double>& bases,
-                       const std::vector<double>& laps) {
-  QByteArray text =
-      "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\"?>\n"
-      "<QuorvexLapFile>\n  <file_name>\n";
-  for (const std::string& path : paths)
-    text += "    <list>" + QByteArray::fromStdString(path) + "</list>\n";
-  text += "  </file_name>\n  <lap>\n";
-  for (size_t m = 0; m < paths.size(); ++m) {
-    text += "    <list>\n      <list>" + QByteArray::number(bases[m]) + "</list>\n";
-    if (!laps.empty())
-      text += "      <list>" + QByteArray::number(laps[m]) + "</list>\n";
-    text += "    </list>\n";
-  }
-  return text + "  </lap>\n</QuorvexLapFile>\n";
 }
 
 struct ExportRun {
@@ -272,22 +257,20 @@ class ExportTest : public testing::Test {
     return dir_->filePath(QString::fromStdString(name)).toStdString();
   }
   static QString QPath(const std::string& name) { return QString::fromStdString(Path(name)); }
-  static void WriteFile(const std::string& name, const QByteArray& bytes) {
-    QFile file(QPath(name));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
+  // A lap file of `movies` with their lap lists (the base, then the marks), as the player saves it.
+  static void WriteLaps(const std::string& name, const QStringList& movies,
+                        const laps::LapLists& lists) {
+    ASSERT_FALSE(laps::WriteLapFile(QPath(name), {movies, lists}, QLocale::c()));
   }
   // The lap file of all three movies, with their bases and one mark.
   static void WriteLaps(const std::string& name) {
-    std::vector<std::string> paths;
-    std::vector<double> bases;
-    std::vector<double> laps;
+    QStringList movies;
+    laps::LapLists lists;
     for (const TestMovie& movie : kMovies) {
-      paths.push_back(Path(movie.name));
-      bases.push_back(movie.base);
-      laps.push_back(movie.lap);
+      movies << QPath(movie.name);
+      lists.push_back({movie.base, movie.lap});
     }
-    WriteFile(name, LapFileText(paths, bases, laps));
+    WriteLaps(name, movies, lists);
   }
   // Everything in the folder besides the movies and lap files made here.
   void SetUp() override {
@@ -373,7 +356,7 @@ double Onset(const std::vector<float>& sound, int sample_rate) {
 TEST_F(ExportTest, SoundStaysWithItsPictureAtEveryRate) {
   const TestMovie onset = {"coded-onset.mp4", 30, 120, 160, 120, true, 0.5, 0, 1.5};
   MakeCodedMovie(Path(onset.name), onset);
-  WriteFile("onset.xml", LapFileText({Path(onset.name)}, {onset.base}, {}));
+  WriteLaps("onset.xml", {QPath(onset.name)}, {{onset.base}});
   // The decoders see the tone a little after 1.5 s (the encoder's priming): measured here.
   int sample_rate = 0;
   const std::vector<float> original = ReadSound(Path(onset.name), sample_rate);
@@ -400,8 +383,8 @@ TEST_F(ExportTest, SoundStaysWithItsPictureAtEveryRate) {
 // A zoomed movie is cut as the player showed it: the quadrant movie twice, its red and its
 // blue quarter, each filling its tile.
 TEST_F(ExportTest, EachMovieShowsItsZoomedPart) {
-  const std::string quadrants = test::Movie("quadrants.mp4");
-  WriteFile("zoom.xml", LapFileText({quadrants, quadrants}, {0, 0}, {0.5, 0.5}));
+  const QString quadrants = test::MoviePath("quadrants.mp4");
+  WriteLaps("zoom.xml", {quadrants, quadrants}, {{0, 0.5}, {0, 0.5}});
   const ExportRun run = RunExport({QPath("zoomed.mp4"), QPath("zoom.xml"), "--size", "640x360",
                                    "--fps", "10", "--audio", "none", "--zoom", "1:0,0,32768,32768",
                                    "--zoom", "2:0,32768,32768,32768"});
@@ -425,10 +408,9 @@ TEST_F(ExportTest, EachMovieShowsItsZoomedPart) {
 
 TEST_F(ExportTest, RefusalsSayWhyAndLeaveNoFileBehind) {
   WriteLaps("laps.xml");
-  WriteFile("missing.xml",
-            LapFileText({Path("coded-25fps.mp4"), Path("no-such-movie.mp4")}, {0.5, 0.5}, {}));
-  WriteFile("silent.xml", LapFileText({Path("coded-30fps.mp4")}, {0.2}, {}));
-  WriteFile("huge.xml", LapFileText({Path("coded-30fps.mp4")}, {0.2}, {1e300}));
+  WriteLaps("missing.xml", {QPath("coded-25fps.mp4"), QPath("no-such-movie.mp4")}, {{0.5}, {0.5}});
+  WriteLaps("silent.xml", {QPath("coded-30fps.mp4")}, {{0.2}});
+  WriteLaps("huge.xml", {QPath("coded-30fps.mp4")}, {{0.2, 1e300}});
   struct Case {
     QStringList args;
     int exit_code;
