@@ -1,4 +1,4 @@
-// The main window with real movie windows and server processes: placement, menus and dialogs,
+// The main window with real movie windows and server processes: menus and dialogs,
 // opening by command line, dialog and drop, numbering after closing, the control strips, the
 // arrangement of the movie windows, fan-out from the control panel, laps and the lap file, the
 // comparison movie's export, no server left behind, and a killed server among others.
@@ -28,10 +28,6 @@ namespace quorvex::test {
 namespace {
 
 constexpr double kUnits = 1e7;
-
-QString MoviePath(const char* name) {
-  return QString::fromStdString(Movie(name));
-}
 
 QStringList ThreeMovies() {
   return {MoviePath("h264-aac-16x9.mp4"), MoviePath("mjpeg-pcm-4x3.avi"),
@@ -86,9 +82,7 @@ class MainFormTest : public testing::Test {
 
   // Shows a main window that opens `files` once loaded, and waits until it has.
   MainForm& Start(const QStringList& files = {}) {
-    ClientOptions options;
-    options.server_path = QuorvexExe();
-    form_ = std::make_unique<MainForm>(files, options);
+    form_ = std::make_unique<MainForm>(files, ClientOptions{.server_path = QuorvexExe()});
     form_->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
     EXPECT_TRUE(QTest::qWaitFor([&] { return form_->loaded(); }, 60000));
@@ -139,27 +133,6 @@ class MainFormTest : public testing::Test {
 
   std::unique_ptr<MainForm> form_;
 };
-
-// Fills the upper half with the panel and the lap table below it, owned; without movie windows
-// every operation does nothing.
-TEST_F(MainFormTest, EmptyMainWindowIsPlacedAndItsOperationsDoNothing) {
-  MainForm& f = Start();
-  const QRect work = f.screen()->availableGeometry();
-  const QRect upper_half(work.topLeft(), QSize(work.width(), work.height() / 2));
-  const auto placed = [&] {
-    const int below = f.frameGeometry().bottom() + 1;
-    return f.frameGeometry() == upper_half &&
-           f.cf()->frameGeometry().topLeft() == QPoint(0, below) &&
-           f.lf()->frameGeometry().topLeft() == QPoint(f.cf()->frameGeometry().right() + 1, below);
-  };
-  EXPECT_TRUE(QTest::qWaitFor(placed));  // under a window manager the frames come later
-  for (QFileDialog* d : {f.save_file_dialog(), f.save_csv_file_dialog()})
-    EXPECT_EQ(d->acceptMode(), QFileDialog::AcceptSave);  // asks before overwriting
-  f.Play();
-  f.SetBaseTime();
-  f.AlignVideoForms();
-  EXPECT_EQ(Shape(), QSize(4, 2));  // no window: the caller's shape stays
-}
 
 // Windows are numbered in order with one lap column group each and renumbered when one closes;
 // the strip setting reaches every window, one opened later too.
@@ -329,6 +302,8 @@ TEST_F(MainFormTest, LapFileRoundTripThroughTheMenus) {
   f.AddTime();
   const laps::LapLists saved = f.time_list();
   QTemporaryDir dir;
+  for (QFileDialog* d : {f.save_file_dialog(), f.save_csv_file_dialog()})
+    EXPECT_EQ(d->acceptMode(), QFileDialog::AcceptSave);  // asks before overwriting
   {
     ModalWatcher save(TypeIntoFileDialog("", dir.filePath("laps")));  // the suffix is added
     f.save_lap_item()->trigger();
@@ -446,6 +421,10 @@ TEST_F(MainFormTest, MoviesBeyondTheLimitAreRefusedBeforeAnythingChanges) {
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].text, limit);
   EXPECT_TRUE(f.vfs().empty());
+  f.Play();  // without movie windows these do nothing
+  f.SetBaseTime();
+  f.AlignVideoForms();
+  EXPECT_EQ(Shape(), QSize(4, 2));  // no window: the caller's shape stays
   f.OpenMovies({MoviePath("h264-aac-16x9.mp4")});
   f.SetBaseTime();
   QMimeData data;

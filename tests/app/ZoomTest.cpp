@@ -19,10 +19,6 @@
 namespace quorvex::test {
 namespace {
 
-QString QuadrantMovie() {
-  return QString::fromStdString(Movie("quadrants.mp4"));
-}
-
 // Runs xdotool with `args` (pointer moves, clicks, keys on the test display).
 void XDo(const QStringList& args) {
   ASSERT_EQ(QProcess::execute("xdotool", args), 0) << args.join(' ').toStdString();
@@ -84,9 +80,8 @@ bool Settled(Done done) {
 
 TEST(ZoomAppTest, PointerAndKeysZoomAndPanTheMovies) {
   ui::SubstituteUiGothicFont();
-  ClientOptions options;
-  options.server_path = QuorvexExe();
-  MainForm f({QuadrantMovie(), QuadrantMovie()}, options);
+  MainForm f({MoviePath("quadrants.mp4"), MoviePath("quadrants.mp4")},
+             {.server_path = QuorvexExe()});
   f.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
   ASSERT_TRUE(QTest::qWaitFor([&] { return f.loaded(); }, 60000));
@@ -138,7 +133,7 @@ TEST(ZoomAppTest, PointerAndKeysZoomAndPanTheMovies) {
   }
 
   // A movie opened again shows its whole picture.
-  a->OpenMovie(QuadrantMovie());
+  a->OpenMovie(MoviePath("quadrants.mp4"));
   ASSERT_TRUE(a->IsValid());
   EXPECT_TRUE(a->zoom().whole());
 }

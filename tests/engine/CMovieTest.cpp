@@ -33,10 +33,6 @@ using std::chrono::milliseconds;
 constexpr int64_t kSecond = media::kUnitsPerSecond;
 constexpr double kFrameUnits = 10'010'000.0 / 30.0;  // 29.97 fps
 
-std::u16string Path(const std::string& file) {
-  return std::u16string(file.begin(), file.end());
-}
-
 // Finds the pitch filter when a graph adds it (GObject emits property notifications only to
 // objects that have a handler): logs every rate given to it with the clock's rate at that
 // moment. Must outlive the graphs it watches.
@@ -68,7 +64,7 @@ class CMovieTest : public testing::Test {
  protected:
   // Builds the graph for `movie` and pauses it on its first picture, as the movie window does.
   void Open(const std::string& movie) {
-    ASSERT_TRUE(movie_.InitializeGraph(Path(test::Movie(movie)), owner_.id()));
+    ASSERT_TRUE(movie_.InitializeGraph(test::Utf16(test::Movie(movie)), owner_.id()));
     movie_.SetVideoSize(owner_.width(), owner_.height());
     movie_.Pause();
   }
@@ -112,12 +108,12 @@ TEST_F(CMovieTest, OpensPlayableMovies) {
   ASSERT_EQ(symlink(test::Movie("h264-aac-16x9.mp4").c_str(), lone.c_str()), 0);
   const std::tuple<std::u16string, bool, bool, bool, std::string> cases[] = {
       // opens, video, audio, why not
-      {Path(test::Movie("h264-aac-16x9.mp4")), true, true, true, ""},
-      {Path(test::Movie("h264-noaudio.mp4")), true, true, false, ""},
-      {Path(test::Movie("h264-pcm-6ch.mkv")), true, true, true, ""},
-      {Path(testing::TempDir() + "lone-") + u"\xD800.mp4", true, true, true, ""},
-      {Path(sound_only), false, false, true, "sound-only.wav: it has no picture"},
-      {Path(test::Movie("text-file.mp4")), false, false, false,
+      {test::Utf16(test::Movie("h264-aac-16x9.mp4")), true, true, true, ""},
+      {test::Utf16(test::Movie("h264-noaudio.mp4")), true, true, false, ""},
+      {test::Utf16(test::Movie("h264-pcm-6ch.mkv")), true, true, true, ""},
+      {test::Utf16(testing::TempDir() + "lone-") + u"\xD800.mp4", true, true, true, ""},
+      {test::Utf16(sound_only), false, false, true, "sound-only.wav: it has no picture"},
+      {test::Utf16(test::Movie("text-file.mp4")), false, false, false,
        "text-file.mp4: Could not determine type of stream"}};
   const QtMessageHandler previous = qInstallMessageHandler(&KeepEngineLog);
   for (const auto& [path, opens, video, audio, why] : cases) {

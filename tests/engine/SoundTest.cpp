@@ -58,8 +58,7 @@ std::vector<float> RecordQuarterRate(bool pitch_correction) {
                           "r");
   test::XTestWindow owner(320, 240);
   CMovie movie;
-  const std::string path = test::Movie("mjpeg-pcm-4x3.avi");
-  EXPECT_TRUE(movie.InitializeGraph(std::u16string(path.begin(), path.end()), owner.id()));
+  EXPECT_TRUE(movie.InitializeGraph(test::Utf16(test::Movie("mjpeg-pcm-4x3.avi")), owner.id()));
   movie.EnablePitchShift(pitch_correction);
   movie.Pause();
   int64_t from = 2 * media::kUnitsPerSecond, to = 4 * media::kUnitsPerSecond;

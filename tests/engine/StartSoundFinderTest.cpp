@@ -17,10 +17,6 @@ namespace {
 using namespace std::chrono_literals;
 using State = StartSoundFinder::State;
 
-std::u16string Path(const std::string& file) {
-  return std::u16string(file.begin(), file.end());
-}
-
 StartSoundFinder::Status WaitForAnswer(const StartSoundFinder& finder) {
   for (int i = 0; i < 3000 && finder.status().state == State::kRunning; ++i)
     std::this_thread::sleep_for(10ms);
@@ -33,7 +29,7 @@ TEST(StartSoundFinder, DecodesTheSoundOnly) {
   StartSoundFinder finder;
   StartSoundFinder::Status status;
   for (const char* movie : {"h264-aac-16x9.mp4", "start-gun.avi"}) {
-    finder.Start(Path(test::Movie(movie)), 0);
+    finder.Start(test::Utf16(test::Movie(movie)), 0);
     status = WaitForAnswer(finder);
     EXPECT_NE(status.state, State::kFailed) << movie;
     EXPECT_NE(status.state, State::kRunning) << movie;
@@ -58,7 +54,7 @@ TEST(StartSoundFinder, DecodesTheSoundOnly) {
 // wait. A cancel ends it long before that wait's own limit (10 s), and the state is idle again.
 TEST(StartSoundFinder, ACancelEndsASearchStuckInItsFirstWait) {
   StartSoundFinder finder;
-  finder.Start(Path(test::Movie("h264-noaudio.mp4")), 0);
+  finder.Start(test::Utf16(test::Movie("h264-noaudio.mp4")), 0);
   std::this_thread::sleep_for(300ms);
   ASSERT_EQ(finder.status().state, State::kRunning);
   const auto t0 = std::chrono::steady_clock::now();

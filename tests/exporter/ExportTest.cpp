@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLocale>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -17,6 +18,7 @@
 #include <csignal>
 
 #include "exporter/ExportPlan.h"
+#include "laps/LapFile.h"
 #include "tests/support/Quadrants.h"
 #include "tests/support/TestEnv.h"
 
@@ -78,14 +80,16 @@ void MakeCodedMovie(const std::string& path, const TestMovie& movie) {
       std::to_string(movie.width) + ",height=" + std::to_string(movie.height) +
       ",framerate=" + std::to_string(movie.fps) +
       "/1 ! videoconvert ! video/x-raw,format=I420 ! x264enc speed-preset=ultrafast pass=quant "
-      "quantizer=12 key-int-max=30 ! mp4mux name=mux ! filesink location=\"" + path + "\"";
+      "quantizer=12 key-int-max=30 ! mp4mux name=mux ! filesink location=\"" +
+      path + "\"";
   const std::string pcm = " ! audio/x-raw,rate=48000,channels=1 ! k.";
   if (movie.tone) {
     const int silent = int(movie.silent_seconds * 10);
     launch += " concat name=k ! audioconvert ! avenc_aac ! queue ! mux.";
     if (silent > 0) {
-      launch += " audiotestsrc wave=silence samplesperbuffer=4800 num-buffers=" +
-                std::to_string(silent) + pcm;
+      launch +=
+          " audiotestsrc wave=silence samplesperbuffer=4800 num-buffers=" + std::to_string(silent) +
+          pcm;
     }
     launch += " audiotestsrc wave=sine freq=440 volume=0.3 samplesperbuffer=4800 num-buffers=" +
               std::to_string(movie.frames * 10 / movie.fps - silent) + pcm;
@@ -108,8 +112,8 @@ void MakeCodedMovie(const std::string& path, const TestMovie& movie) {
     GstBuffer* buffer = gst_buffer_new_allocate(nullptr, size, nullptr);
     gst_buffer_fill(buffer, 0, picture.data(), size);
     GST_BUFFER_PTS(buffer) = gst_util_uint64_scale(i, GST_SECOND, movie.fps);
-    GST_BUFFER_DURATION(buffer) = gst_util_uint64_scale(i + 1, GST_SECOND, movie.fps) -
-                                  GST_BUFFER_PTS(buffer);
+    GST_BUFFER_DURATION(buffer) =
+        gst_util_uint64_scale(i + 1, GST_SECOND, movie.fps) - GST_BUFFER_PTS(buffer);
     gst_app_src_push_buffer(GST_APP_SRC(src), buffer);
   }
   gst_app_src_end_of_stream(GST_APP_SRC(src));
@@ -118,22 +122,6 @@ void MakeCodedMovie(const std::string& path, const TestMovie& movie) {
   gst_object_unref(src);
   gst_object_unref(pipeline);
   Check(ended, "the movie maker failed");
-}
-
-QByteArray LapFileText(const std::vector<std::string>& paths, const std::vector<double>& bases,
-                       const std::vector<double>& laps) {
-  QByteArray text = "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\"?>\n"
-                    "<QuorvexLapFile>\n  <file_name>\n";
-  for (const std::string& path : paths)
-    text += "    <list>" + QByteArray::fromStdString(path) + "</list>\n";
-  text += "  </file_name>\n  <lap>\n";
-  for (size_t m = 0; m < paths.size(); ++m) {
-    text += "    <list>\n      <list>" + QByteArray::number(bases[m]) + "</list>\n";
-    if (!laps.empty())
-      text += "      <list>" + QByteArray::number(laps[m]) + "</list>\n";
-    text += "    </list>\n";
-  }
-  return text + "  </lap>\n</QuorvexLapFile>\n";
 }
 
 struct ExportRun {
@@ -170,55 +158,6 @@ GstElement* Decoder(const std::string& path, const std::string& tail) {
   return gst_parse_launch((launch + " ! appsink name=sink sync=false").c_str(), nullptr);
 }
 
-// Decodes a movie's pictures as grey levels, one accurate seek per picture asked for.
-class PictureGrabber {
- public:
-  explicit PictureGrabber(const std::string& path)
-      : pipeline_(Decoder(path, " ! videoconvert ! video/x-raw,format=GRAY8")),
-        sink_(gst_bin_get_by_name(GST_BIN(pipeline_), "sink")) {
-    gst_element_set_state(pipeline_, GST_STATE_PAUSED);
-    gst_element_get_state(pipeline_, nullptr, nullptr, 60 * GST_SECOND);
-  }
-  ~PictureGrabber() {
-    gst_element_set_state(pipeline_, GST_STATE_NULL);
-    gst_object_unref(sink_);
-    gst_object_unref(pipeline_);
-  }
-
-  // The luma at fractions of `tile` for the picture shown at `seconds`.
-  int ReadIndex(double seconds, const Rect& tile) {
-    gst_element_seek_simple(pipeline_, GST_FORMAT_TIME,
-                            GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
-                            gint64(seconds * GST_SECOND));
-    gst_element_get_state(pipeline_, nullptr, nullptr, 60 * GST_SECOND);
-    GstSample* sample = gst_app_sink_try_pull_preroll(GST_APP_SINK(sink_), 10 * GST_SECOND);
-    if (sample == nullptr)
-      return -1;
-    GstVideoInfo info;
-    gst_video_info_from_caps(&info, gst_sample_get_caps(sample));
-    GstVideoFrame frame;
-    int index = -1;
-    if (gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample), GST_MAP_READ)) {
-      const auto* luma = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-      const int stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-      index = 0;
-      for (int bit = 0; bit < kBits; ++bit) {
-        const int x = tile.x + int(tile.width * BitX(bit));
-        const int y = tile.y + int(tile.height * kBitY);
-        if (luma[y * stride + x] > 128)
-          index |= 1 << bit;
-      }
-      gst_video_frame_unmap(&frame);
-    }
-    gst_sample_unref(sample);
-    return index;
-  }
-
- private:
-  GstElement* pipeline_ = nullptr;
-  GstElement* sink_ = nullptr;
-};
-
 // Every sample of `path` decoded through `tail`, handed to `take` in order.
 template <typename F>
 void EachSample(const std::string& path, const std::string& tail, F take) {
@@ -234,19 +173,56 @@ void EachSample(const std::string& path, const std::string& tail, F take) {
   gst_object_unref(pipeline);
 }
 
-// The number of pictures of a movie, decoded to the end, and where the last one ends.
-int CountPictures(const std::string& path, double& end_seconds) {
-  int count = 0;
-  EachSample(path, " caps=video/x-raw", [&](GstSample* sample) {
-    // In stream time: the muxer's edit list starts the pictures there at zero.
-    const GstBuffer* buffer = gst_sample_get_buffer(sample);
-    end_seconds = double(gst_segment_to_stream_time(gst_sample_get_segment(sample), GST_FORMAT_TIME,
-                                                    GST_BUFFER_PTS(buffer)) +
-                         GST_BUFFER_DURATION(buffer)) /
-                  GST_SECOND;
-    ++count;
-  });
-  return count;
+// Every picture of a movie in `format` (GRAY8 or xRGB), its rows without padding, and where
+// each one starts in seconds.
+struct Decoded {
+  std::vector<std::vector<uint8_t>> pictures;
+  std::vector<double> starts;
+  double end_seconds = 0;
+};
+
+Decoded DecodePictures(const std::string& path, const std::string& format) {
+  Decoded d;
+  EachSample(path, " caps=video/x-raw ! videoconvert ! video/x-raw,format=" + format,
+             [&](GstSample* sample) {
+               // In stream time: the muxer's edit list starts the pictures there at zero.
+               GstBuffer* buffer = gst_sample_get_buffer(sample);
+               const double start =
+                   double(gst_segment_to_stream_time(gst_sample_get_segment(sample),
+                                                     GST_FORMAT_TIME, GST_BUFFER_PTS(buffer))) /
+                   GST_SECOND;
+               d.starts.push_back(start);
+               d.end_seconds = start + double(GST_BUFFER_DURATION(buffer)) / GST_SECOND;
+               GstVideoInfo info;
+               GstVideoFrame frame;
+               std::vector<uint8_t>& picture = d.pictures.emplace_back();
+               if (!gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) ||
+                   !gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ))
+                 return;
+               const auto* data =
+                   static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+               for (int y = 0; y < info.height; ++y) {
+                 const uint8_t* row = data + y * GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
+                 picture.insert(picture.end(), row,
+                                row + info.width * GST_VIDEO_FRAME_COMP_PSTRIDE(&frame, 0));
+               }
+               gst_video_frame_unmap(&frame);
+             });
+  return d;
+}
+
+// The index a grey picture of the output's size carries in `tile`.
+int ReadIndex(const std::vector<uint8_t>& luma, const Rect& tile) {
+  if (luma.size() != size_t(kOutWidth * kOutHeight))
+    return -1;
+  int index = 0;
+  for (int bit = 0; bit < kBits; ++bit) {
+    const int x = tile.x + int(tile.width * BitX(bit));
+    const int y = tile.y + int(tile.height * kBitY);
+    if (luma[size_t(y * kOutWidth + x)] > 128)
+      index |= 1 << bit;
+  }
+  return index;
 }
 
 // The whole sound of a movie, mixed to one channel.
@@ -281,22 +257,20 @@ class ExportTest : public testing::Test {
     return dir_->filePath(QString::fromStdString(name)).toStdString();
   }
   static QString QPath(const std::string& name) { return QString::fromStdString(Path(name)); }
-  static void WriteFile(const std::string& name, const QByteArray& bytes) {
-    QFile file(QPath(name));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
+  // A lap file of `movies` with their lap lists (the base, then the marks), as the player saves it.
+  static void WriteLaps(const std::string& name, const QStringList& movies,
+                        const laps::LapLists& lists) {
+    ASSERT_FALSE(laps::WriteLapFile(QPath(name), {movies, lists}, QLocale::c()));
   }
   // The lap file of all three movies, with their bases and one mark.
   static void WriteLaps(const std::string& name) {
-    std::vector<std::string> paths;
-    std::vector<double> bases;
-    std::vector<double> laps;
+    QStringList movies;
+    laps::LapLists lists;
     for (const TestMovie& movie : kMovies) {
-      paths.push_back(Path(movie.name));
-      bases.push_back(movie.base);
-      laps.push_back(movie.lap);
+      movies << QPath(movie.name);
+      lists.push_back({movie.base, movie.lap});
     }
-    WriteFile(name, LapFileText(paths, bases, laps));
+    WriteLaps(name, movies, lists);
   }
   // Everything in the folder besides the movies and lap files made here.
   void SetUp() override {
@@ -319,33 +293,33 @@ QTemporaryDir* ExportTest::dir_ = nullptr;
 
 TEST_F(ExportTest, EveryTileShowsItsMoviesPictureAtBasePlusTimesRateWithTheSoundInPitch) {
   WriteLaps("laps.xml");
-  const ExportRun run = RunExport({QPath("out.mp4"), QPath("laps.xml"), "--rate", "1/2", "--size",
-                             "640x360", "--fps", "30"});
+  const ExportRun run = RunExport(
+      {QPath("out.mp4"), QPath("laps.xml"), "--rate", "1/2", "--size", "640x360", "--fps", "30"});
   ASSERT_EQ(run.exit_code, 0) << run.errors;
   EXPECT_NE(run.errors.find("(100%)"), std::string::npos) << run.errors;
   EXPECT_EQ(Leftovers(), QStringList{"out.mp4"});
 
   // Totals of the mark: 1.5, 1.7 and 1.25 s; one second more, slowed to 1/2: 5.4 s.
   const int64_t frames = 162;
-  double end_seconds = 0;
-  EXPECT_EQ(CountPictures(Path("out.mp4"), end_seconds), frames);
-  EXPECT_NEAR(end_seconds, double(frames) / kOutFps, 0.001);
-  PictureGrabber grabber(Path("out.mp4"));
+  const Decoded out = DecodePictures(Path("out.mp4"), "GRAY8");
+  ASSERT_EQ(int64_t(out.pictures.size()), frames);
+  EXPECT_NEAR(out.end_seconds, double(frames) / kOutFps, 0.001);
 
   const GridShape grid = ChooseGrid(3, kOutWidth, kOutHeight, 4, 3);
   ASSERT_EQ(grid.columns, 2);
   const int aspects[][2] = {{4, 3}, {4, 3}, {16, 9}};
   for (int64_t k : {0, 1, 2, 6, 7, 45, 80, 103, 104, 140, 161}) {
     const double out_seconds = double(k) / kOutFps;
+    EXPECT_NEAR(out.starts[size_t(k)], out_seconds, 0.001) << k;
     for (int m = 0; m < 3; ++m) {
       const TestMovie& movie = kMovies[m];
-      const Rect tile = FitTile(CellRect(grid, kOutWidth, kOutHeight, m), aspects[m][0],
-                                aspects[m][1]);
+      const Rect tile =
+          FitTile(CellRect(grid, kOutWidth, kOutHeight, m), aspects[m][0], aspects[m][1]);
       // The picture an accurate seek to base + t x rate shows; the last one once the movie
       // has ended.
       const double position = movie.base + out_seconds * 0.5;
       const int expected = std::min(movie.frames - 1, int(std::floor(position * movie.fps + 1e-6)));
-      EXPECT_EQ(grabber.ReadIndex((k + 0.5) / kOutFps, tile), expected)
+      EXPECT_EQ(ReadIndex(out.pictures[size_t(k)], tile), expected)
           << movie.name << " at output picture " << k;
     }
   }
@@ -382,7 +356,7 @@ double Onset(const std::vector<float>& sound, int sample_rate) {
 TEST_F(ExportTest, SoundStaysWithItsPictureAtEveryRate) {
   const TestMovie onset = {"coded-onset.mp4", 30, 120, 160, 120, true, 0.5, 0, 1.5};
   MakeCodedMovie(Path(onset.name), onset);
-  WriteFile("onset.xml", LapFileText({Path(onset.name)}, {onset.base}, {}));
+  WriteLaps("onset.xml", {QPath(onset.name)}, {{onset.base}});
   // The decoders see the tone a little after 1.5 s (the encoder's priming): measured here.
   int sample_rate = 0;
   const std::vector<float> original = ReadSound(Path(onset.name), sample_rate);
@@ -409,39 +383,24 @@ TEST_F(ExportTest, SoundStaysWithItsPictureAtEveryRate) {
 // A zoomed movie is cut as the player showed it: the quadrant movie twice, its red and its
 // blue quarter, each filling its tile.
 TEST_F(ExportTest, EachMovieShowsItsZoomedPart) {
-  const std::string quadrants = test::Movie("quadrants.mp4");
-  WriteFile("zoom.xml", LapFileText({quadrants, quadrants}, {0, 0}, {0.5, 0.5}));
+  const QString quadrants = test::MoviePath("quadrants.mp4");
+  WriteLaps("zoom.xml", {quadrants, quadrants}, {{0, 0.5}, {0, 0.5}});
   const ExportRun run = RunExport({QPath("zoomed.mp4"), QPath("zoom.xml"), "--size", "640x360",
-                                   "--fps", "10", "--audio", "none", "--zoom",
-                                   "1:0,0,32768,32768", "--zoom", "2:0,32768,32768,32768"});
+                                   "--fps", "10", "--audio", "none", "--zoom", "1:0,0,32768,32768",
+                                   "--zoom", "2:0,32768,32768,32768"});
   ASSERT_EQ(run.exit_code, 0) << run.errors;
-  std::vector<uint32_t> picture;  // the first one, 0x00RRGGBB
-  EachSample(Path("zoomed.mp4"), " caps=video/x-raw ! videoconvert ! video/x-raw,format=xRGB",
-             [&](GstSample* sample) {
-               GstVideoInfo info;
-               GstVideoFrame frame;
-               if (!picture.empty() ||
-                   !gst_video_info_from_caps(&info, gst_sample_get_caps(sample)) ||
-                   !gst_video_frame_map(&frame, &info, gst_sample_get_buffer(sample),
-                                        GST_MAP_READ))
-                 return;
-               const auto* data = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-               for (int y = 0; y < info.height; ++y) {
-                 for (int x = 0; x < info.width; ++x) {
-                   const uint8_t* p = data + y * GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0) + x * 4;
-                   picture.push_back(uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]);
-                 }
-               }
-               gst_video_frame_unmap(&frame);
-             });
-  ASSERT_EQ(picture.size(), size_t(kOutWidth * kOutHeight));
+  const Decoded zoomed = DecodePictures(Path("zoomed.mp4"), "xRGB");
+  ASSERT_FALSE(zoomed.pictures.empty());
+  const std::vector<uint8_t>& picture = zoomed.pictures[0];
+  ASSERT_EQ(picture.size(), size_t(kOutWidth * kOutHeight * 4));
   const GridShape grid = ChooseGrid(2, kOutWidth, kOutHeight, 16, 9);
   for (const auto& [movie, colour] : {std::pair{0, 'r'}, {1, 'b'}}) {
     const Rect tile = FitTile(CellRect(grid, kOutWidth, kOutHeight, movie), 16, 9);
     // Below the running times written at the tile's top left; whole, this spot is neither.
     for (const auto& [fx, fy] : {std::pair{0.5, 0.75}, {0.9, 0.9}, {0.1, 0.9}}) {
       const int x = tile.x + int(fx * tile.width), y = tile.y + int(fy * tile.height);
-      EXPECT_EQ(test::QuadrantColour(picture[size_t(y * kOutWidth + x)]), colour)
+      const uint8_t* p = &picture[size_t(y * kOutWidth + x) * 4];
+      EXPECT_EQ(test::QuadrantColour(uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]), colour)
           << "movie " << movie << " at " << fx << "," << fy;
     }
   }
@@ -449,10 +408,9 @@ TEST_F(ExportTest, EachMovieShowsItsZoomedPart) {
 
 TEST_F(ExportTest, RefusalsSayWhyAndLeaveNoFileBehind) {
   WriteLaps("laps.xml");
-  WriteFile("missing.xml", LapFileText({Path("coded-25fps.mp4"), Path("no-such-movie.mp4")},
-                                       {0.5, 0.5}, {}));
-  WriteFile("silent.xml", LapFileText({Path("coded-30fps.mp4")}, {0.2}, {}));
-  WriteFile("huge.xml", LapFileText({Path("coded-30fps.mp4")}, {0.2}, {1e300}));
+  WriteLaps("missing.xml", {QPath("coded-25fps.mp4"), QPath("no-such-movie.mp4")}, {{0.5}, {0.5}});
+  WriteLaps("silent.xml", {QPath("coded-30fps.mp4")}, {{0.2}});
+  WriteLaps("huge.xml", {QPath("coded-30fps.mp4")}, {{0.2, 1e300}});
   struct Case {
     QStringList args;
     int exit_code;
@@ -477,7 +435,8 @@ TEST_F(ExportTest, RefusalsSayWhyAndLeaveNoFileBehind) {
     EXPECT_EQ(Leftovers(), QStringList()) << args;
   }
   // A movie without sound gives a movie without sound, not a failure.
-  const ExportRun silent = RunExport({QPath("silent.mp4"), QPath("silent.xml"), "--size", "160x120"});
+  const ExportRun silent =
+      RunExport({QPath("silent.mp4"), QPath("silent.xml"), "--size", "160x120"});
   EXPECT_EQ(silent.exit_code, 0) << silent.errors;
   int rate = 0;
   EXPECT_TRUE(ReadSound(Path("silent.mp4"), rate).empty());
@@ -485,9 +444,9 @@ TEST_F(ExportTest, RefusalsSayWhyAndLeaveNoFileBehind) {
 
 TEST_F(ExportTest, ACancelledExportLeavesNoFileBehind) {
   WriteLaps("laps.xml");
-  const ExportRun run = RunExport({QPath("out.mp4"), QPath("laps.xml"), "--rate", "1/16", "--size",
-                             "320x180"},
-                            /*cancel_after_progress=*/0);
+  const ExportRun run =
+      RunExport({QPath("out.mp4"), QPath("laps.xml"), "--rate", "1/16", "--size", "320x180"},
+                /*cancel_after_progress=*/0);
   EXPECT_EQ(run.exit_code, 1) << run.errors;
   EXPECT_NE(run.errors.find("cancelled"), std::string::npos) << run.errors;
   EXPECT_EQ(Leftovers(), QStringList());

@@ -72,9 +72,8 @@ TEST(Channel, CodesOutsideTheCommandRangeChangeNeitherBlock) {
 }
 
 TEST(ChannelFaults, AServerKilledDuringACommandFailsTheSendAtOnce) {
-  ClientOptions o = TestOptions();
-  o.command_timeout = 60s;  // far longer than the test may take: only the death may end it
-  CMovieClient client(o);
+  // A limit far longer than the test may take: only the death may end the command.
+  CMovieClient client({.server_path = test::QuorvexExe(), .command_timeout = 60s});
   const pid_t pid = client.server_pid();
   // Stop the server so that the command is surely in flight when it dies.
   ASSERT_EQ(kill(pid, SIGSTOP), 0);
@@ -96,9 +95,8 @@ TEST(ChannelFaults, AServerKilledDuringACommandFailsTheSendAtOnce) {
 }
 
 TEST(ChannelFaults, AHungServerIsKilledAfterTheTimeLimit) {
-  ClientOptions o = TestOptions();
-  o.command_timeout = 500ms;
-  auto client = std::make_unique<CMovieClient>(o);
+  auto client = std::make_unique<CMovieClient>(
+      ClientOptions{.server_path = test::QuorvexExe(), .command_timeout = 500ms});
   const pid_t pid = client->server_pid();
   ASSERT_EQ(kill(pid, SIGSTOP), 0);
   const channel::CodeOnlyParam p{channel::kLastCommand + 1};
@@ -152,8 +150,7 @@ TEST(ChannelFaults, AServerWhoseClientDiesExitsOnItsOwn) {
 }
 
 TEST(ChannelFaults, AProgramThatIsNoServerIsReportedNotAwaited) {
-  ClientOptions o = TestOptions();
-  o.start_timeout = 60s;  // /bin/true starts, never signals and exits at once
+  ClientOptions o{.start_timeout = 60s};  // /bin/true starts, never signals and exits at once
   for (const char* path : {"/bin/true", "/nonexistent/quorvex"}) {
     o.server_path = path;
     const auto t0 = std::chrono::steady_clock::now();

@@ -27,12 +27,8 @@ TEST_P(NativeStepTest, LandsOnTheStreamsOwnPictures) {
   const std::vector<int64_t> times = test::PictureTimes(GetParam());
   ASSERT_GE(times.size(), 50u);
   test::XTestWindow window(320, 240);
-  ClientOptions options;
-  options.server_path = test::QuorvexExe();
-  CMovieClient client(options);
-  const std::string path = test::Movie(GetParam());
-  ASSERT_TRUE(
-      client.InitializeGraph(std::u16string(path.begin(), path.end()).c_str(), window.id()));
+  CMovieClient client({.server_path = test::QuorvexExe()});
+  ASSERT_TRUE(client.InitializeGraph(test::Utf16(test::Movie(GetParam())).c_str(), window.id()));
   client.SetVideoSize(window.width(), window.height());
   client.Pause();
   const int last = int(times.size()) - 1;

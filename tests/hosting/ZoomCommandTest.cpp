@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "hosting/CMovieClient.h"
 #include "engine/ChannelTerms.h"
+#include "hosting/CMovieClient.h"
 #include "tests/support/Quadrants.h"
 #include "tests/support/TestEnv.h"
 #include "tests/support/XTestWindow.h"
@@ -20,15 +20,12 @@ using namespace media;
 constexpr int32_t kHalf = channel::kZoomUnits / 2;
 
 TEST(ZoomCommandTest, ShowsThePartAskedForAndRefusesRectanglesOutsideThePicture) {
-  ClientOptions options;
-  options.server_path = test::QuorvexExe();
-  CMovieClient client(options);
+  CMovieClient client({.server_path = test::QuorvexExe()});
   EXPECT_EQ(client.SetZoom(0, 0, channel::kZoomUnits, channel::kZoomUnits), E_UNEXPECTED)
       << "no movie yet";
   test::XTestWindow window(256, 144);  // the movie's aspect ratio: the picture fills it
-  const std::string path = test::Movie("quadrants.mp4");
   ASSERT_TRUE(
-      client.InitializeGraph(std::u16string(path.begin(), path.end()).c_str(), window.id()));
+      client.InitializeGraph(test::Utf16(test::Movie("quadrants.mp4")).c_str(), window.id()));
   client.SetVideoSize(window.width(), window.height());
   client.Pause();
   EXPECT_EQ(test::Corners(window), "rgby");

@@ -107,27 +107,6 @@ TEST_F(LapFormTest, TheBaseMovieIndexStaysAPlainNumberWhenMoviesClose) {
   EXPECT_EQ(Row(1), "1|6.00|6.00|---");
 }
 
-// The owned window's title; on the screen the selected row is pale turquoise and its difference
-// keeps its red text.
-TEST_F(LapFormTest, TheSelectedRowOnTheScreen) {
-  host.Fill({{0, 1, 2}, {0, 2, 2.5}});  // row 1: movie 2 +1.00 red
-  host.Show();
-  EXPECT_EQ(host.lf->windowTitle(), "Lap");
-  grid()->selectRow(1);
-  QTest::qWait(50);
-  const QImage cells = grid()->viewport()->grab().toImage();
-  const QRect dif = grid()->visualItemRect(Item(1, "dif", 2));
-  EXPECT_EQ(cells.pixelColor(dif.right() - 2, dif.center().y()), QColor(175, 238, 238));
-  bool red = false;
-  for (int y = dif.top(); y <= dif.bottom(); ++y) {
-    for (int x = dif.left(); x <= dif.right(); ++x) {
-      const QColor p = cells.pixelColor(x, y);
-      red = red || (p.red() > p.green() + 80 && p.red() > p.blue() + 80);
-    }
-  }
-  EXPECT_TRUE(red);
-}
-
 // Clicks and the keyboard select rows; Delete removes a lap row but never the base row.
 TEST_F(LapFormTest, ClicksSelectAndTheDeleteKeyRemovesRows) {
   host.Fill({{0.0, 2.0, 5.0, 9.0}, {10.0, 13.0, 17.0, 20.0}});

@@ -19,6 +19,14 @@ std::string Movie(const std::string& name) {
   return std::string(env ? env : QUORVEX_TEST_MOVIES) + "/" + name;
 }
 
+QString MoviePath(const std::string& name) {
+  return QString::fromStdString(Movie(name));
+}
+
+std::u16string Utf16(const std::string& path) {
+  return std::u16string(path.begin(), path.end());
+}
+
 std::string LeftoverChannelNames(const std::string& id) {
   std::string found;
   for (const std::string& name :

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -11,6 +13,10 @@ namespace quorvex::test {
 std::string QuorvexExe();
 // A generated test movie by file name, e.g. "h264-aac-16x9.mp4" (see tests/fixtures).
 std::string Movie(const std::string& name);
+// The same as the windows take it.
+QString MoviePath(const std::string& name);
+// An ASCII path as the engine and the channel take it.
+std::u16string Utf16(const std::string& path);
 // The start of every picture of the test movie `name`'s first picture stream as its container
 // stores it, sorted, in ns: read by ffprobe, a demuxer independent of the one under test.
 std::vector<int64_t> PictureTimes(const std::string& name);

@@ -25,10 +25,6 @@ constexpr int64_t kUnits = 10'000'000;
 constexpr double kFrame = 1 / 29.97;
 constexpr double kNear = 0.002 * kUnits;  // position tolerance, in units
 
-QString MoviePath(const char* name) {
-  return QString::fromStdString(test::Movie(name));
-}
-
 class VideoFormTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -39,9 +35,7 @@ class VideoFormTest : public testing::Test {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window_));
   }
   VideoForm* Make(int number = 0, const std::string& server = test::QuorvexExe()) {
-    ClientOptions options;
-    options.server_path = server;
-    auto* vf = new VideoForm(ctrl_, number, area_, options);
+    auto* vf = new VideoForm(ctrl_, number, area_, {.server_path = server});
     vf->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(vf));
     return vf;
@@ -117,7 +111,7 @@ TEST_F(VideoFormTest, EmptyWindowIgnoresDrivingAndAcceptsOneExistingFileDragged)
 // open's reply is never taken by another command, and the movie opens however long the wait.
 TEST_F(VideoFormTest, APendingOpenKeepsItsReplyWhileTheTimerRuns) {
   VideoForm* vf = Make();
-  ASSERT_TRUE(vf->StartOpening(MoviePath("h264-aac-16x9.mp4")));
+  ASSERT_TRUE(vf->StartOpening(test::MoviePath("h264-aac-16x9.mp4")));
   vf->SendOpen();
   EXPECT_FALSE(vf->IsValid());
   EXPECT_EQ(vf->client()->GetRate(), 0.0);  // refused, not sent
@@ -133,7 +127,7 @@ TEST_F(VideoFormTest, APendingOpenKeepsItsReplyWhileTheTimerRuns) {
 // A movie whose length is unknown steps from where it stands, not from 0.
 TEST_F(VideoFormTest, AMovieOfUnknownLengthStepsFromItsPosition) {
   VideoForm* vf = Make();
-  vf->OpenMovie(MoviePath("h264-raw.h264"));
+  vf->OpenMovie(test::MoviePath("h264-raw.h264"));
   ASSERT_TRUE(vf->IsValid());
   vf->SetCurrentPosition(1.0);
   QTest::mouseClick(vf->step_button(4), Qt::LeftButton);  // "+0.17"
@@ -153,14 +147,14 @@ TEST(VolumeFromBar, HalfTheBarAndSilenceAtTheEnd) {
 TEST_F(VideoFormTest, MovieWalkThroughRefusalsDropPictureDrivingEndAndLoss) {
   VideoForm* vf = Make(2);
   for (const char* name : {"text-file.mp4", "truncated.mp4"}) {
-    vf->OpenMovie(MoviePath(name));
+    vf->OpenMovie(test::MoviePath(name));
     EXPECT_FALSE(vf->IsValid()) << name;
     EXPECT_EQ(vf->windowTitle(), "No.3") << name;
   }
   EXPECT_TRUE(seen_.empty());
 
   QMimeData data;
-  data.setUrls({QUrl::fromLocalFile(MoviePath("mjpeg-pcm-4x3.avi"))});
+  data.setUrls({QUrl::fromLocalFile(test::MoviePath("mjpeg-pcm-4x3.avi"))});
   EXPECT_TRUE(Drag(vf, &data, true));
   ASSERT_TRUE(QTest::qWaitFor([&] { return vf->IsValid(); }, 30000));
   vf->SetCurrentPosition(1.0);
@@ -178,7 +172,7 @@ TEST_F(VideoFormTest, MovieWalkThroughRefusalsDropPictureDrivingEndAndLoss) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return colours() >= 6; }, 10000)) << "no picture";
 
   vf->const_pitch2_item()->trigger();
-  vf->OpenMovie(MoviePath("h264-aac-16x9.mp4"));
+  vf->OpenMovie(test::MoviePath("h264-aac-16x9.mp4"));
   ASSERT_TRUE(vf->IsValid());
   EXPECT_TRUE(vf->const_pitch_item()->isChecked());
   EXPECT_EQ(vf->windowTitle(), "No.3: h264-aac-16x9.mp4");
@@ -236,7 +230,7 @@ TEST_F(VideoFormTest, MovieWalkThroughRefusalsDropPictureDrivingEndAndLoss) {
                                                 "動画ｻｰﾊﾞｰとの通信に失敗しました。",
                                                 QMessageBox::Warning, QMessageBox::Ok}}));
   EXPECT_EQ(vf->client(), nullptr);
-  vf->OpenMovie(MoviePath("h264-noaudio.mp4"));
+  vf->OpenMovie(test::MoviePath("h264-noaudio.mp4"));
   EXPECT_TRUE(vf->IsValid());
   QTest::qWait(300);
   EXPECT_EQ(seen_.size(), 1u);
