@@ -399,7 +399,8 @@ std::optional<Graph::Shown> Graph::Neighbour(const Shown& from, bool forward) {
   // before a picture may be its own start. At a key frame that costs a second seek through the
   // whole stretch before it (3.7 s instead of 1.9 on camera footage). Half a picture back stays
   // in the previous one.
-  const int64_t seek_ns = !forward && from.nominal_ns > 1 ? from.start_ns - from.nominal_ns / 2 : probe;
+  const int64_t seek_ns =
+      !forward && from.nominal_ns > 1 ? from.start_ns - from.nominal_ns / 2 : probe;
   if (!SeekPipeline(seek_ns, false))
     return std::nullopt;
   const std::optional<Shown> reached = shown();

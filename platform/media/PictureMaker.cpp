@@ -77,8 +77,8 @@ bool PictureMaker::Prepare(const GstVideoInfo& in, int32_t width, int32_t height
   in_ = in;
   cut_ = cut;
   // RGB pictures have no YUV colorimetry to keep: the layout's own is used.
-  char* colorimetry = GST_VIDEO_INFO_IS_YUV(&in) ? gst_video_colorimetry_to_string(&in.colorimetry)
-                                                 : nullptr;
+  char* colorimetry =
+      GST_VIDEO_INFO_IS_YUV(&in) ? gst_video_colorimetry_to_string(&in.colorimetry) : nullptr;
   colorimetry_ = colorimetry ? colorimetry : "";
   g_free(colorimetry);
   out_ = PictureLayout(width, height, colorimetry_);

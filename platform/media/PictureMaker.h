@@ -3,10 +3,10 @@
 // Turns decoded samples of any raw layout and size into Pictures of the size they are drawn,
 // as I420 (PictureLayout): 12 bits a pixel, so that the cache holds 2.7 times the pictures of
 // 32-bit ones, and scaling decoded YUV into YUV takes the converter's fast path. The window
-// turns them into the display's layout while drawing. A crop is cut from the decoded picture at its full
-// resolution before the one scaling, so that an enlarged part stays as sharp as the source. One
-// converter is kept while the input layout, the crop and the output size stay the same. Not
-// thread-safe: one maker per thread that converts.
+// turns them into the display's layout while drawing. A crop is cut from the decoded picture at
+// its full resolution before the one scaling, so that an enlarged part stays as sharp as the
+// source. One converter is kept while the input layout, the crop and the output size stay the
+// same. Not thread-safe: one maker per thread that converts.
 
 #include <gst/gst.h>
 #include <gst/video/video.h>

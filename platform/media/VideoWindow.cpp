@@ -189,8 +189,9 @@ struct VideoWindow::Impl {
     GstBuffer* in = gst_buffer_new_wrapped_full(
         GST_MEMORY_FLAG_READONLY, const_cast<uint8_t*>(picture.pixels.data()),
         picture.pixels.size(), 0, picture.pixels.size(), nullptr, nullptr);
-    GstBuffer* out = gst_buffer_new_wrapped_full(GstMemoryFlags(0), to, GST_VIDEO_INFO_SIZE(&to_info),
-                                                 0, GST_VIDEO_INFO_SIZE(&to_info), nullptr, nullptr);
+    GstBuffer* out =
+        gst_buffer_new_wrapped_full(GstMemoryFlags(0), to, GST_VIDEO_INFO_SIZE(&to_info), 0,
+                                    GST_VIDEO_INFO_SIZE(&to_info), nullptr, nullptr);
     GstVideoFrame src, dst;
     bool done = false;
     if (gst_video_frame_map(&src, &converted_from, in, GST_MAP_READ)) {
