@@ -1,6 +1,7 @@
-// The video window's colours on displays that do not take 32-bit pictures as they are: a
-// private X server of depth 16 (5-6-5) and one of depth 30 (10 bits a channel) each gets a
-// picture of known colours, and what the X server holds is read back through its masks.
+// The video window's colours where pictures cannot go through shared memory as they are: a
+// private X server of depth 16 (5-6-5), one of depth 30 (10 bits a channel), and one of depth 24
+// that the window may not share memory with (a remote display) each gets a picture of known
+// colours, and what the X server holds is read back through its masks.
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
@@ -81,16 +82,19 @@ Picture FromBgrx(int width, int height, At at) {
   return picture;
 }
 
-TEST(VideoWindow, ColoursFollowTheVisualsMasksAtDepths16And30) {
+TEST(VideoWindow, ColoursFollowTheVisualsMasksWithoutSharedMemory) {
   const char* kept = std::getenv("DISPLAY");
   const std::string restore = kept ? kept : "";
-  for (const int depth : {16, 30}) {
+  for (const int depth : {16, 30, 24}) {
     SCOPED_TRACE(depth);
     PrivateDisplay server(depth);
     if (server.name.empty())
       GTEST_SKIP() << "no Xvfb of depth " << depth;
     setenv("DISPLAY", server.name.c_str(), 1);
+    if (depth == 24)
+      setenv("QUORVEX_NO_SHM", "1", 1);
     std::unique_ptr<VideoWindow> window = VideoWindow::Open();
+    unsetenv("QUORVEX_NO_SHM");
     ASSERT_TRUE(window);
     // Four colours in blocks of 4 x 2 pixels, so that each has chroma of its own in the I420
     // that pictures are made of; the way through YUV and a 5-bit channel costs a few steps.
