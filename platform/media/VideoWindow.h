@@ -28,8 +28,9 @@ class VideoWindow {
   // The X window id of the video window.
   uintptr_t video_handle() const;
 
-  // Shows `picture` in the video window, and returns once the X server has it. Any thread;
-  // calls are serialised. The picture becomes the window's background, so the X server itself
+  // Shows `picture` in the video window, its I420 turned into the display's pixels, and returns
+  // once the X server has it. Nothing is drawn for a picture with fewer bytes than its layout
+  // (PictureMaker.h) needs. Any thread; calls are serialised. The picture becomes the window's background, so the X server itself
   // repaints it when the window is exposed again.
   void Draw(const Picture& picture);
 
